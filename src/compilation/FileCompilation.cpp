@@ -1,0 +1,87 @@
+// Creating, writing and reading the compilation file.
+
+#include "app/frmPrincipale.h"
+#include "compilation/FormatoCompilation.h"
+#include "platform/ErrorBoundary.h"
+#include "platform/TextFiles.h"
+
+#include <QListWidget>
+
+namespace sonora {
+namespace {
+
+const QString MediaFilter = QStringLiteral(
+    "File Wave (*.wav)|*.wav|File MIDI (*.mid;*.rmi)|*.mid;*.rmi|File video (*.avi)|*.avi|Tutti i file|*.*");
+const QString NoSongMessage = QStringLiteral("Errore! È necessario selezionare almeno due file.");
+
+} // namespace
+
+void frmPrincipale::CreaFileCompilation()
+{
+    textfiles::writeAtomically(FileCompilation, QByteArray());
+    MostraTitolo();
+    ScegliCanzoni();
+}
+
+void frmPrincipale::ScegliCanzoni()
+{
+    ScriviSceltaCanzoni();
+    CaricaCompilation();
+}
+
+// The song dialog, then the file written from its selection.
+void frmPrincipale::ScriviSceltaCanzoni()
+{
+    CommonDialog1.Flags = CommonDialog::AllowMultiselect | CommonDialog::Explorer;
+    CommonDialog1.MaxFileSize = 32000;
+    CommonDialog1.Filter = MediaFilter;
+    CommonDialog1.FileName = QString();
+    CommonDialog1.DefaultExt = QStringLiteral(".wav");
+    CommonDialog1.ShowOpen();
+    textfiles::writeAtomically(FileCompilation, formato::daSelezione(CommonDialog1.FileName));
+}
+
+void frmPrincipale::CaricaCompilation()
+{
+    // A file without songs brings the message and the song dialog back until
+    // the choice yields songs; a loop rather than recursion keeps a patient
+    // user from exhausting the stack.
+    for (;;) {
+        const QStringList lines = formato::righe(
+            formato::decodifica(textfiles::readAll(FileCompilation, formato::MaxFileBytes)));
+        for (const QString& line : lines) {
+            if (line.contains(QChar(0)))
+                throw FileError(FileCompilation, QStringLiteral("non è una compilation: contiene dati binari"));
+        }
+
+        CartellaCanzoni = lines.value(0);
+        const qsizetype songs = lines.isEmpty() ? 0 : lines.size() - 1;
+        if (songs > 32767)
+            throw FileError(FileCompilation,
+                            QStringLiteral("contiene %1 canzoni, più delle 32767 consentite").arg(songs));
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            Canzoni.append(lines.at(i));
+            UltimaCanzone = add16(UltimaCanzone, 1);
+        }
+
+        if (UltimaCanzone != 0)
+            break;
+        messaggi().MsgBox(NoSongMessage, MsgBoxStyle::OkOnly, ApplicationTitle);
+        ScriviSceltaCanzoni();
+    }
+
+    UltimaCanzone = sub16(UltimaCanzone, 1);
+    ScambiaPrimaUltima();
+    List1->addItems(Canzoni.mid(0, UltimaCanzone + 1));
+    PreparaLettura();
+}
+
+void frmPrincipale::ScambiaPrimaUltima()
+{
+    const QString primo = Canzoni.at(0);
+    const QString ultimo = Canzoni.at(UltimaCanzone);
+    Canzoni[0] = ultimo;
+    Canzoni[UltimaCanzone] = primo;
+}
+
+} // namespace sonora

@@ -1,0 +1,199 @@
+#include "platform/MMControl.h"
+
+#include "platform/Errori.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolButton>
+
+namespace sonora {
+namespace {
+
+enum class Glyph { Play, Stop };
+
+// Draws the button glyph at the screen's pixel density, so it stays sharp.
+QIcon glyphIcon(Glyph glyph, qreal dpr)
+{
+    QIcon icon;
+    for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
+        const int size = 16;
+        QPixmap pixmap(QSize(size, size) * dpr);
+        pixmap.setDevicePixelRatio(dpr);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QColor ink = mode == QIcon::Normal ? QColor(0x20, 0x20, 0x20) : QColor(0x90, 0x90, 0x90);
+        p.setPen(Qt::NoPen);
+        if (glyph == Glyph::Play) {
+            p.setBrush(mode == QIcon::Normal ? QColor(0x1e, 0x7b, 0x34) : ink);
+            QPainterPath triangle;
+            triangle.moveTo(4.5, 2.5);
+            triangle.lineTo(13.5, 8);
+            triangle.lineTo(4.5, 13.5);
+            triangle.closeSubpath();
+            p.drawPath(triangle);
+        } else {
+            p.setBrush(ink);
+            p.drawRoundedRect(QRectF(3.5, 3.5, 9, 9), 1, 1);
+        }
+        icon.addPixmap(pixmap, mode);
+    }
+    return icon;
+}
+
+QToolButton* makeButton(QWidget* parent, Glyph glyph, const QString& name)
+{
+    auto* b = new QToolButton(parent);
+    b->setIcon(glyphIcon(glyph, parent->devicePixelRatioF()));
+    b->setAccessibleName(name);
+    b->setToolTip(name);
+    b->setFocusPolicy(Qt::StrongFocus);
+    b->setAutoRaise(false);
+    b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    return b;
+}
+
+} // namespace
+
+MMControl::MMControl(std::unique_ptr<IMediaDevice> device, QWidget* parent)
+    : QWidget(parent)
+    , device_(std::move(device))
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    play_ = makeButton(this, Glyph::Play, QStringLiteral("Riproduci"));
+    stop_ = makeButton(this, Glyph::Stop, QStringLiteral("Ferma"));
+    play_->setCheckable(true);
+    layout->addWidget(play_);
+    layout->addWidget(stop_);
+    setFocusProxy(play_);
+
+    connect(play_, &QToolButton::clicked, this, &MMControl::clickPlay);
+    connect(stop_, &QToolButton::clicked, this, &MMControl::clickStop);
+
+    statusTimer_.setInterval(StatusIntervalMs);
+    connect(&statusTimer_, &QTimer::timeout, this, &MMControl::tick);
+
+    device_->onEndOfStream = [this] { scheduleTickSoon(); };
+    updateLook();
+}
+
+MMControl::~MMControl()
+{
+    device_->onEndOfStream = nullptr;
+    device_->close();
+}
+
+void MMControl::setCommand(const QString& command)
+{
+    command_ = command;
+    const bool notify = isTrue(nextSong_);
+    if (!notify) {
+        execute(command);
+        return;
+    }
+    nextSong_ = Falso;
+    try {
+        execute(command);
+    } catch (...) {
+        emit Done(NotifyFailure);
+        throw;
+    }
+    emit Done(NotifySuccessful);
+}
+
+void MMControl::execute(const QString& command)
+{
+    if (command == QLatin1String("Open")) {
+        try {
+            device_->open(fileName_, deviceType_);
+        } catch (...) {
+            updateTimer();
+            throw;
+        }
+        updateTimer();
+        // A song opened by a tick starts at the next one: make that one come
+        // at once rather than a full interval later.
+        if (inTick_)
+            scheduleTickSoon();
+    } else if (command == QLatin1String("Close") || command == QLatin1String("Close All")) {
+        device_->close();
+        updateTimer();
+    } else if (command == QLatin1String("Play") || command == QLatin1String("Sound")) {
+        if (!device_->isOpen())
+            throw MediaError(QStringLiteral("Nessun dispositivo multimediale aperto: impossibile avviare la riproduzione."));
+        device_->play();
+    } else {
+        throw MediaError(QStringLiteral("Comando multimediale sconosciuto: «%1».").arg(command));
+    }
+}
+
+void MMControl::updateTimer()
+{
+    if (device_->isOpen()) {
+        if (!statusTimer_.isActive())
+            statusTimer_.start();
+    } else {
+        statusTimer_.stop();
+    }
+}
+
+void MMControl::scheduleTickSoon()
+{
+    if (tickPending_)
+        return;
+    tickPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        tickPending_ = false;
+        if (device_->isOpen()) {
+            statusTimer_.start(); // the next regular tick counts from this one
+            tick();
+        }
+    });
+}
+
+void MMControl::tick()
+{
+    inTick_ = true;
+    emit StatusUpdate();
+    inTick_ = false;
+}
+
+void MMControl::clickPlay()
+{
+    Intero cancel = 0;
+    emit PlayClick(cancel);
+    if (cancel == 0 && device_->isOpen())
+        device_->play();
+    updateLook(); // a click must not leave the play button looking pressed
+}
+
+void MMControl::clickStop()
+{
+    Intero cancel = 0;
+    emit StopClick(cancel);
+    if (cancel == 0)
+        device_->stop();
+}
+
+void MMControl::setIdleFlag(Booleano value)
+{
+    idle_ = value;
+    updateLook();
+}
+
+void MMControl::setPlayingFlag(Booleano value)
+{
+    playing_ = value;
+    updateLook();
+}
+
+void MMControl::updateLook()
+{
+    // Both buttons stay usable at all times; the flags only show the state.
+    play_->setChecked(isTrue(playing_));
+}
+
+} // namespace sonora

@@ -1,0 +1,106 @@
+#pragma once
+// MMControl1: the media control. A small bar with a play and a stop button
+// over one media device. Commands are carried out the moment they are
+// written; while a device is open the control raises StatusUpdate every
+// 100 ms, which is what drives the play-list sequencer.
+
+#include "platform/MediaDevice.h"
+#include "platform/Vb16.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+class QToolButton;
+
+namespace sonora {
+
+class MMControl : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int StatusIntervalMs = 100;
+    // Done codes.
+    static constexpr Intero NotifySuccessful = 1;
+    static constexpr Intero NotifyFailure = 8;
+
+    explicit MMControl(std::unique_ptr<IMediaDevice> device, QWidget* parent = nullptr);
+    ~MMControl() override;
+
+    // Carries out "Open", "Close", "Close All", "Play" or "Sound"; anything
+    // else is an error. Throws AppError when the command fails.
+    void setCommand(const QString& command);
+    QString command() const { return command_; }
+
+    void setDeviceType(const QString& type) { deviceType_ = type; }
+    QString deviceType() const { return deviceType_; }
+    void setFileName(const QString& name) { fileName_ = name; }
+    QString fileName() const { return fileName_; }
+
+    qint32 length() const { return device_->lengthMs(); }
+    qint32 position() const { return device_->positionMs(); }
+
+    // The idle and playing flags only change how the buttons look.
+    void setIdleFlag(Booleano value);
+    Booleano idleFlag() const { return idle_; }
+    void setPlayingFlag(Booleano value);
+    Booleano playingFlag() const { return playing_; }
+
+    // While the next-song flag is true, the next command written raises
+    // Done once carried out and clears the flag.
+    void setNextSongFlag(Booleano value) { nextSong_ = value; }
+    Booleano nextSongFlag() const { return nextSong_; }
+
+    // Stored settings with no further effect.
+    void setStartupFlagA(Booleano value) { startupA_ = value; }
+    Booleano startupFlagA() const { return startupA_; }
+    void setStartupFlagB(Booleano value) { startupB_ = value; }
+    Booleano startupFlagB() const { return startupB_; }
+    void setFirstNumeric(qint32 value) { firstNumeric_ = value; }
+    qint32 firstNumeric() const { return firstNumeric_; }
+    void setSecondNumeric(qint32 value) { secondNumeric_ = value; }
+    qint32 secondNumeric() const { return secondNumeric_; }
+
+    // What the play and stop buttons do: raise the event, then, unless the
+    // handler cancelled, the control's own action.
+    void clickPlay();
+    void clickStop();
+
+    // One status notification, as the timer raises it.
+    void tick();
+
+    IMediaDevice& device() { return *device_; }
+    QToolButton* playButton() const { return play_; }
+    QToolButton* stopButton() const { return stop_; }
+
+signals:
+    void PlayClick(sonora::Intero& cancel);
+    void StopClick(sonora::Intero& cancel);
+    void StatusUpdate();
+    void Done(sonora::Intero notifyCode);
+
+private:
+    void execute(const QString& command);
+    void updateTimer();
+    void updateLook();
+    void scheduleTickSoon();
+
+    std::unique_ptr<IMediaDevice> device_;
+    QTimer statusTimer_;
+    QToolButton* play_ = nullptr;
+    QToolButton* stop_ = nullptr;
+
+    QString command_;
+    QString deviceType_;
+    QString fileName_;
+    Booleano idle_ = Falso;
+    Booleano playing_ = Falso;
+    Booleano nextSong_ = Falso;
+    Booleano startupA_ = Falso;
+    Booleano startupB_ = Falso;
+    qint32 firstNumeric_ = 0;
+    qint32 secondNumeric_ = 0;
+    bool inTick_ = false;
+    bool tickPending_ = false;
+};
+
+} // namespace sonora

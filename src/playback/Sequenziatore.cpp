@@ -1,0 +1,180 @@
+// The play-list sequencer: plays the compilation from the selected song to
+// the last, song after song, driven by the media control's status ticks.
+
+#include "app/frmPrincipale.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QListWidget>
+
+namespace sonora {
+namespace {
+
+const QString Separator = QString(QDir::separator());
+
+// The device that plays a song, by the last three characters of its path
+// (lower case); empty for an unknown kind.
+QString tipoDispositivo(const QString& ext)
+{
+    if (ext == QLatin1String("mid") || ext == QLatin1String("rmi"))
+        return QStringLiteral("Sequencer");
+    if (ext == QLatin1String("wav"))
+        return QStringLiteral("WaveAudio");
+    if (ext == QLatin1String("avi"))
+        return QStringLiteral("AVIVideo");
+    return {};
+}
+
+// The command that starts a song of that kind; empty for an unknown kind.
+QString comandoAvvio(const QString& ext)
+{
+    if (ext == QLatin1String("mid") || ext == QLatin1String("rmi"))
+        return QStringLiteral("Sound");
+    if (ext == QLatin1String("avi") || ext == QLatin1String("wav"))
+        return QStringLiteral("Play");
+    return {};
+}
+
+} // namespace
+
+void frmPrincipale::InizializzaLettore()
+{
+    MMControl1->setStartupFlagA(Vero);
+    MMControl1->setNextSongFlag(Falso);
+    MMControl1->setStartupFlagB(Falso);
+    RiproduzioneAttiva = Vero;
+}
+
+const QString& frmPrincipale::canzone(int index) const
+{
+    if (index < 0 || index >= Canzoni.size())
+        throw SubscriptError(index, Canzoni.size());
+    return Canzoni.at(index);
+}
+
+QString frmPrincipale::estensioneCanzone() const
+{
+    return MMControl1->fileName().right(3).toLower();
+}
+
+// Every open chooses the device by the song's extension; an unknown one
+// leaves the device type as it was.
+void frmPrincipale::ImpostaTipoDispositivo()
+{
+    const QString tipo = tipoDispositivo(estensioneCanzone());
+    if (!tipo.isEmpty())
+        MMControl1->setDeviceType(tipo);
+}
+
+void frmPrincipale::MMControl1_PlayClick(Intero& /*cancel*/)
+{
+    RiproduzioneAttiva = Vero;
+    MMControl1->setCommand(QStringLiteral("Close"));
+    MMControl1->setIdleFlag(Falso);
+    MMControl1->setPlayingFlag(Vero);
+    const QString separatore = CartellaCanzoni.endsWith(Separator) ? QString() : Separator;
+    MMControl1->setFileName(CartellaCanzoni + separatore + canzone(List1->currentRow()));
+    ImpostaTipoDispositivo();
+    MMControl1->setCommand(QStringLiteral("Open"));
+    ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
+}
+
+void frmPrincipale::MMControl1_StatusUpdate()
+{
+    // The first step that fails ends the tick silently; what the earlier
+    // steps did stays done, and the next tick starts afresh.
+    try {
+        PassiStatusUpdate();
+    } catch (const std::exception&) {
+    }
+}
+
+void frmPrincipale::PassiStatusUpdate()
+{
+    // 1. The progress bar follows the song.
+    ProgressBar1->setVal(static_cast<float>(MMControl1->position()));
+
+    // 2. The song after the selected one comes next.
+    if (isTrue(RiproduzioneAttiva))
+        IndiceCanzone = add16(to16(List1->currentRow()), 1);
+    else
+        MMControl1->setCommand(QStringLiteral("Close"));
+
+    // 3. Keep a song that is short of its end started.
+    if (MMControl1->position() < MMControl1->length()) {
+        const QString avvio = comandoAvvio(estensioneCanzone());
+        if (!avvio.isEmpty())
+            MMControl1->setCommand(avvio);
+    }
+
+    // 4. A song at its end, with entries after it: open the next one.
+    const Intero voci = to16(List1->count());
+    if (IndiceCanzone < voci && MMControl1->position() >= MMControl1->length()) {
+        MMControl1->setCommand(QStringLiteral("Close"));
+        MMControl1->setIdleFlag(Vero);
+        List1->setCurrentRow(IndiceCanzone);
+        IndiceCanzone = add16(IndiceCanzone, 1);
+        ApriCanzoneSelezionata();
+    }
+
+    // 5. The last entry at its very end: back to the first, and on again
+    // only with "Ripeti".
+    const Intero ultima = sub16(to16(List1->count()), 1);
+    QListWidgetItem* voceUltima = List1->item(ultima);
+    if (!voceUltima)
+        throw SubscriptError(ultima, List1->count());
+    const bool ultimaSelezionata = voceUltima->isSelected();
+    const qint32 lunghezza = MMControl1->length();
+    if (MMControl1->position() == lunghezza && ultimaSelezionata) {
+        List1->setCurrentRow(0);
+        RiproduzioneAttiva = Falso;
+        IndiceCanzone = to16(List1->count());
+        MMControl1->setCommand(QStringLiteral("Close"));
+        MMControl1->setIdleFlag(Vero);
+        MMControl1->setPlayingFlag(Falso);
+        if (Check1->checkState() == Qt::Unchecked)
+            return;
+        RiproduzioneAttiva = Vero;
+        MMControl1->setCommand(QStringLiteral("Close"));
+        MMControl1->setIdleFlag(Falso);
+        MMControl1->setPlayingFlag(Vero);
+        MMControl1->setFileName(CartellaCanzoni + Separator + canzone(List1->currentRow()));
+        ImpostaTipoDispositivo();
+        MMControl1->setCommand(QStringLiteral("Open"));
+        ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
+    }
+}
+
+void frmPrincipale::ApriCanzoneSelezionata()
+{
+    const int k = List1->currentRow();
+    MMControl1->setNextSongFlag(Vero);
+    MMControl1->setCommand(QStringLiteral("Close"));
+    MMControl1->setIdleFlag(Falso);
+    MMControl1->setPlayingFlag(Vero);
+    MMControl1->setFileName(CartellaCanzoni + Separator + canzone(k));
+    ImpostaTipoDispositivo();
+    MMControl1->setNextSongFlag(Vero);
+    MMControl1->setCommand(QStringLiteral("Open"));
+    MMControl1->setFirstNumeric(0);
+    MMControl1->setSecondNumeric(-1);
+    ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
+    MMControl1->setNextSongFlag(Vero);
+}
+
+void frmPrincipale::MMControl1_StopClick(Intero& /*cancel*/)
+{
+    MMControl1->setCommand(QStringLiteral("Close"));
+    MMControl1->setPlayingFlag(Falso);
+    MMControl1->setIdleFlag(Vero);
+    IndiceCanzone = to16(List1->count());
+    RiproduzioneAttiva = Falso;
+}
+
+void frmPrincipale::MMControl1_Done(Intero notifyCode)
+{
+    if (notifyCode == MMControl::NotifyFailure)
+        Print(QStringLiteral("Ciao ciao"));
+}
+
+} // namespace sonora

@@ -1,0 +1,142 @@
+#include "platform/MMControl.h"
+#include "support/FakeMediaDevice.h"
+#include "support/Wait.h"
+
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace sonora;
+using sonora::test::FakeMediaDevice;
+
+namespace {
+
+struct Control {
+    FakeMediaDevice* device;
+    std::shared_ptr<FakeMediaDevice::State> media;
+    MMControl control;
+    int ticks = 0;
+    QList<Intero> done;
+
+    Control()
+        : device(new FakeMediaDevice)
+        , media(device->state())
+        , control(std::unique_ptr<IMediaDevice>(device))
+    {
+        QObject::connect(&control, &MMControl::StatusUpdate, [this] { ++ticks; });
+        QObject::connect(&control, &MMControl::Done, [this](Intero code) { done << code; });
+    }
+};
+
+} // namespace
+
+TEST(MMControl, CommandsReachTheDeviceAndUnknownOnesFail)
+{
+    Control c;
+    c.control.setCommand("Close"); // closed device: succeeds, does nothing
+    c.control.setCommand("Close All");
+    EXPECT_FALSE(c.media->open);
+
+    c.control.setDeviceType("WaveAudio");
+    c.control.setFileName("/m/a.wav");
+    c.control.setCommand("Open");
+    EXPECT_TRUE(c.media->open);
+    EXPECT_EQ(c.control.length(), 1000);
+    c.control.setCommand("Play");
+    c.control.setCommand("Sound");
+    EXPECT_EQ(c.media->calls, QStringList({"close", "close", "open WaveAudio /m/a.wav", "play", "play"}));
+
+    EXPECT_THROW(c.control.setCommand("Rewind"), MediaError);
+    c.control.setCommand("Close All");
+    EXPECT_FALSE(c.media->open);
+    EXPECT_EQ(c.control.length(), 0);
+    EXPECT_EQ(c.control.position(), 0);
+    EXPECT_THROW(c.control.setCommand("Play"), MediaError);
+}
+
+TEST(MMControl, NextSongFlagRaisesDoneOnceWithSuccessOrFailure)
+{
+    Control c;
+    c.control.setNextSongFlag(Vero);
+    c.control.setCommand("Close");
+    c.control.setCommand("Close"); // flag already cleared: no second Done
+    EXPECT_EQ(c.done, QList<Intero>({MMControl::NotifySuccessful}));
+    EXPECT_EQ(c.control.nextSongFlag(), Falso);
+
+    c.media->failingPaths << "/m/manca.wav";
+    c.control.setFileName("/m/manca.wav");
+    c.control.setNextSongFlag(Vero);
+    EXPECT_THROW(c.control.setCommand("Open"), MediaError);
+    EXPECT_EQ(c.done, QList<Intero>({MMControl::NotifySuccessful, MMControl::NotifyFailure}));
+}
+
+TEST(MMControl, TicksOnlyWhileADeviceIsOpenAndAtOnceAtTheEnd)
+{
+    Control c;
+    sonora::test::spin(250);
+    EXPECT_EQ(c.ticks, 0);
+
+    c.control.setFileName("/m/a.wav");
+    c.control.setCommand("Open");
+    sonora::test::spin(350);
+    EXPECT_GE(c.ticks, 2);
+    EXPECT_LE(c.ticks, 4);
+
+    // End of stream: a tick follows at once, not a full interval later.
+    const int before = c.ticks;
+    c.device->finish();
+    sonora::test::spin(20);
+    EXPECT_EQ(c.ticks, before + 1);
+
+    c.control.setCommand("Close");
+    const int closedAt = c.ticks;
+    sonora::test::spin(250);
+    EXPECT_EQ(c.ticks, closedAt);
+}
+
+TEST(MMControl, AnOpenDuringATickIsFollowedByAPromptTick)
+{
+    Control c;
+    c.control.setFileName("/m/a.wav");
+    c.control.setCommand("Open");
+    bool reopened = false;
+    QObject::connect(&c.control, &MMControl::StatusUpdate, [&] {
+        if (!reopened) {
+            reopened = true;
+            c.control.setCommand("Close");
+            c.control.setFileName("/m/b.wav");
+            c.control.setCommand("Open");
+        }
+    });
+    c.control.tick();
+    EXPECT_EQ(c.ticks, 1);
+    sonora::test::spin(20);
+    EXPECT_EQ(c.ticks, 2);
+}
+
+TEST(MMControl, ButtonsRaiseTheirEventsThenActUnlessCancelled)
+{
+    Control c;
+    QStringList events;
+    Intero cancelPlay = 0;
+    QObject::connect(&c.control, &MMControl::PlayClick, [&](Intero& cancel) {
+        events << "PlayClick";
+        c.control.setFileName("/m/a.wav");
+        c.control.setCommand("Open");
+        cancel = cancelPlay;
+    });
+    QObject::connect(&c.control, &MMControl::StopClick, [&](Intero&) { events << "StopClick"; });
+
+    c.control.playButton()->click();
+    EXPECT_TRUE(c.media->playing);
+    c.control.stopButton()->click();
+    EXPECT_FALSE(c.media->playing);
+    EXPECT_EQ(events, QStringList({"PlayClick", "StopClick"}));
+
+    cancelPlay = -1;
+    c.control.clickPlay();
+    EXPECT_FALSE(c.media->playing);
+
+    EXPECT_EQ(c.control.playButton()->accessibleName(), "Riproduci");
+    EXPECT_EQ(c.control.stopButton()->accessibleName(), "Ferma");
+    EXPECT_EQ(c.control.playButton()->focusPolicy(), Qt::StrongFocus);
+}
