@@ -1,0 +1,116 @@
+#include "platform/gst/GstRuntime.h"
+
+#include "platform/Errori.h"
+#include "platform/gst/GstHandles.h"
+#include "platform/gst/SoundFont.h"
+
+#include <mutex>
+
+namespace sonora {
+namespace {
+
+struct Component {
+    const char* factory;
+    const char* what;
+    const char* package;
+};
+
+constexpr Component kComponents[] = {
+    {"playbin", "il riproduttore playbin", "gstreamer1.0-plugins-base"},
+    {"appsink", "l'uscita video appsink", "gstreamer1.0-plugins-base"},
+    {"autoaudiosink", "l'uscita audio autoaudiosink", "gstreamer1.0-plugins-good"},
+    {"fakeaudiosink", "l'uscita audio di prova fakeaudiosink", "gstreamer1.0-plugins-bad"},
+    {"wavparse", "il lettore WAV wavparse", "gstreamer1.0-plugins-good"},
+    {"midiparse", "il lettore MIDI midiparse", "gstreamer1.0-plugins-bad"},
+    {"fluiddec", "il sintetizzatore MIDI fluiddec (FluidSynth)", "gstreamer1.0-plugins-bad"},
+    {"avidemux", "il lettore AVI avidemux", "gstreamer1.0-plugins-good"},
+    {"jpegdec", "il decodificatore video JPEG jpegdec", "gstreamer1.0-plugins-good"},
+};
+
+struct MediaTypeComponent {
+    const char* mediaType;
+    const char* factory;
+};
+
+constexpr MediaTypeComponent kMediaTypes[] = {
+    {"audio/midi", "midiparse"},
+    {"audio/riff-midi", "midiparse"},
+    {"audio/x-midi-event", "fluiddec"},
+    {"video/x-msvideo", "avidemux"},
+    {"audio/x-wav", "wavparse"},
+    {"image/jpeg", "jpegdec"},
+};
+
+// Plugins that a WAV, MIDI or AVI song loads on its first Open.
+constexpr const char* kPlugins[] = {
+    "coreelements", "typefindfunctions", "playback", "app", "autodetect",
+    "audioconvert", "audioresample", "volume", "videoconvertscale", "videoconvert",
+    "videoscale", "wavparse", "midi", "fluidsynthmidi", "avi", "jpeg",
+};
+
+std::once_flag initOnce;
+QString initFailure;
+
+void initialise()
+{
+    ErrorPtr error;
+    if (!gst_init_check(nullptr, nullptr, error.out())) {
+        initFailure = error ? QString::fromUtf8(error->message) : QStringLiteral("motivo sconosciuto");
+        return;
+    }
+    // MIDI must go through FluidSynth with the soundfont we choose; another
+    // MIDI synthesiser plugin (WildMidi) would use its own instruments or none.
+    const auto wild = GstObjectRef<GstElementFactory>::adopt(gst_element_factory_find("wildmididec"));
+    if (wild)
+        gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(wild.get()), GST_RANK_NONE);
+}
+
+} // namespace
+
+void ensureGStreamer()
+{
+    std::call_once(initOnce, initialise);
+    if (!initFailure.isEmpty())
+        throw MediaError(QStringLiteral("Impossibile avviare GStreamer, il motore di riproduzione: %1. "
+                                        "Reinstallare il pacchetto libgstreamer1.0-0.")
+                             .arg(initFailure));
+}
+
+void warmUpGStreamer()
+{
+    try {
+        ensureGStreamer();
+    } catch (const MediaError&) {
+        return;
+    }
+    for (const char* name : kPlugins) {
+        // Unknown names (plugins merged or not installed) simply return null.
+        GstObjectRef<GstPlugin>::adopt(gst_plugin_load_by_name(name)).reset();
+    }
+    (void)defaultSoundFont();
+}
+
+QString missingElementText(const QString& factory)
+{
+    for (const Component& c : kComponents) {
+        if (factory == QLatin1String(c.factory))
+            return QStringLiteral("%1 (pacchetto Debian %2)")
+                .arg(QString::fromUtf8(c.what), QString::fromUtf8(c.package));
+    }
+    return QStringLiteral("il componente GStreamer «%1» (pacchetti Debian gstreamer1.0-plugins-base, "
+                          "-good, -bad o gstreamer1.0-libav)")
+        .arg(factory);
+}
+
+QString missingDecoderText(const QString& mediaType)
+{
+    for (const MediaTypeComponent& m : kMediaTypes) {
+        if (mediaType == QLatin1String(m.mediaType))
+            return missingElementText(QString::fromUtf8(m.factory));
+    }
+    return QStringLiteral("un decodificatore per il formato «%1» (di solito nel pacchetto Debian "
+                          "gstreamer1.0-libav o gstreamer1.0-plugins-good/-bad/-ugly)")
+        .arg(mediaType);
+}
+
+} // namespace sonora

@@ -1,0 +1,46 @@
+#include "platform/gst/VideoWindow.h"
+
+#include <QPainter>
+
+namespace sonora {
+
+VideoWindow::VideoWindow(const QString& title, const QSize& videoSize)
+    : QWidget(nullptr, Qt::Window)
+    , videoSize_(videoSize)
+{
+    setWindowTitle(title);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_OpaquePaintEvent); // every paint covers the whole window
+    setFocusPolicy(Qt::NoFocus);
+    // The main window tells this one apart from its own dialogs by this mark.
+    setProperty("sonoraMediaWindow", true);
+    resize(videoSize.isValid() ? videoSize : QSize(320, 240));
+}
+
+void VideoWindow::setFrame(const QImage& frame)
+{
+    frame_ = frame;
+    update();
+}
+
+void VideoWindow::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    if (frame_.isNull()) {
+        p.fillRect(rect(), Qt::black);
+        return;
+    }
+    // Letterbox: keep the picture's shape whatever size the user gives the window.
+    const QSize shown = videoSize_.isValid() ? videoSize_ : frame_.size();
+    const QSize fitted = shown.scaled(size(), Qt::KeepAspectRatio);
+    const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+    if (target != rect()) {
+        const QRegion around = QRegion(rect()).subtracted(QRegion(target));
+        for (const QRect& r : around)
+            p.fillRect(r, Qt::black);
+    }
+    p.setRenderHint(QPainter::SmoothPixmapTransform, target.size() != frame_.size());
+    p.drawImage(target, frame_);
+}
+
+} // namespace sonora

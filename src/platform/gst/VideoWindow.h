@@ -1,0 +1,28 @@
+#pragma once
+// The window that shows the picture of a video song.
+
+#include <QImage>
+#include <QWidget>
+
+namespace sonora {
+
+class VideoWindow : public QWidget {
+    Q_OBJECT
+public:
+    // A top-level window titled `title` with room for a picture of `videoSize`.
+    // It never takes the focus from the main window when it appears.
+    VideoWindow(const QString& title, const QSize& videoSize);
+
+    // Shows `frame` (any size: it is scaled, keeping its shape) from the next paint.
+    void setFrame(const QImage& frame);
+    const QImage& frame() const { return frame_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage frame_;
+    QSize videoSize_;
+};
+
+} // namespace sonora

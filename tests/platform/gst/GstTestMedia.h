@@ -1,0 +1,87 @@
+#pragma once
+// Shared media and helpers of the GStreamer device tests.
+
+#include "platform/Errori.h"
+#include "platform/gst/GstMediaDevice.h"
+#include "support/MediaGen.h"
+#include "support/Wait.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace sonora::test {
+
+// Short songs made once per test program: generating the AVI takes a moment.
+struct GstMedia {
+    QTemporaryDir dir;
+    QString wav300;  // 300 ms, 44.1 kHz stereo
+    QString wav1000; // 1 s
+    QString mid0;    // format 0, 400 ms
+    QString mid1;    // format 1, 400 ms
+    QString rmi;     // RIFF RMID around format 0, 400 ms
+    QString avi;     // 160x120 MJPEG + PCM, 400 ms
+
+    static const GstMedia& get()
+    {
+        static const auto media = [] {
+            auto m = std::make_unique<GstMedia>();
+            const QString d = m->dir.path();
+            m->wav300 = writeWav(d, QStringLiteral("tono.wav"), 300);
+            m->wav1000 = writeWav(d, QStringLiteral("tono lungo.wav"), 1000);
+            m->mid0 = writeMidi(d, QStringLiteral("canzone0.mid"), 0, 400);
+            m->mid1 = writeMidi(d, QStringLiteral("canzone1.mid"), 1, 400);
+            m->rmi = writeRmi(d, QStringLiteral("canzone.rmi"), 400);
+            m->avi = writeAvi(d, QStringLiteral("filmato.avi"), 400);
+            return m;
+        }();
+        return *media;
+    }
+};
+
+// A device that plays into clock-synchronised fake sinks, in real time.
+inline GstDeviceOptions testOptions()
+{
+    GstDeviceOptions options;
+    options.fakeAudioSink = true;
+    return options;
+}
+
+class GstDeviceTest : public ::testing::Test {
+protected:
+    GstDeviceTest()
+    {
+        device->onEndOfStream = [this] { ++ends; };
+    }
+
+    // Plays the open song until its end of stream reaches the UI thread.
+    bool playToEnd(int timeoutMs = 5000)
+    {
+        const int before = ends;
+        device->play();
+        return waitUntil([&] { return ends > before; }, timeoutMs);
+    }
+
+    // Waits, without running the event loop, until a streaming thread has seen
+    // the end of stream: its message then sits in the UI thread's queue.
+    bool endSeenButNotDelivered(int timeoutMs = 5000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (device->positionMs() != device->lengthMs()) {
+            if (clock.elapsed() > timeoutMs)
+                return false;
+            QThread::msleep(2);
+        }
+        return true;
+    }
+
+    const GstMedia& media = GstMedia::get();
+    QTemporaryDir scratch;
+    std::unique_ptr<GstMediaDevice> device =
+        std::make_unique<GstMediaDevice>(testOptions());
+    int ends = 0;
+};
+
+} // namespace sonora::test

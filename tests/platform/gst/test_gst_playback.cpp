@@ -1,0 +1,168 @@
+// Playing: to the end once, never restarting, rewinding, the video window, timings.
+#include "GstTestMedia.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <algorithm>
+#include <vector>
+#include <QWidget>
+
+using namespace sonora;
+using namespace sonora::test;
+
+TEST_F(GstDeviceTest, WavPlaysToItsEndAndStaysThere)
+{
+    device->open(media.wav300, QStringLiteral("WaveAudio"));
+    const int length = device->lengthMs();
+    device->play();
+    std::vector<int> seen;
+    ASSERT_TRUE(waitUntil([&] {
+        if (ends == 0)
+            seen.push_back(device->positionMs());
+        return ends > 0;
+    }));
+    ASSERT_FALSE(seen.empty());
+    EXPECT_GT(*std::max_element(seen.begin(), seen.end()), 100) << "the position moved while playing";
+    // Below the length while the stream runs; at the length from its end on, never back.
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    const auto atEnd = std::find(seen.begin(), seen.end(), length);
+    EXPECT_TRUE(std::all_of(seen.begin(), atEnd, [&](int p) { return p >= 0 && p < length; }));
+    EXPECT_TRUE(std::all_of(atEnd, seen.end(), [&](int p) { return p == length; }));
+    EXPECT_LE(std::count(seen.begin(), seen.end(), length), 3) << "the end took long to be announced";
+    EXPECT_EQ(device->positionMs(), length);
+    EXPECT_EQ(device->lengthMs(), length);
+
+    device->play(); // at the end: nothing happens
+    spin(200);
+    EXPECT_EQ(ends, 1) << "one end of stream, one call";
+    EXPECT_EQ(device->positionMs(), length);
+    EXPECT_TRUE(device->isOpen());
+}
+
+TEST_F(GstDeviceTest, PlayWhilePlayingLetsTheSongGoOn)
+{
+    device->open(media.wav1000, QStringLiteral("WaveAudio"));
+    device->play();
+    ASSERT_TRUE(waitUntil([&] { return device->positionMs() >= 300; }));
+    const int before = device->positionMs();
+    const auto firstStart = device->playCallTime();
+    device->play();
+    spin(60);
+    EXPECT_GE(device->positionMs(), before + 30) << "restarted or stalled";
+    EXPECT_EQ(device->playCallTime(), firstStart);
+    ASSERT_TRUE(waitUntil([&] { return ends == 1; }));
+}
+
+TEST_F(GstDeviceTest, StopRewindsAndTheSongCanPlayAgain)
+{
+    device->open(media.wav1000, QStringLiteral("WaveAudio"));
+    device->play();
+    ASSERT_TRUE(waitUntil([&] { return device->positionMs() >= 200; }));
+    device->stop();
+    EXPECT_EQ(device->positionMs(), 0);
+    spin(100);
+    EXPECT_EQ(device->positionMs(), 0) << "stop must also pause";
+
+    ASSERT_TRUE(playToEnd());
+    EXPECT_EQ(device->positionMs(), device->lengthMs());
+    device->stop(); // from the end: back to the start, ready to play again
+    EXPECT_EQ(device->positionMs(), 0);
+    EXPECT_LT(device->positionMs(), device->lengthMs());
+    ASSERT_TRUE(playToEnd());
+    EXPECT_EQ(ends, 2);
+}
+
+TEST_F(GstDeviceTest, ClosedDeviceReadsZeroAndRefusesToPlay)
+{
+    EXPECT_FALSE(device->isOpen());
+    EXPECT_EQ(device->lengthMs(), 0);
+    EXPECT_EQ(device->positionMs(), 0);
+    EXPECT_THROW(device->play(), MediaError);
+    device->stop();
+    device->close();
+
+    device->open(media.wav1000, QStringLiteral("WaveAudio"));
+    device->play();
+    ASSERT_TRUE(waitUntil([&] { return device->positionMs() > 50; }));
+    device->close();
+    EXPECT_FALSE(device->isOpen());
+    EXPECT_EQ(device->lengthMs(), 0);
+    EXPECT_EQ(device->positionMs(), 0);
+    EXPECT_EQ(GstMediaDevice::livePipelines(), 0);
+    spin(100);
+    EXPECT_EQ(ends, 0);
+    device->close();
+}
+
+TEST_F(GstDeviceTest, MidiSongsPlayToTheirEnd)
+{
+    for (const QString& song : {media.mid0, media.mid1, media.rmi}) {
+        SCOPED_TRACE(song.toStdString());
+        device->open(song, QStringLiteral("Sequencer"));
+        const int length = device->lengthMs();
+        ASSERT_GT(length, 300);
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(playToEnd(length + 2000));
+        EXPECT_GE(clock.elapsed(), length - 50) << "played in real time";
+        EXPECT_EQ(device->positionMs(), length);
+    }
+    EXPECT_EQ(ends, 3);
+}
+
+TEST_F(GstDeviceTest, AviShowsItsPictureInAWindowOfItsOwn)
+{
+    device->open(media.avi, QStringLiteral("AVIVideo"));
+    QPointer<QWidget> window = device->videoWindow();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isWindow());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->property("sonoraMediaWindow"), QVariant(true));
+    EXPECT_TRUE(window->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_EQ(window->size(), QSize(160, 120));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("filmato.avi"));
+    EXPECT_FALSE(window->grab().toImage().pixelColor(80, 60) == QColor(Qt::black))
+        << "the first frame is shown before playing";
+
+    const auto firstBuffer = device->firstBufferAfterOpenTime();
+    EXPECT_TRUE(firstBuffer.has_value()) << "the audio track prerolled";
+    ASSERT_TRUE(playToEnd());
+    EXPECT_EQ(device->positionMs(), device->lengthMs());
+    EXPECT_EQ(device->videoWindow(), window.data());
+
+    device->close();
+    EXPECT_TRUE(window.isNull()) << "the window goes with the song";
+}
+
+TEST_F(GstDeviceTest, VideoWindowGoesWhenTheDeviceGoes)
+{
+    device->open(media.avi, QStringLiteral("AVIVideo"));
+    QPointer<QWidget> window = device->videoWindow();
+    ASSERT_TRUE(window);
+    device->play();
+    spin(50);
+    device.reset();
+    EXPECT_TRUE(window.isNull());
+    spin(50);
+}
+
+TEST_F(GstDeviceTest, TimingProbesFollowOpenPlayAndEnd)
+{
+    EXPECT_FALSE(device->endOfStreamTime());
+    device->open(media.wav300, QStringLiteral("WaveAudio"));
+    ASSERT_TRUE(device->firstBufferAfterOpenTime());
+    EXPECT_FALSE(device->firstBufferAfterPlayTime());
+    ASSERT_TRUE(playToEnd());
+    const auto play = device->playCallTime();
+    const auto first = device->firstBufferAfterPlayTime();
+    const auto end = device->endOfStreamTime();
+    ASSERT_TRUE(play && first && end);
+    EXPECT_LE(*play, *first);
+    EXPECT_LT(*first - *play, std::chrono::milliseconds(200));
+    EXPECT_GT(*end - *play, std::chrono::milliseconds(250)) << "the end came in real time";
+
+    device->open(media.wav300, QStringLiteral("WaveAudio"));
+    EXPECT_EQ(device->endOfStreamTime(), end) << "kept across open, for gap measurements";
+    EXPECT_FALSE(device->firstBufferAfterPlayTime()) << "a new song has no first buffer before it plays";
+}

@@ -1,0 +1,43 @@
+#pragma once
+// Small media files made at test time: WAV tones, MIDI songs (type 0 and 1),
+// RMI wrappers, AVI videos with sound, and broken files of every kind.
+// Every writer puts the file `name` (any characters the file system allows)
+// into the folder `dir`, returns its full path, and throws std::runtime_error
+// when the file cannot be made.
+
+#include <QByteArray>
+#include <QSize>
+#include <QString>
+
+namespace sonora::test {
+
+// 16-bit PCM sine tone.
+QByteArray wavBytes(int durationMs, int sampleRate = 44100, int channels = 2, double frequencyHz = 440.0);
+QString writeWav(const QString& dir, const QString& name, int durationMs, int sampleRate = 44100,
+                 int channels = 2, double frequencyHz = 440.0);
+
+// A Standard MIDI File of format 0 (one track) or 1 (conductor track plus two
+// instrument tracks) whose last event falls at `durationMs`.
+QByteArray smfBytes(int format, int durationMs);
+QString writeMidi(const QString& dir, const QString& name, int format, int durationMs);
+
+// A RIFF "RMID" file holding `smf` in its "data" chunk, followed by a LIST
+// INFO chunk as real RMI files often have.
+QByteArray rmidBytes(const QByteArray& smf);
+QString writeRmi(const QString& dir, const QString& name, int durationMs, int format = 0);
+
+// Motion JPEG video at 25 frames/s plus, if asked, 16-bit PCM stereo sound,
+// made by GStreamer's own test sources and AVI muxer.
+QString writeAvi(const QString& dir, const QString& name, int durationMs, QSize size = QSize(160, 120),
+                 bool withAudio = true);
+
+// Broken files.
+QString writeEmpty(const QString& dir, const QString& name);
+QString writeRandom(const QString& dir, const QString& name, qint64 bytes, quint32 seed = 1);
+// The first `keepBytes` bytes of `source`.
+QString writeTruncatedCopy(const QString& source, const QString& dir, const QString& name, qint64 keepBytes);
+
+// Writes `bytes` into dir/name.
+QString writeBytes(const QString& dir, const QString& name, const QByteArray& bytes);
+
+} // namespace sonora::test
