@@ -17,7 +17,7 @@ packages=(
   # the interface font
   fonts-liberation2 fonts-dejavu-core
   # tests, benchmarks, screenshots
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-apps imagemagick
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-apps imagemagick xdotool
 )
 
 missing=()

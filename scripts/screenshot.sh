@@ -10,7 +10,7 @@ binary=${SONORA_BINARY:-build/src/sonoraccoltiera}
 [ -x "$binary" ] || { echo "build the program first ($binary is missing)" >&2; exit 1; }
 
 display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 800x600x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 $((1024 * scale))x$((768 * scale))x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $app $xvfb 2>/dev/null || true' EXIT
 sleep 1

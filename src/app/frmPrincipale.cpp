@@ -1,8 +1,10 @@
 #include "app/frmPrincipale.h"
 
+#include "app/Aspetto.h"
 #include "platform/ErrorBoundary.h"
 #include "platform/Twips.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QIcon>
@@ -10,25 +12,39 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QWindow>
 
 void sonoraInitAssets();
 
 namespace sonora {
 namespace {
 
-// A freely licensed sans-serif whose metrics let every caption fit its box.
-const QString FontFamily = QStringLiteral("Liberation Sans");
-constexpr qreal FontPoints = 8.25;
+constexpr qreal VersionFontPoints = 9.75;
 
 const QString Caption = QStringLiteral("Sonoraccoltiera - Riservato ai lettori di Zefiral      ");
 
-QPushButton* pictureButton(QWidget* parent, const QString& picture, const QString& tip, QSize iconSize)
+template <class W>
+W* place(W* w, const char* name, int left, int top, int width, int height)
+{
+    w->setObjectName(QLatin1String(name));
+    twips::setGeometry(w, left, top, width, height);
+    return w;
+}
+
+QPushButton* pictureButton(QWidget* parent, const QString& picture, const QString& tip,
+                           const QString& hint, QSize iconSize)
 {
     auto* b = new QPushButton(parent);
     b->setIcon(QIcon(picture));
     b->setIconSize(iconSize);
     b->setToolTip(tip);
+    // Screen readers name the picture buttons by their tool tips and
+    // describe them with their status-bar hints.
     b->setAccessibleName(tip);
+    b->setAccessibleDescription(hint);
     b->setAutoDefault(false);
     return b;
 }
@@ -36,8 +52,7 @@ QPushButton* pictureButton(QWidget* parent, const QString& picture, const QStrin
 } // namespace
 
 frmPrincipale::frmPrincipale(Servizi servizi, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    : QWidget(parent, aspetto::cornice(Qt::Window))
     , CommonDialog1(std::move(servizi.dialogo))
     , servizi_(std::move(servizi))
 {
@@ -45,67 +60,87 @@ frmPrincipale::frmPrincipale(Servizi servizi, QWidget* parent)
     setObjectName(QStringLiteral("frmPrincipale"));
     setWindowTitle(Caption);
     setWindowIcon(QIcon(QStringLiteral(":/assets/altoparlante.svg")));
-    setFixedSize(twips::toPixels(4725), twips::toPixels(4680));
-    QFont font(FontFamily);
-    font.setPointSizeF(FontPoints);
-    setFont(font);
+    setFont(aspetto::carattere());
+    // The client area at its design position; the window system may still
+    // place the window elsewhere.
+    setGeometry(twips::toPixels(4890, 3255, 4725, 4680));
+    setFixedSize(size());
+    setMouseTracking(true);
+
     creaControlli();
+    impostaOrdineTab();
     collegaEventi();
     Form_Load();
+    Timer1.start();
 }
 
 frmPrincipale::~frmPrincipale() = default;
 
 void frmPrincipale::creaControlli()
 {
-    // Created in the window's design order; the focus order is set below.
-    List1 = new QListWidget(this);
-    List1->setObjectName(QStringLiteral("List1"));
+    Check2 = place(new QCheckBox(QStringLiteral("Disattiva test di intelligenza"), this), "Check2", 2040, 2880, 2415, 255);
+    Check2->setChecked(true);
+
+    Command1 = place(new QPushButton(QStringLiteral("Test di intelligenza"), this), "Command1", 1800, 720, 2775, 375);
+    Command1->setAutoDefault(false);
+    Command1->setVisible(false);
+
+    StatusBar1 = place(new QStatusBar(this), "StatusBar1", 0, 4425, 4725, 255);
+    StatusBar1->setSizeGripEnabled(false);
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(150);
+
+    ProgressBar1 = place(new ProgressBar(this), "ProgressBar1", 120, 3360, 4455, 255);
+    ProgressBar1->setAccessibleName(QStringLiteral("Progresso della canzone"));
+
+    Check1 = place(new QCheckBox(QStringLiteral("Ripeti"), this), "Check1", 120, 2880, 855, 255);
+
+    cmdFine = place(pictureButton(this, QStringLiteral(":/assets/stop.svg"), QStringLiteral("Esci"),
+                                  QStringLiteral("Esce dal programma"), QSize(28, 28)),
+                    "cmdFine", 3840, 3720, 735, 495);
+
+    List1 = place(new QListWidget(this), "List1", 120, 1200, 4455, 1650);
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setUniformItemSizes(true);
-    twips::setGeometry(List1, 120, 1200, 4455, 1650);
+    List1->setAccessibleName(QStringLiteral("Canzoni"));
 
-    cmdNuova = pictureButton(this, QStringLiteral(":/assets/pagina.svg"), QStringLiteral("Nuova"), QSize(16, 16));
-    cmdNuova->setObjectName(QStringLiteral("cmdNuova"));
-    twips::setGeometry(cmdNuova, 4200, 240, 375, 375);
+    cmdNuova = place(pictureButton(this, QStringLiteral(":/assets/pagina.svg"), QStringLiteral("Nuova"),
+                                   QStringLiteral("Crea una nuova compilation"), QSize(16, 16)),
+                     "cmdNuova", 4200, 240, 375, 375);
 
-    cmdCompilation = pictureButton(this, QStringLiteral(":/assets/cartella.svg"), QStringLiteral("Apri"), QSize(16, 16));
-    cmdCompilation->setObjectName(QStringLiteral("cmdCompilation"));
-    twips::setGeometry(cmdCompilation, 3720, 240, 375, 375);
+    cmdCompilation = place(pictureButton(this, QStringLiteral(":/assets/cartella.svg"), QStringLiteral("Apri"),
+                                         QStringLiteral("Apre una compilation esistente"), QSize(16, 16)),
+                           "cmdCompilation", 3720, 240, 375, 375);
 
-    Check1 = new QCheckBox(QStringLiteral("Ripeti"), this);
-    Check1->setObjectName(QStringLiteral("Check1"));
-    twips::setGeometry(Check1, 120, 2880, 855, 255);
+    MMControl1 = place(new MMControl(std::move(servizi_.dispositivo), this), "MMControl1", 120, 3720, 810, 495);
 
-    ProgressBar1 = new ProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    twips::setGeometry(ProgressBar1, 120, 3360, 4455, 255);
+    Label3 = place(new QLabel(QStringLiteral("Versione beta 2"), this), "Label3", 1560, 3840, 1815, 255);
+    QFont bold = font();
+    bold.setPointSizeF(VersionFontPoints);
+    bold.setBold(true);
+    Label3->setFont(bold);
+    Label3->setVisible(false);
 
-    cmdFine = pictureButton(this, QStringLiteral(":/assets/stop.svg"), QStringLiteral("Esci"), QSize(28, 28));
-    cmdFine->setObjectName(QStringLiteral("cmdFine"));
-    twips::setGeometry(cmdFine, 3840, 3720, 735, 495);
+    Label2 = place(new QLabel(QStringLiteral("Canzoni:"), this), "Label2", 120, 960, 1215, 255);
 
-    MMControl1 = new MMControl(std::move(servizi_.dispositivo), this);
-    MMControl1->setObjectName(QStringLiteral("MMControl1"));
-    twips::setGeometry(MMControl1, 120, 3720, 810, 495);
-
-    Label2 = new QLabel(QStringLiteral("Canzoni:"), this);
-    twips::setGeometry(Label2, 120, 960, 1215, 255);
-
-    lblNomeCompilation = new QLabel(QStringLiteral("- Nessuna -"), this);
-    lblNomeCompilation->setObjectName(QStringLiteral("lblNomeCompilation"));
+    lblNomeCompilation = place(new QLabel(QStringLiteral("- Nessuna -"), this), "lblNomeCompilation", 120, 360, 3495, 255);
     lblNomeCompilation->setTextFormat(Qt::PlainText); // titles are file names, never markup
     lblNomeCompilation->setFrameStyle(QFrame::Box | QFrame::Plain);
-    twips::setGeometry(lblNomeCompilation, 120, 360, 3495, 255);
 
-    Label1 = new QLabel(QStringLiteral("Titolo della compilation:"), this);
-    twips::setGeometry(Label1, 120, 120, 1935, 255);
+    Label1 = place(new QLabel(QStringLiteral("Titolo della compilation:"), this), "Label1", 120, 120, 1935, 255);
 
-    setTabOrder(MMControl1, cmdCompilation);
-    setTabOrder(cmdCompilation, cmdNuova);
-    setTabOrder(cmdNuova, List1);
-    setTabOrder(List1, cmdFine);
-    setTabOrder(cmdFine, Check1);
+    for (QLabel* label : {Label1, Label2, Label3})
+        label->setTextFormat(Qt::PlainText);
+}
+
+void frmPrincipale::impostaOrdineTab()
+{
+    // Focusable controls in their keyboard order; hidden ones are skipped.
+    const QList<QWidget*> order = {MMControl1->playButton(), MMControl1->stopButton(), cmdCompilation,
+                                   cmdNuova, List1, cmdFine, Check1, Command1, Check2};
+    for (qsizetype i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
 }
 
 void frmPrincipale::collegaEventi()
@@ -116,6 +151,8 @@ void frmPrincipale::collegaEventi()
     connect(cmdNuova, &QPushButton::clicked, this, on(&frmPrincipale::cmdNuova_Click));
     connect(cmdCompilation, &QPushButton::clicked, this, on(&frmPrincipale::cmdCompilation_Click));
     connect(cmdFine, &QPushButton::clicked, this, on(&frmPrincipale::cmdFine_Click));
+    connect(Check2, &QCheckBox::clicked, this, on(&frmPrincipale::Check2_Click));
+    connect(&Timer1, &QTimer::timeout, this, on(&frmPrincipale::Timer1_Timer));
 
     connect(MMControl1, &MMControl::PlayClick, this,
             [this](Intero& cancel) { esegui([&] { MMControl1_PlayClick(cancel); }); });
@@ -124,6 +161,72 @@ void frmPrincipale::collegaEventi()
     connect(MMControl1, &MMControl::StatusUpdate, this, on(&frmPrincipale::MMControl1_StatusUpdate));
     connect(MMControl1, &MMControl::Done, this,
             [this](Intero code) { esegui([&] { MMControl1_Done(code); }); });
+
+    // Esc answers the exit button, like a dialog's cancel key.
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(esc, &QShortcut::activated, cmdFine, &QPushButton::click);
+
+    // Pointer moves are reported without a pressed button, so hints follow
+    // the pointer; Command1, Label3 and List1 have handlers of their own.
+    const QList<QWidget*> watched = {Check1, Check2, cmdCompilation, cmdFine, cmdNuova, lblNomeCompilation,
+                                     List1->viewport(), ProgressBar1, Command1, Label3};
+    for (QWidget* w : watched) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, &frmPrincipale::finestraAttivata);
+}
+
+void frmPrincipale::esegui(const std::function<void()>& handler)
+{
+    runHandler(*servizi_.messaggi, handler);
+}
+
+void frmPrincipale::Form_Load()
+{
+    InizializzaLettore();
+}
+
+void frmPrincipale::Form_Deactivate()
+{
+    MMControl1->setCommand(QStringLiteral("Close"));
+}
+
+void frmPrincipale::Form_Unload(Intero& /*cancel*/)
+{
+    MMControl1->setCommand(QStringLiteral("Close"));
+}
+
+void frmPrincipale::finestraAttivata(QWindow* window)
+{
+    // Only another window of ours that takes over from this one counts:
+    // dialogs and message boxes, the video window and other programs do not.
+    if (!window || window == windowHandle())
+        return;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->windowHandle() == window && top->property(DeactivatesMain).toBool()) {
+            esegui([this] { Form_Deactivate(); });
+            return;
+        }
+    }
+}
+
+void frmPrincipale::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        // The keyboard focus starts on the first focusable control in order.
+        MMControl1->playButton()->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void frmPrincipale::closeEvent(QCloseEvent* event)
+{
+    Intero cancel = 0;
+    esegui([&] { Form_Unload(cancel); });
+    event->accept(); // the window always closes, and with it the program
 }
 
 void frmPrincipale::Print(const QString& text)
@@ -143,33 +246,11 @@ void frmPrincipale::paintEvent(QPaintEvent*)
     const QFontMetrics fm(font());
     int y = fm.ascent();
     for (const QString& line : printed_) {
-        p.drawText(0, y, line);
-        y += fm.height();
         if (y - fm.ascent() > height())
             break;
+        p.drawText(0, y, line);
+        y += fm.height();
     }
-}
-
-void frmPrincipale::esegui(const std::function<void()>& handler)
-{
-    runHandler(*servizi_.messaggi, handler);
-}
-
-void frmPrincipale::Form_Load()
-{
-    InizializzaLettore();
-}
-
-void frmPrincipale::Form_Unload(Intero& /*cancel*/)
-{
-    MMControl1->setCommand(QStringLiteral("Close"));
-}
-
-void frmPrincipale::closeEvent(QCloseEvent* event)
-{
-    Intero cancel = 0;
-    esegui([&] { Form_Unload(cancel); });
-    event->accept(); // the window always closes, and with it the program
 }
 
 } // namespace sonora

@@ -1,0 +1,30 @@
+// The caption scrolls behind its fixed prefix, and the version label blinks.
+
+#include "app/frmPrincipale.h"
+
+#include <QLabel>
+
+namespace sonora {
+namespace {
+const QString Prefix = QStringLiteral("Sonoraccoltiera - ");
+constexpr int PrefixLength = 18;
+}
+
+void frmPrincipale::Timer1_Timer()
+{
+    // The caption itself is the marquee's state: read back, rotated, written.
+    const QString c = windowTitle();
+    const qsizetype n = c.size() - PrefixLength;
+    if (n >= 1) {
+        QString t = c.right(n);
+        t = t.mid(1) + t.at(0);
+        setWindowTitle(Prefix + t);
+    }
+    Scatti = add16(Scatti, 1);
+    if (Scatti == 5) {
+        Label3->setVisible(Label3->isHidden());
+        Scatti = 0;
+    }
+}
+
+} // namespace sonora

@@ -1,0 +1,254 @@
+// The main window as the user finds it: controls, order, hints, marquee,
+// blinking label and its life cycle.
+
+#include "platform/Twips.h"
+#include "support/FinestraDiProva.h"
+#include "support/Wait.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace sonora;
+using namespace sonora::test;
+
+namespace {
+
+const QString StartCaption = QStringLiteral("Sonoraccoltiera - Riservato ai lettori di Zefiral      ");
+
+struct Box {
+    int left, top, width, height;
+    bool operator==(const Box&) const = default;
+};
+Box boxOf(const QWidget* w) { return {twips::left(w), twips::top(w), twips::width(w), twips::height(w)}; }
+std::ostream& operator<<(std::ostream& os, const Box& b)
+{
+    return os << '(' << b.left << ", " << b.top << ", " << b.width << ", " << b.height << ')';
+}
+
+struct Finestra : ::testing::Test {
+    FinestraDiProva w;
+
+    void moveOver(QWidget* target)
+    {
+        const QPoint p = target->mapTo(w.form.get(), target->rect().center());
+        QTest::mouseMove(w->windowHandle(), p);
+        QCoreApplication::processEvents();
+    }
+    void moveTo(QPoint p)
+    {
+        QTest::mouseMove(w->windowHandle(), p);
+        QCoreApplication::processEvents();
+    }
+};
+
+} // namespace
+
+TEST_F(Finestra, StartsWithEveryControlInPlace)
+{
+    EXPECT_EQ(w->windowTitle(), StartCaption);
+    EXPECT_EQ(w->windowTitle().size(), 55);
+    EXPECT_EQ(twips::width(w.form.get()), 4725);
+    EXPECT_EQ(twips::height(w.form.get()), 4680);
+    EXPECT_EQ(w->minimumSize(), w->maximumSize()) << "not resizable";
+    EXPECT_FALSE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(w->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(w->windowIcon().isNull());
+
+    const struct {
+        QWidget* control;
+        Box box;
+        QString text;
+        bool hidden;
+    } table[] = {
+        {w->Check2, {2040, 2880, 2415, 255}, "Disattiva test di intelligenza", false},
+        {w->Command1, {1800, 720, 2775, 375}, "Test di intelligenza", true},
+        {w->StatusBar1, {0, 4425, 4725, 255}, "", false},
+        {w->ProgressBar1, {120, 3360, 4455, 255}, "", false},
+        {w->Check1, {120, 2880, 855, 255}, "Ripeti", false},
+        {w->cmdFine, {3840, 3720, 735, 495}, "", false},
+        {w->List1, {120, 1200, 4455, 1650}, "", false},
+        {w->cmdNuova, {4200, 240, 375, 375}, "", false},
+        {w->cmdCompilation, {3720, 240, 375, 375}, "", false},
+        {w->MMControl1, {120, 3720, 810, 495}, "", false},
+        {w->Label3, {1560, 3840, 1815, 255}, "Versione beta 2", true},
+        {w->Label2, {120, 960, 1215, 255}, "Canzoni:", false},
+        {w->lblNomeCompilation, {120, 360, 3495, 255}, "- Nessuna -", false},
+        {w->Label1, {120, 120, 1935, 255}, "Titolo della compilation:", false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.control->objectName().toStdString());
+        EXPECT_EQ(boxOf(row.control), row.box);
+        EXPECT_EQ(row.control->isHidden(), row.hidden);
+        if (auto* b = qobject_cast<QAbstractButton*>(row.control)) {
+            EXPECT_EQ(b->text(), row.text);
+        } else if (auto* l = qobject_cast<QLabel*>(row.control)) {
+            EXPECT_EQ(l->text(), row.text);
+        }
+    }
+    EXPECT_TRUE(w->Check2->isChecked());
+    EXPECT_FALSE(w->Check1->isChecked());
+    EXPECT_EQ(w->ProgressBar1->max(), 100.0f);
+    EXPECT_EQ(w->ProgressBar1->val(), 0.0f);
+    EXPECT_EQ(w->List1->count(), 0);
+    EXPECT_EQ(w->statusText(), "");
+    EXPECT_TRUE(w->Timer1.isActive());
+    EXPECT_EQ(w->Timer1.interval(), 150);
+    EXPECT_EQ(w->Label3->font().pointSizeF(), 9.75);
+    EXPECT_TRUE(w->Label3->font().bold());
+    EXPECT_EQ(w->font().pointSizeF(), 8.25);
+    for (QPushButton* b : {w->cmdNuova, w->cmdCompilation, w->cmdFine})
+        EXPECT_EQ(b->accessibleName(), b->toolTip());
+    EXPECT_EQ(w->cmdNuova->toolTip(), "Nuova");
+    EXPECT_EQ(w->cmdCompilation->toolTip(), "Apri");
+    EXPECT_EQ(w->cmdFine->toolTip(), "Esci");
+    EXPECT_EQ(w->cmdFine->accessibleDescription(), "Esce dal programma");
+}
+
+TEST_F(Finestra, EveryCaptionFitsItsBox)
+{
+    for (QWidget* c : {static_cast<QWidget*>(w->Check1), static_cast<QWidget*>(w->Check2),
+                       static_cast<QWidget*>(w->Command1), static_cast<QWidget*>(w->Label1),
+                       static_cast<QWidget*>(w->Label2), static_cast<QWidget*>(w->Label3),
+                       static_cast<QWidget*>(w->lblNomeCompilation)}) {
+        SCOPED_TRACE(c->objectName().toStdString());
+        EXPECT_LE(c->sizeHint().width(), c->width());
+    }
+}
+
+TEST_F(Finestra, FocusStartsOnThePlayButtonAndTabFollowsTheDesignOrder)
+{
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+    w->activateWindow();
+    waitUntil([&] { return QApplication::focusWidget() != nullptr; });
+    EXPECT_EQ(QApplication::focusWidget(), w->MMControl1->playButton());
+
+    w->Command1->show(); // shown controls take part; hidden ones are skipped
+    QList<QWidget*> order;
+    for (int i = 0; i < 9; ++i) {
+        order << QApplication::focusWidget();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    const QList<QWidget*> expected = {w->MMControl1->playButton(), w->MMControl1->stopButton(), w->cmdCompilation,
+                                      w->cmdNuova, w->List1, w->cmdFine, w->Check1, w->Command1, w->Check2};
+    EXPECT_EQ(order, expected);
+}
+
+TEST_F(Finestra, HintsFollowThePointer)
+{
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+    const struct {
+        QWidget* control;
+        const char* hint;
+    } hints[] = {
+        {w->Check1, "Ripete automaticamente la lista delle canzoni"},
+        {w->Check2, "Disattiva il test di intelligenza"},
+        {w->cmdCompilation, "Apre una compilation esistente"},
+        {w->cmdFine, "Esce dal programma"},
+        {w->cmdNuova, "Crea una nuova compilation"},
+        {w->lblNomeCompilation, "Titolo della compilation aperta"},
+        {w->List1, "Elenco delle canzoni contenute nella compilation"},
+        {w->ProgressBar1, "Progresso della canzone"},
+    };
+    for (const auto& h : hints) {
+        moveTo(QPoint(2, 2)); // background
+        EXPECT_EQ(w->statusText(), "");
+        moveOver(h.control);
+        EXPECT_EQ(w->statusText(), h.hint);
+        // Controls without a hint leave it as it was.
+        for (QWidget* quiet : {static_cast<QWidget*>(w->Label1), static_cast<QWidget*>(w->Label2),
+                               static_cast<QWidget*>(w->MMControl1->playButton()),
+                               static_cast<QWidget*>(w->StatusBar1)}) {
+            moveOver(quiet);
+            EXPECT_EQ(w->statusText(), h.hint) << quiet->objectName().toStdString();
+        }
+    }
+    // The hidden runaway button's area is background.
+    moveOver(w->List1);
+    moveTo(w->Command1->geometry().center());
+    EXPECT_EQ(w->statusText(), "");
+}
+
+TEST_F(Finestra, MarqueeScrollsBehindThePrefixAndComesBackAfter37Ticks)
+{
+    w->Timer1.stop();
+    w->Timer1_Timer();
+    EXPECT_EQ(w->windowTitle(), "Sonoraccoltiera - iservato ai lettori di Zefiral      R");
+    w->Timer1_Timer();
+    EXPECT_EQ(w->windowTitle(), "Sonoraccoltiera - servato ai lettori di Zefiral      Ri");
+    for (int i = 2; i < 37; ++i) {
+        w->Timer1_Timer();
+        ASSERT_EQ(w->windowTitle().size(), 55);
+        ASSERT_TRUE(w->windowTitle().startsWith("Sonoraccoltiera - "));
+    }
+    EXPECT_EQ(w->windowTitle(), StartCaption);
+
+    w->setWindowTitle("Breve");
+    w->Timer1_Timer();
+    EXPECT_EQ(w->windowTitle(), "Breve");
+}
+
+TEST_F(Finestra, VersionLabelBlinksEveryFifthTick)
+{
+    w->Timer1.stop();
+    auto ticks = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            w->Timer1_Timer();
+    };
+    ticks(4);
+    EXPECT_TRUE(w->Label3->isHidden());
+    ticks(1);
+    EXPECT_FALSE(w->Label3->isHidden());
+    EXPECT_EQ(w->Scatti, 0);
+    ticks(4);
+    EXPECT_FALSE(w->Label3->isHidden());
+    ticks(1);
+    EXPECT_TRUE(w->Label3->isHidden());
+}
+
+TEST_F(Finestra, OnlyOurOwnWindowsDeactivateItAndStopTheSong)
+{
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+    w->activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == w.form.get(); }));
+    w.media->calls.clear();
+
+    QWidget dialog(nullptr, Qt::Dialog); // a file dialog or message box
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &dialog; }));
+    dialog.hide();
+    EXPECT_TRUE(w.media->calls.isEmpty());
+
+    w->activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == w.form.get(); }));
+    QWidget dedication(nullptr, Qt::Dialog);
+    dedication.setProperty(frmPrincipale::DeactivatesMain, true);
+    dedication.show();
+    dedication.activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &dedication; }));
+    EXPECT_EQ(w.media->calls, QStringList({"close"}));
+}
+
+TEST_F(Finestra, CloseBoxAndEscCloseTheDevice)
+{
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+    w.media->calls.clear();
+    QTest::keyClick(w.form.get(), Qt::Key_Escape);
+    EXPECT_EQ(w.media->calls, QStringList({"close"}));
+    EXPECT_EQ(w.endRequests, 1);
+
+    w.media->calls.clear();
+    EXPECT_TRUE(w->close());
+    EXPECT_EQ(w.media->calls, QStringList({"close"}));
+}

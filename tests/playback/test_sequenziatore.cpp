@@ -1,0 +1,286 @@
+// The sequencer's rules, driven tick by tick with the scriptable device.
+
+#include "support/FinestraDiProva.h"
+#include "support/TempDir.h"
+
+#include <QCheckBox>
+#include <QListWidget>
+#include <gtest/gtest.h>
+
+using namespace sonora;
+using namespace sonora::test;
+
+namespace {
+
+struct Sequenziatore : ::testing::Test {
+    TempDir dir;
+    FinestraDiProva w;
+
+    // Loads a compilation whose list shows `list` (the file keeps the first
+    // and last swapped, as the reader swaps them back).
+    void carica(const QString& folder, QStringList list)
+    {
+        if (list.size() > 1)
+            list.swapItemsAt(0, list.size() - 1);
+        QByteArray bytes = folder.toUtf8() + "\r\n";
+        for (const QString& s : list)
+            bytes += s.toUtf8() + "\r\n";
+        w.dialog->pick({dir.write("prova.cmp", bytes)});
+        w.click(&frmPrincipale::cmdCompilation_Click);
+        ASSERT_TRUE(w.messages->shown.isEmpty());
+        w.media->calls.clear();
+    }
+
+    void play() { w->MMControl1->clickPlay(); }
+    void stop() { w->MMControl1->clickStop(); }
+    void tick() { w->MMControl1->tick(); }
+    void endOfSong() { w.media->position = w.media->length; }
+    int current() const { return w->List1->currentRow(); }
+    QString playing() const { return w.media->open ? w.media->openPath : QString(); }
+};
+
+} // namespace
+
+TEST_F(Sequenziatore, PlayOpensTheSelectedSongWithTheDeviceOfItsKind)
+{
+    carica("/m", {"uno.mid", "due.wav", "tre.avi", "quattro.rmi"});
+    const QString types[] = {"Sequencer", "WaveAudio", "AVIVideo", "Sequencer"};
+    for (int i = 0; i < 4; ++i) {
+        w->List1->setCurrentRow(i);
+        w.media->calls.clear();
+        play();
+        EXPECT_EQ(w.media->calls,
+                  QStringList({"close", "open " + types[i] + " /m/" + w->List1->item(i)->text(), "play"}))
+            << "the handler closes and opens; the control then plays";
+        EXPECT_EQ(w->RiproduzioneAttiva, Vero);
+        EXPECT_EQ(w->MMControl1->playingFlag(), Vero);
+        EXPECT_EQ(w->MMControl1->idleFlag(), Falso);
+        EXPECT_EQ(w->ProgressBar1->max(), 1000.0f);
+    }
+}
+
+TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
+{
+    carica("/m", {"a.wav", "b.mid", "c.avi"});
+    play();
+    w.media->position = 400;
+    tick();
+    EXPECT_EQ(w->IndiceCanzone, 1);
+    EXPECT_EQ(w->ProgressBar1->val(), 400.0f);
+
+    endOfSong();
+    tick(); // opens the next song, does not start it yet
+    EXPECT_EQ(current(), 1);
+    EXPECT_EQ(w->IndiceCanzone, 2);
+    EXPECT_EQ(playing(), "/m/b.mid");
+    EXPECT_EQ(w.media->openType, "Sequencer");
+    EXPECT_FALSE(w.media->playing);
+    tick();
+    EXPECT_TRUE(w.media->playing);
+
+    endOfSong();
+    tick();
+    EXPECT_EQ(playing(), "/m/c.avi");
+    EXPECT_EQ(w.media->openType, "AVIVideo");
+    tick();
+    EXPECT_TRUE(w.media->playing);
+
+    endOfSong();
+    tick(); // end of the list
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(w->RiproduzioneAttiva, Falso);
+    EXPECT_EQ(w->IndiceCanzone, 3);
+    EXPECT_FALSE(w.media->open);
+    EXPECT_EQ(w->MMControl1->idleFlag(), Vero);
+    EXPECT_EQ(w->MMControl1->playingFlag(), Falso);
+    EXPECT_EQ(w->ProgressBar1->val(), 1000.0f) << "the bar keeps its last value";
+}
+
+TEST_F(Sequenziatore, RipetiStartsTheListAgainWithDoubledSeparatorForAFolderEndingInOne)
+{
+    carica("/m/", {"a.wav", "b.wav"});
+    w->Check1->setChecked(true);
+    w->List1->setCurrentRow(1);
+    play();
+    EXPECT_EQ(w.media->openPath, "/m/b.wav") << "the play handler adds no second separator";
+    tick();
+    endOfSong();
+    tick();
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(w->RiproduzioneAttiva, Vero);
+    EXPECT_EQ(playing(), "/m//a.wav") << "the sequencer's own opens always add one";
+    tick();
+    EXPECT_TRUE(w.media->playing);
+    endOfSong();
+    tick();
+    EXPECT_EQ(playing(), "/m//b.wav");
+}
+
+TEST_F(Sequenziatore, OneSongFinishesOrRepeatsForever)
+{
+    carica("/m", {"solo.wav"});
+    play();
+    tick();
+    endOfSong();
+    tick();
+    EXPECT_FALSE(w.media->open);
+    EXPECT_EQ(w->RiproduzioneAttiva, Falso);
+    EXPECT_EQ(w->IndiceCanzone, 1);
+
+    w->Check1->setChecked(true);
+    play();
+    for (int round = 0; round < 3; ++round) {
+        tick();
+        EXPECT_TRUE(w.media->playing);
+        endOfSong();
+        tick();
+        EXPECT_EQ(playing(), "/m/solo.wav");
+        EXPECT_FALSE(w.media->playing);
+        EXPECT_EQ(w->RiproduzioneAttiva, Vero);
+    }
+}
+
+TEST_F(Sequenziatore, ZeroLengthSongsEndAtOnceAndStepsFourAndFiveShareATick)
+{
+    carica("/m", {"a.wav", "b.wav"});
+    play();
+    tick();
+    w.media->lengthOnOpen = 0;
+    endOfSong();
+    tick(); // step 4 opens b (length 0), step 5 sees it at its end: finished
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(w->RiproduzioneAttiva, Falso);
+    EXPECT_FALSE(w.media->open);
+    EXPECT_TRUE(w.media->calls.contains("open WaveAudio /m/b.wav"));
+}
+
+TEST_F(Sequenziatore, ChangingTheSelectionWhilePlayingChangesWhatFollows)
+{
+    carica("/m", {"a.wav", "b.wav", "c.wav", "d.wav"});
+    play();
+    tick();
+    w->List1->setCurrentRow(2);
+    tick();
+    EXPECT_EQ(w->IndiceCanzone, 3);
+    EXPECT_EQ(playing(), "/m/a.wav") << "the song goes on";
+    endOfSong();
+    tick();
+    EXPECT_EQ(playing(), "/m/d.wav");
+
+    // Selecting the last entry makes the end of the playing song the end.
+    carica("/m", {"a.wav", "b.wav", "c.wav"});
+    play();
+    tick();
+    w->List1->setCurrentRow(2);
+    endOfSong();
+    tick();
+    EXPECT_FALSE(w.media->open);
+    EXPECT_EQ(current(), 0);
+}
+
+TEST_F(Sequenziatore, StopClosesAndPlayAgainRestartsTheSelectedSong)
+{
+    carica("/m", {"a.wav", "b.wav", "c.wav"});
+    w->List1->setCurrentRow(1);
+    play();
+    tick();
+    w.media->position = 500;
+    stop();
+    EXPECT_FALSE(w.media->open);
+    EXPECT_EQ(w->IndiceCanzone, 3);
+    EXPECT_EQ(w->RiproduzioneAttiva, Falso);
+    EXPECT_EQ(w->MMControl1->playingFlag(), Falso);
+    EXPECT_EQ(w->MMControl1->idleFlag(), Vero);
+    EXPECT_EQ(current(), 1);
+
+    play();
+    tick();
+    EXPECT_EQ(playing(), "/m/b.wav");
+    EXPECT_EQ(w.media->position, 0);
+    w.media->position = 300;
+    w.media->calls.clear();
+    play(); // while playing: closed, opened again from the beginning
+    EXPECT_EQ(w.media->calls, QStringList({"close", "open WaveAudio /m/b.wav", "play"}));
+    EXPECT_EQ(w.media->position, 0);
+}
+
+TEST_F(Sequenziatore, UnknownExtensionsOpenButNeverStart)
+{
+    carica("/m", {"a.wav", "b.mp3"});
+    play();
+    tick();
+    endOfSong();
+    tick();
+    EXPECT_EQ(playing(), "/m/b.mp3");
+    EXPECT_EQ(w.media->openType, "WaveAudio") << "the device type stays as it was";
+    for (int i = 0; i < 3; ++i)
+        tick();
+    EXPECT_FALSE(w.media->playing);
+    EXPECT_EQ(playing(), "/m/b.mp3");
+}
+
+TEST_F(Sequenziatore, CapitalExtensionsPlayAndStartAlsoInSequence)
+{
+    carica("/m", {"A.WAV", "B.MID"});
+    play();
+    EXPECT_EQ(w.media->openType, "WaveAudio");
+    tick();
+    EXPECT_TRUE(w.media->playing);
+    endOfSong();
+    tick();
+    EXPECT_EQ(w.media->openType, "Sequencer");
+    tick();
+    EXPECT_TRUE(w.media->playing);
+}
+
+TEST_F(Sequenziatore, LastSongPastItsLengthIsNotTheEnd)
+{
+    carica("/m", {"a.wav", "b.wav"});
+    w->List1->setCurrentRow(1);
+    play();
+    tick();
+    w.media->position = w.media->length + 40;
+    tick();
+    EXPECT_TRUE(w.media->open);
+    EXPECT_EQ(w->RiproduzioneAttiva, Vero);
+    EXPECT_EQ(current(), 1);
+}
+
+TEST_F(Sequenziatore, PlayWithoutCompilationOrWithAMissingSongShowsAnErrorAndPlaysNothing)
+{
+    w->RiproduzioneAttiva = Falso;
+    play();
+    ASSERT_EQ(w.messages->shown.size(), 1);
+    EXPECT_EQ(w.messages->shown[0].title, "Sonoraccoltiera");
+    EXPECT_TRUE(w.messages->shown[0].prompt.contains("compilation"));
+    EXPECT_EQ(w->RiproduzioneAttiva, Vero) << "set before the lookup failed";
+    EXPECT_EQ(w.media->calls, QStringList({"close"}));
+
+    w.messages->shown.clear();
+    carica("/m", {"manca.wav", "b.wav"});
+    w.media->failingPaths << "/m/manca.wav";
+    play();
+    ASSERT_EQ(w.messages->shown.size(), 1);
+    EXPECT_TRUE(w.messages->shown[0].prompt.contains("/m/manca.wav"));
+    EXPECT_FALSE(w.media->open);
+    EXPECT_FALSE(w.media->playing);
+}
+
+TEST_F(Sequenziatore, AFailingSequenceOpenPrintsCiaoCiaoAndEndsTheTickSilently)
+{
+    carica("/m", {"a.wav", "manca.wav", "c.wav"});
+    w.media->failingPaths << "/m/manca.wav";
+    play();
+    tick();
+    endOfSong();
+    tick();
+    EXPECT_TRUE(w.messages->shown.isEmpty()) << "tick failures show nothing";
+    EXPECT_EQ(w->printed(), QStringList({"Ciao ciao"}));
+    EXPECT_EQ(current(), 1);
+    EXPECT_EQ(w->IndiceCanzone, 2) << "the steps before the failure stay done";
+    EXPECT_FALSE(w.media->open);
+
+    w->MMControl1_Done(MMControl::NotifyFailure);
+    w->MMControl1_Done(MMControl::NotifySuccessful);
+    EXPECT_EQ(w->printed(), QStringList({"Ciao ciao", "Ciao ciao"}));
+}
