@@ -47,20 +47,11 @@ void frmPrincipale::CaricaCompilation()
     // the choice yields songs; a loop rather than recursion keeps a patient
     // user from exhausting the stack.
     for (;;) {
-        const QStringList lines = formato::righe(
-            formato::decodifica(textfiles::readAll(FileCompilation, formato::MaxFileBytes)));
-        for (const QString& line : lines) {
-            if (line.contains(QChar(0)))
-                throw FileError(FileCompilation, QStringLiteral("non è una compilation: contiene dati binari"));
-        }
-
-        CartellaCanzoni = lines.value(0);
-        const qsizetype songs = lines.isEmpty() ? 0 : lines.size() - 1;
-        if (songs > 32767)
-            throw FileError(FileCompilation,
-                            QStringLiteral("contiene %1 canzoni, più delle 32767 consentite").arg(songs));
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            Canzoni.append(lines.at(i));
+        const formato::Contenuto contenuto =
+            formato::leggi(textfiles::readAll(FileCompilation, formato::MaxFileBytes), FileCompilation);
+        CartellaCanzoni = contenuto.cartella;
+        for (const QString& canzone : contenuto.canzoni) {
+            Canzoni.append(canzone);
             UltimaCanzone = add16(UltimaCanzone, 1);
         }
 

@@ -1,5 +1,6 @@
 #include "compilation/FormatoCompilation.h"
 
+#include "platform/Errori.h"
 #include "platform/Vb16.h"
 
 #include <QStringDecoder>
@@ -37,6 +38,17 @@ QByteArray daSelezione(const QString& selection)
     // The selection's length is a 16-bit count; the dialog's buffer keeps it
     // well below that.
     const Intero length = to16(selection.size());
+    // A name holding a line end would come back as two songs: refuse it
+    // rather than write a compilation that reads back wrong.
+    for (const QString& part : selection.split(QChar(0))) {
+        if (part.contains(QLatin1Char('\r')) || part.contains(QLatin1Char('\n'))) {
+            QString shown = part;
+            shown.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+            throw AppError(QStringLiteral("Il nome «%1» contiene un ritorno a capo e non può stare in una "
+                                          "compilation: rinominare il file e sceglierlo di nuovo.")
+                               .arg(shown));
+        }
+    }
     QString text;
     text.reserve(length + 64);
     for (Intero i = 0; i < length; ++i) {
@@ -78,6 +90,23 @@ QStringList righe(const QString& text)
     if (start < n)
         lines << text.mid(start);
     return lines;
+}
+
+Contenuto leggi(const QByteArray& bytes, const QString& path)
+{
+    // Text never holds a character of code 0; a file that does is no
+    // compilation, whatever else it may be.
+    if (bytes.contains('\0'))
+        throw FileError(path, QStringLiteral("non è una compilation: contiene dati binari"));
+    QStringList lines = righe(decodifica(bytes));
+    Contenuto c;
+    if (lines.isEmpty())
+        return c;
+    c.cartella = lines.takeFirst();
+    if (lines.size() > MaxCanzoni)
+        throw FileError(path, QStringLiteral("contiene %1 canzoni, più delle %2 consentite").arg(lines.size()).arg(MaxCanzoni));
+    c.canzoni = std::move(lines);
+    return c;
 }
 
 } // namespace sonora::formato

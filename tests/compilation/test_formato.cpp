@@ -1,4 +1,5 @@
 #include "compilation/FormatoCompilation.h"
+#include "platform/Errori.h"
 
 #include "support/QtPrinters.h"
 
@@ -20,6 +21,24 @@ TEST(FormatoCompilation, SelectionBecomesCrLfLinesWithAFinalLineEnd)
     // UTF-8, no byte-order mark.
     EXPECT_EQ(formato::daSelezione("/Città" + Nul + "perché.wav"),
               QByteArray("/Citt\xC3\xA0\r\nperch\xC3\xA9.wav\r\n"));
+}
+
+TEST(FormatoCompilation, NamesWithLineEndsAreRefusedNotSplit)
+{
+    EXPECT_THROW(formato::daSelezione("/m" + Nul + "due\nrighe.wav" + Nul + "b.wav"), AppError);
+    EXPECT_THROW(formato::daSelezione("/m\r" + Nul + "a.wav"), AppError);
+}
+
+TEST(FormatoCompilation, ReadsFolderAndSongsAndRefusesBinaryOrOversizedContent)
+{
+    const formato::Contenuto c = formato::leggi("/m\r\na.wav\r\nb.wav\r\n", "x.cmp");
+    EXPECT_EQ(c.cartella, "/m");
+    EXPECT_EQ(c.canzoni, QStringList({"a.wav", "b.wav"}));
+    EXPECT_TRUE(formato::leggi("", "x.cmp").cartella.isEmpty());
+    EXPECT_THROW(formato::leggi(QByteArray("/m\r\na\0b\r\n", 9), "x.cmp"), FileError);
+    const QByteArray many = "/m\n" + QByteArray("s\n").repeated(32768);
+    EXPECT_THROW(formato::leggi(many, "x.cmp"), FileError);
+    EXPECT_EQ(formato::leggi(many.chopped(2), "x.cmp").canzoni.size(), 32767);
 }
 
 TEST(FormatoCompilation, DecodesUtf8AndFallsBackToWindows1252)
