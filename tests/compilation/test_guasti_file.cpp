@@ -1,0 +1,210 @@
+// Real file-system faults while creating, opening and rewriting
+// compilations: each gives a clear Italian message naming the file and the
+// reason, no compilation is left half-written, and the program goes on.
+
+#include "platform/TextFiles.h"
+#include "support/FinestraDiProva.h"
+#include "support/TempDir.h"
+#include "support/Tmpfs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace sonora;
+using namespace sonora::test;
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+struct GuastiFile : ::testing::Test {
+    FinestraDiProva w;
+
+    // The one error box the last command showed.
+    QString error()
+    {
+        EXPECT_EQ(w.messages->shown.size(), 1);
+        const QString text = w.messages->shown.value(0).prompt;
+        w.messages->shown.clear();
+        return text;
+    }
+
+    // Opening a good compilation still works.
+    void stillWorks(const TempDir& dir)
+    {
+        const QString good = dir.write("buona.cmp", "/m\r\na.wav\r\nb.wav\r\n");
+        w.dialog->pick({good});
+        w.click(&frmPrincipale::cmdCompilation_Click);
+        EXPECT_TRUE(w.messages->shown.isEmpty());
+        EXPECT_EQ(w->List1->count(), 2);
+    }
+};
+
+} // namespace
+
+TEST_F(GuastiFile, FullDiskLeavesTheCompilationAsItWas)
+{
+    Tmpfs disk(64 * 1024);
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a small file system here";
+    // A compilation without songs: opening it asks for songs and rewrites it.
+    const QString path = disk.file("senza canzoni.cmp");
+    writeFile(path, "/vecchia cartella\r\n");
+    // Fill the disk.
+    QFile filler(disk.file("riempitivo"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+
+    QStringList songs;
+    for (int i = 0; i < 200; ++i)
+        songs << QStringLiteral("/musica/canzone numero %1.wav").arg(i);
+    w.dialog->pick({path});
+    w.dialog->pick(songs);
+    w.click(&frmPrincipale::cmdCompilation_Click);
+
+    ASSERT_EQ(w.messages->shown.size(), 2);
+    EXPECT_EQ(w.messages->shown[0].prompt, "Errore! È necessario selezionare almeno due file.");
+    const QString text = w.messages->shown[1].prompt;
+    EXPECT_TRUE(text.contains(path)) << text.toStdString();
+    EXPECT_TRUE(text.contains("spazio su disco esaurito")) << text.toStdString();
+    EXPECT_EQ(readFile(path), QByteArray("/vecchia cartella\r\n"));
+    EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden).size(), 2) << "no temporary file left";
+    w.messages->shown.clear();
+    TempDir other;
+    stillWorks(other);
+}
+
+TEST_F(GuastiFile, ReadOnlyDiskRefusesNewCompilationsButStillOpensOldOnes)
+{
+    Tmpfs disk(64 * 1024);
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a small file system here";
+    const QString old = disk.file("vecchia.cmp");
+    writeFile(old, "/m\r\nuno.wav\r\ndue.wav\r\n");
+    ASSERT_TRUE(disk.makeReadOnly());
+
+    w.dialog->pick({disk.file("nuova.cmp")});
+    w.click(&frmPrincipale::cmdNuova_Click);
+    const QString text = error();
+    EXPECT_TRUE(text.contains(disk.file("nuova.cmp")));
+    EXPECT_TRUE(text.contains("sola lettura"));
+    EXPECT_EQ(w->lblNomeCompilation->text(), "- Nessuna -") << "nothing was created";
+
+    w.dialog->pick({old});
+    w.click(&frmPrincipale::cmdCompilation_Click);
+    EXPECT_TRUE(w.messages->shown.isEmpty());
+    EXPECT_EQ(w->List1->count(), 2);
+}
+
+TEST_F(GuastiFile, ADirectoryWhereTheCompilationWasIsNamedAsSuch)
+{
+    TempDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("mix.cmp"));
+    w.dialog->pick({dir.file("mix.cmp")});
+    w.click(&frmPrincipale::cmdCompilation_Click);
+    const QString text = error();
+    EXPECT_TRUE(text.contains(dir.file("mix.cmp")));
+    EXPECT_TRUE(text.contains("è una cartella"));
+
+    // "Nuova" over it: the save dialog would not offer it, but a typed name can.
+    w.dialog->pick({dir.file("mix.cmp")});
+    w.click(&frmPrincipale::cmdNuova_Click);
+    EXPECT_TRUE(error().contains("è una cartella"));
+    EXPECT_TRUE(QFileInfo(dir.file("mix.cmp")).isDir());
+    stillWorks(dir);
+}
+
+TEST_F(GuastiFile, MissingFolderOrFileIsNamed)
+{
+    TempDir dir;
+    w.dialog->pick({dir.file("sparita/mix.cmp")});
+    w.click(&frmPrincipale::cmdNuova_Click);
+    QString text = error();
+    EXPECT_TRUE(text.contains(dir.file("sparita/mix.cmp")));
+    EXPECT_TRUE(text.contains("non trovati"));
+
+    w.dialog->pick({dir.file("nessuna.cmp")});
+    w.click(&frmPrincipale::cmdCompilation_Click);
+    EXPECT_TRUE(error().contains("non trovati"));
+    stillWorks(dir);
+}
+
+TEST_F(GuastiFile, HugeOrBinaryFilesAreRefusedBeforeTheyAreRead)
+{
+    TempDir dir;
+    const QString huge = dir.file("enorme.cmp");
+    {
+        QFile f(huge);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(qint64(2) * 1024 * 1024 * 1024)); // sparse: takes no disk
+    }
+    w.dialog->pick({huge});
+    w.click(&frmPrincipale::cmdCompilation_Click);
+    EXPECT_TRUE(error().contains("troppo grande"));
+    stillWorks(dir);
+}
+
+TEST(TextFilesAsUser, UnreadableAndUnwritableFilesSayPermissionDenied)
+{
+    // Root reads everything: check as an ordinary user, in a child process.
+    TempDir dir;
+    const QString secret = dir.write("segreta.cmp", "/m\r\na.wav\r\n");
+    QFile::setPermissions(secret, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QString locked = dir.path() + "/bloccata";
+    ASSERT_TRUE(QDir(dir.path()).mkdir("bloccata"));
+    const QString inLocked = locked + "/mix.cmp";
+    writeFile(inLocked, "contenuto");
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                      | QFileDevice::ExeOther);
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                          | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    if (::geteuid() != 0 && QFileInfo(secret).isReadable())
+        GTEST_SKIP() << "cannot test permissions as the files' owner";
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(10);
+        int code = 0;
+        try {
+            textfiles::readAll(secret, 1024);
+            code |= 1;
+        } catch (const FileError& e) {
+            if (e.reason() != "permesso negato")
+                code |= 2;
+        }
+        try {
+            textfiles::writeAtomically(inLocked, "nuovo");
+            code |= 4;
+        } catch (const FileError& e) {
+            if (e.reason() != "permesso negato")
+                code |= 8;
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(readFile(inLocked), QByteArray("contenuto"));
+}
