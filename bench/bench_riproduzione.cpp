@@ -62,16 +62,7 @@ struct Banco {
         w = std::make_unique<FinestraDiProva>(std::move(d));
     }
 
-    void carica(QStringList list)
-    {
-        if (list.size() > 1)
-            list.swapItemsAt(0, list.size() - 1);
-        QByteArray bytes = dir.path().toUtf8() + "\r\n";
-        for (const QString& s : list)
-            bytes += s.toUtf8() + "\r\n";
-        w->dialog->pick({dir.write("bench.cmp", bytes)});
-        w->click(&frmPrincipale::cmdCompilation_Click);
-    }
+    void carica(const QStringList& list) { w->apri(dir.file("bench.cmp"), dir.path(), list); }
 };
 
 // Plays two songs over and over ("Ripeti") and measures each transition's

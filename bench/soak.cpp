@@ -57,15 +57,12 @@ int main(int argc, char** argv)
     writeMidi(dir.path(), "b.mid", 0, 80);
     writeWav(dir.path(), "c.wav", 60, 22050, 1);
     writeRmi(dir.path(), "d.rmi", 80);
-    // The reader swaps first and last: the list shows d, b, c, a.
-    const QString cmp = dir.write("soak.cmp", (dir.path() + "\r\na.wav\r\nb.mid\r\nc.wav\r\nd.rmi\r\n").toUtf8());
 
     GstDeviceOptions options;
     options.fakeAudioSink = true;
     options.fakeVideoSink = true;
     FinestraDiProva w(std::make_unique<GstMediaDevice>(options));
-    w.dialog->pick({cmp});
-    w.click(&frmPrincipale::cmdCompilation_Click);
+    w.apri(dir.file("soak.cmp"), dir.path(), {"a.wav", "b.mid", "c.wav", "d.rmi"});
     w->Check1->setChecked(true);
 
     int done = 0;

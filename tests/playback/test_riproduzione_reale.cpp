@@ -39,15 +39,9 @@ struct RiproduzioneReale : ::testing::Test {
     }
 
     // A compilation whose list shows `list` in this order.
-    void carica(QStringList list)
+    void carica(const QStringList& list)
     {
-        if (list.size() > 1)
-            list.swapItemsAt(0, list.size() - 1);
-        QByteArray bytes = dir.path().toUtf8() + "\r\n";
-        for (const QString& s : list)
-            bytes += s.toUtf8() + "\r\n";
-        w.dialog->pick({dir.write("reale.cmp", bytes)});
-        w.click(&frmPrincipale::cmdCompilation_Click);
+        w.apri(dir.file("reale.cmp"), dir.path(), list);
         ASSERT_TRUE(w.messages->shown.isEmpty());
     }
 

@@ -16,17 +16,10 @@ struct Sequenziatore : ::testing::Test {
     TempDir dir;
     FinestraDiProva w;
 
-    // Loads a compilation whose list shows `list` (the file keeps the first
-    // and last swapped, as the reader swaps them back).
-    void carica(const QString& folder, QStringList list)
+    // Loads a compilation whose list shows `list`.
+    void carica(const QString& folder, const QStringList& list)
     {
-        if (list.size() > 1)
-            list.swapItemsAt(0, list.size() - 1);
-        QByteArray bytes = folder.toUtf8() + "\r\n";
-        for (const QString& s : list)
-            bytes += s.toUtf8() + "\r\n";
-        w.dialog->pick({dir.write("prova.cmp", bytes)});
-        w.click(&frmPrincipale::cmdCompilation_Click);
+        w.apri(dir.file("prova.cmp"), folder, list);
         ASSERT_TRUE(w.messages->shown.isEmpty());
         w.media->calls.clear();
     }

@@ -6,7 +6,9 @@
 #include "support/FakeMediaDevice.h"
 #include "support/FakeMessageBox.h"
 
+#include <QFile>
 #include <memory>
+#include <stdexcept>
 
 namespace sonora::test {
 
@@ -44,6 +46,24 @@ struct FinestraDiProva {
 
     // The user clicks a control: through the same error boundary as a real click.
     void click(void (frmPrincipale::*handler)()) { form->esegui([&] { (form.get()->*handler)(); }); }
+
+    // "Apri" on a compilation written to `file`, of songs in `folder`, whose
+    // list shows `list` in this order (the file holds first and last swapped,
+    // as the reader swaps them back).
+    void apri(const QString& file, const QString& folder, QStringList list)
+    {
+        if (list.size() > 1)
+            list.swapItemsAt(0, list.size() - 1);
+        QByteArray bytes = folder.toUtf8() + "\r\n";
+        for (const QString& s : list)
+            bytes += s.toUtf8() + "\r\n";
+        QFile f(file);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            throw std::runtime_error("cannot write the compilation");
+        f.close();
+        dialog->pick({file});
+        click(&frmPrincipale::cmdCompilation_Click);
+    }
 };
 
 } // namespace sonora::test
