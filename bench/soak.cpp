@@ -6,6 +6,7 @@
 // check leaks themselves at exit).
 //   build/bench/soak 2000        (CI runs it with 200 as a test)
 
+#include "platform/Memoria.h"
 #include "platform/gst/GstMediaDevice.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
@@ -48,6 +49,7 @@ double rssMiB()
 
 int main(int argc, char** argv)
 {
+    limitaArenaMemoria(); // as the program does
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     const int transitions = argc > 1 ? std::atoi(argv[1]) : 2000;

@@ -1,6 +1,7 @@
 // Sonoraccoltiera: builds and plays compilations of songs.
 
 #include "app/frmPrincipale.h"
+#include "platform/Memoria.h"
 #include "platform/MessageBox.h"
 #include "platform/QtFileDialog.h"
 
@@ -47,6 +48,7 @@ private:
 
 int main(int argc, char** argv)
 {
+    sonora::limitaArenaMemoria();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sonoraccoltiera"));
     QApplication::setDesktopFileName(QStringLiteral("sonoraccoltiera"));
