@@ -18,6 +18,8 @@ packages=(
   fonts-liberation2 fonts-dejavu-core
   # tests, benchmarks, screenshots
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-apps imagemagick xdotool
+  # packaging and its checks
+  dpkg-dev file desktop-file-utils libxml2-utils shared-mime-info
 )
 
 missing=()

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The Debian package end to end: built by cpack from this build tree, its
+# control fields, its contents, and the program it installs started up.
+#   deb.sh BUILD_TREE SCRATCH_PARENT
+set -euo pipefail
+build=$1
+scratch=$(mktemp -d "$2/deb.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+for tool in cpack dpkg-deb readelf gcc; do
+  command -v $tool >/dev/null || fail "$tool missing"
+done
+
+# Its own output folder, so parallel runs never share a staging area.
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
+  { cat "$scratch/cpack.log"; fail "cpack failed"; }
+debs=("$scratch"/out/*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb, got: ${debs[*]}"
+deb=${debs[0]}
+echo "built $(basename "$deb")"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = sonoraccoltiera ] || fail "Package is '$(field Package)'"
+[ "$(field Section)" = sound ] || fail "Section is '$(field Section)'"
+[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture is '$(field Architecture)'"
+[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+
+# --- Depends, one alternative group per line, versions dropped.
+depends=$(field Depends)
+echo "Depends: $depends"
+groups=$(sed -e 's/([^)]*)//g' -e 's/ //g' <<<"$depends" | tr ',' '\n' | sort -u)
+group_with() { awk -F'|' -v p="$1" '{ for (i = 1; i <= NF; i++) if ($i == p) { print; next } }' <<<"$groups"; }
+for p in qt6-qpa-plugins libqt6svg6 gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
+         gstreamer1.0-plugins-bad gstreamer1.0-libav fonts-liberation2; do
+  # Alone in its group: an alternative would make it optional.
+  [ "$(group_with "$p")" = "$p" ] || fail "Depends does not require $p"
+done
+[ -n "$(group_with gstreamer1.0-pulseaudio)" ] && [ -n "$(group_with gstreamer1.0-alsa)" ] ||
+  fail "no sound output among the Depends"
+[ -n "$(group_with timgm6mb-soundfont)" ] || fail "no General MIDI soundfont among the Depends"
+
+# --- Contents: owned by root, readable by all, only the binary executable.
+dpkg-deb -c "$deb" >"$scratch/contents"
+while read -r mode owner _ _ _ path _; do
+  [ "$owner" = root/root ] || fail "$path owned by $owner"
+  case "$mode:$path" in
+    d*) [ "$mode" = drwxr-xr-x ] || fail "$path is $mode" ;;
+    *:./usr/bin/sonoraccoltiera) [ "$mode" = -rwxr-xr-x ] || fail "$path is $mode" ;;
+    *) [ "$mode" = -rw-r--r-- ] || fail "$path is $mode" ;;
+  esac
+done <"$scratch/contents"
+
+root=$scratch/root
+dpkg -x "$deb" "$root"
+share=$root/usr/share
+expected=(
+  "$root/usr/bin/sonoraccoltiera"
+  "$share/applications/sonoraccoltiera.desktop"
+  "$share/mime/packages/sonoraccoltiera.xml"
+  "$share/icons/hicolor/scalable/apps/sonoraccoltiera.svg"
+)
+for side in 16 32 48 64 128 256; do
+  expected+=("$share/icons/hicolor/${side}x$side/apps/sonoraccoltiera.png")
+done
+for f in "${expected[@]}"; do
+  [ -s "$f" ] || fail "${f#"$root"} missing from the package"
+done
+binary=$root/usr/bin/sonoraccoltiera
+readelf -S "$binary" | grep -q '\.debug_info' && fail "the packaged binary is not stripped"
+
+# The names the desktop looks things up by must be the names installed.
+entry=$share/applications/sonoraccoltiera.desktop
+exec_name=$(sed -n 's/^Exec=//p' "$entry")
+[ -x "$root/usr/bin/$exec_name" ] || fail "Exec=$exec_name is not in /usr/bin"
+for icon in "$(sed -n 's/^Icon=//p' "$entry")" \
+            "$(grep -o '<icon name="[^"]*"' "$share/mime/packages/sonoraccoltiera.xml" | cut -d'"' -f2)"; do
+  [ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "icon '$icon' is not installed"
+done
+
+# Every library the binary links must come from a package it depends on.
+needed=$(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+[ -n "$needed" ] || fail "no NEEDED entries in the binary"
+multiarch=$(gcc -print-multiarch)
+for lib in $needed; do
+  # The native copy, not a 32-bit one that happens to be installed too.
+  owner=$(dpkg -S "*/$multiarch/$lib" 2>/dev/null | head -n1 | cut -d: -f1) || true
+  [ -n "$owner" ] || fail "no package owns $lib"
+  [ -n "$(group_with "$owner")" ] || fail "$lib comes from $owner, which Depends does not name"
+done
+
+# --- The installed program starts, from anywhere, and paints its window.
+out=$(cd / && env -u DISPLAY -u WAYLAND_DISPLAY HOME="$scratch" XDG_RUNTIME_DIR="$scratch" \
+        QT_QPA_PLATFORM=offscreen SONORA_REPORT_FIRST_PAINT=1 \
+        timeout 40 "$binary" 2>"$scratch/stderr") ||
+  { status=$?; cat "$scratch/stderr"; fail "the installed program ended with status $status"; }
+grep -Eqx 'first-paint [0-9]+' <<<"$out" || { cat "$scratch/stderr"; fail "no first paint: '$out'"; }
+echo "the installed program painted its window"

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Sonoraccoltiera and makes its Debian
+# package; prints the path of the .deb.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Only what the package holds: the program and its icons.
+cmake --build build --target sonoraccoltiera sonora_icone -j"$(nproc)"
+# A package left from an earlier version would be mistaken for this one.
+rm -f build/sonoraccoltiera_*.deb
+(cd build && cpack -G DEB)
+deb=$(ls build/sonoraccoltiera_*.deb)
+echo "$(pwd)/$deb"
