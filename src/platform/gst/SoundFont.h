@@ -15,7 +15,8 @@ const QStringList& knownSoundFontPaths();
 QString chooseSoundFont(const QStringList& candidates);
 
 // chooseSoundFont(knownSoundFontPaths()), looked up once per process: opening
-// a song must not stat a dozen paths every time.
+// a song must not stat a dozen paths every time. Safe to call from any thread
+// (the warm-up thread calls it too).
 QString defaultSoundFont();
 
 // Debian packages that provide a suitable soundfont, for error messages.

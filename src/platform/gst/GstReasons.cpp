@@ -1,0 +1,148 @@
+#include "platform/gst/GstReasons.h"
+
+#include "platform/Errori.h"
+#include "platform/gst/GstHandles.h"
+#include "platform/gst/GstRuntime.h"
+
+#include <QFile>
+#include <QtDebug>
+
+#include <gst/pbutils/missing-plugins.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace sonora {
+
+// Fails early, with a reason the user can act on, for what GStreamer would
+// only report vaguely; also keeps FIFOs and devices away from filesrc, where a
+// blocking read could never be interrupted.
+void checkPlayableFile(const QString& path)
+{
+    if (path.isEmpty())
+        throw MediaError(path, QStringLiteral("nessun file indicato: scegliere un brano"));
+    const QByteArray local = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(local.constData(), &st) != 0) {
+        const int e = errno;
+        if (e == ENOENT)
+            throw MediaError(path, QStringLiteral("file non trovato: controllare che esista ancora e che il "
+                                                  "percorso sia giusto"));
+        if (e == EACCES)
+            throw MediaError(path, QStringLiteral("permesso negato: non si può entrare nella cartella del file"));
+        throw MediaError(path, reasonFromErrno(e));
+    }
+    if (S_ISDIR(st.st_mode))
+        throw MediaError(path, QStringLiteral("è una cartella, non un file: scegliere un file WAV, MIDI o AVI"));
+    if (!S_ISREG(st.st_mode))
+        throw MediaError(path, QStringLiteral("non è un file normale (forse una pipe o un dispositivo): "
+                                              "scegliere un file WAV, MIDI o AVI"));
+    const int fd = ::open(local.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == EACCES || e == EPERM)
+            throw MediaError(path, QStringLiteral("permesso negato: il file non si può leggere; controllarne i "
+                                                  "permessi"));
+        throw MediaError(path, reasonFromErrno(e));
+    }
+    ::close(fd);
+    if (st.st_size == 0)
+        throw MediaError(path, QStringLiteral("il file è vuoto: forse la copia non è andata a buon fine"));
+}
+
+// "decoder" messages name a media type, "element" messages a factory.
+QString describeMissingPlugin(GstMessage* msg)
+{
+    const GstStructure* s = gst_message_get_structure(msg);
+    const char* type = s ? gst_structure_get_string(s, "type") : nullptr;
+    if (type && std::strcmp(type, "element") == 0) {
+        if (const char* factory = gst_structure_get_string(s, "detail"))
+            return missingElementText(QString::fromUtf8(factory));
+    }
+    if (s && gst_structure_has_field_typed(s, "detail", GST_TYPE_CAPS)) {
+        CapsRef caps;
+        GstCaps* raw = nullptr;
+        if (gst_structure_get(s, "detail", GST_TYPE_CAPS, &raw, nullptr))
+            caps = CapsRef::adopt(raw);
+        if (caps && gst_caps_get_size(caps.get()) > 0)
+            return missingDecoderText(QString::fromUtf8(gst_structure_get_name(gst_caps_get_structure(caps.get(), 0))));
+    }
+    GCharPtr description(gst_missing_plugin_message_get_description(msg));
+    return missingDecoderText(description ? QString::fromUtf8(description.get()) : QStringLiteral("?"));
+}
+
+namespace {
+
+bool postedBySink(GstMessage* msg)
+{
+    GstObject* src = GST_MESSAGE_SRC(msg);
+    for (GstObject* o = src; o; o = GST_OBJECT_PARENT(o)) {
+        if (GST_IS_ELEMENT(o) && GST_OBJECT_FLAG_IS_SET(o, GST_ELEMENT_FLAG_SINK))
+            return true;
+        if (GST_IS_PIPELINE(o))
+            break;
+    }
+    return false;
+}
+
+struct ParsedError {
+    ErrorPtr error;
+    GCharPtr debug;
+};
+
+ParsedError parseError(GstMessage* msg)
+{
+    ParsedError p;
+    gst_message_parse_error(msg, p.error.out(), p.debug.out());
+    return p;
+}
+
+} // namespace
+
+// The Italian reason for an error GStreamer reported while opening or playing.
+QString reasonForError(GstMessage* msg)
+{
+    const ParsedError p = parseError(msg);
+    const GError* e = p.error.get();
+    if (!e)
+        return QStringLiteral("errore sconosciuto del motore di riproduzione");
+    if (e->domain == GST_RESOURCE_ERROR && postedBySink(msg))
+        return QStringLiteral("l'uscita audio o video del sistema non è disponibile; controllare le "
+                              "impostazioni audio e che nessun altro programma la occupi");
+    if (e->domain == GST_RESOURCE_ERROR) {
+        switch (e->code) {
+        case GST_RESOURCE_ERROR_NOT_FOUND:
+            return QStringLiteral("file non trovato: controllare che esista ancora");
+        case GST_RESOURCE_ERROR_NOT_AUTHORIZED:
+        case GST_RESOURCE_ERROR_OPEN_READ:
+        case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
+            return QStringLiteral("permesso negato o file illeggibile; controllarne i permessi");
+        case GST_RESOURCE_ERROR_READ:
+        case GST_RESOURCE_ERROR_SEEK:
+            return QStringLiteral("errore di lettura del file: il disco potrebbe essere danneggiato o scollegato");
+        default:
+            break;
+        }
+    }
+    if ((e->domain == GST_CORE_ERROR && e->code == GST_CORE_ERROR_MISSING_PLUGIN)
+        || (e->domain == GST_STREAM_ERROR && e->code == GST_STREAM_ERROR_CODEC_NOT_FOUND))
+        return QStringLiteral("manca il componente di GStreamer per questo formato; installare i pacchetti "
+                              "Debian gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad e gstreamer1.0-libav");
+    if (e->domain == GST_STREAM_ERROR)
+        return QStringLiteral("formato non riconosciuto o file danneggiato: scegliere un file WAV, MIDI o AVI "
+                              "integro");
+    return QStringLiteral("il motore di riproduzione ha segnalato un errore (%1)").arg(QString::fromUtf8(e->message));
+}
+
+void logError(const QString& path, GstMessage* msg)
+{
+    const ParsedError p = parseError(msg);
+    qWarning().noquote() << "GStreamer:" << path << (p.error ? p.error->message : "?")
+                         << (p.debug ? p.debug.get() : "");
+}
+
+} // namespace sonora

@@ -1,0 +1,25 @@
+#pragma once
+// The Italian reasons the user reads when a song cannot open or stops playing:
+// checks made before GStreamer sees the file, and translations of what
+// GStreamer reports. Private to the media device.
+
+#include <QString>
+
+#include <gst/gst.h>
+
+namespace sonora {
+
+// Throws MediaError, with a reason the user can act on, for a path that is
+// missing, unreadable, empty, a folder, or not a regular file.
+void checkPlayableFile(const QString& path);
+
+// What a missing-plugin element message says is missing, with its package.
+QString describeMissingPlugin(GstMessage* msg);
+
+// The reason for an error message GStreamer posted while opening or playing.
+QString reasonForError(GstMessage* msg);
+
+// Writes an error message, with GStreamer's debug details, to the log.
+void logError(const QString& path, GstMessage* msg);
+
+} // namespace sonora

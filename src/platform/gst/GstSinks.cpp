@@ -1,0 +1,149 @@
+#include "platform/gst/GstSinks.h"
+
+#include "platform/Errori.h"
+#include "platform/gst/GstMediaDevice.h"
+#include "platform/gst/GstRuntime.h"
+#include "platform/gst/PlaybackTimes.h"
+
+#include <QImage>
+
+#include <gst/app/gstappsink.h>
+#include <gst/video/video.h>
+
+#include <cstring>
+
+namespace sonora {
+namespace {
+
+void freeTimesData(gpointer data) { delete static_cast<std::shared_ptr<PlaybackTimes>*>(data); }
+
+GstPadProbeReturn onAudioBuffer(GstPad*, GstPadProbeInfo*, gpointer data)
+{
+    PlaybackTimes& t = **static_cast<std::shared_ptr<PlaybackTimes>*>(data);
+    // Two relaxed loads per buffer in the common case: cheap enough to stay compiled in.
+    if (t.waitingAfterOpen.load(std::memory_order_relaxed) && t.waitingAfterOpen.exchange(false)) {
+        t.firstBufferAfterOpen.store(PlaybackTimes::now(), std::memory_order_release);
+        t.anyData.store(true);
+    } else if (t.waitingAfterPlay.load(std::memory_order_relaxed) && t.waitingAfterPlay.exchange(false)) {
+        t.firstBufferAfterPlay.store(PlaybackTimes::now(), std::memory_order_release);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn onVideoBuffer(GstPad*, GstPadProbeInfo*, gpointer data)
+{
+    PlaybackTimes& t = **static_cast<std::shared_ptr<PlaybackTimes>*>(data);
+    if (!t.anyData.load(std::memory_order_relaxed))
+        t.anyData.store(true);
+    return GST_PAD_PROBE_OK;
+}
+
+void addProbe(GstElement* sink, GstPadProbeCallback callback, const std::shared_ptr<PlaybackTimes>& times)
+{
+    PadRef pad = PadRef::adopt(gst_element_get_static_pad(sink, "sink"));
+    if (pad)
+        gst_pad_add_probe(pad.get(), GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                          callback, new std::shared_ptr<PlaybackTimes>(times), freeTimesData);
+}
+
+GstFlowReturn handOverFrame(GstAppSink* sink, gpointer data, bool preroll)
+{
+    SampleRef sample = SampleRef::adopt(preroll ? gst_app_sink_pull_preroll(sink) : gst_app_sink_pull_sample(sink));
+    if (!sample)
+        return GST_FLOW_OK;
+    GstVideoInfo info;
+    GstCaps* caps = gst_sample_get_caps(sample.get());
+    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps))
+        return GST_FLOW_OK;
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
+        return GST_FLOW_OK;
+    // A deep copy: the buffer goes back to GStreamer as soon as we return.
+    QImage image = QImage(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+                          GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
+                          GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_RGBX8888)
+                       .copy();
+    gst_video_frame_unmap(&frame);
+    QSize display(info.width, info.height);
+    if (info.par_n > 0 && info.par_d > 0 && info.par_n != info.par_d)
+        display.setWidth(int(qint64(info.width) * info.par_n / info.par_d));
+    linkOf(data).offerFrame(std::move(image), display);
+    return GST_FLOW_OK;
+}
+
+GstFlowReturn onVideoPreroll(GstAppSink* sink, gpointer data) { return handOverFrame(sink, data, true); }
+GstFlowReturn onVideoSample(GstAppSink* sink, gpointer data) { return handOverFrame(sink, data, false); }
+
+} // namespace
+
+ElementRef makeAudioSink(const QString& path, const GstDeviceOptions& options)
+{
+    if (!options.fakeAudioSink) {
+        ElementRef sink = makeElement("autoaudiosink");
+        if (!sink)
+            throw MediaError(path, QStringLiteral("manca %1").arg(missingElementText(QStringLiteral("autoaudiosink"))));
+        return sink;
+    }
+    ElementRef sink = makeElement("fakeaudiosink");
+    if (!sink)
+        sink = makeElement("fakesink");
+    if (!sink)
+        throw MediaError(path, QStringLiteral("manca l'uscita audio di prova (fakesink)"));
+    g_object_set(sink.get(), "sync", TRUE, nullptr);
+    return sink;
+}
+
+ElementRef makeVideoSink(const QString& path, const GstDeviceOptions& options, bool showVideo, const LinkPtr& link)
+{
+    if (!showVideo || options.fakeVideoSink) {
+        // Even with video off, playbin needs a sink of ours: without one it probes
+        // every installed video sink (KMS, DirectFB...), some of which crash
+        // without a display.
+        ElementRef sink = makeElement("fakesink");
+        if (!sink)
+            throw MediaError(path, QStringLiteral("manca l'uscita video di prova (fakesink)"));
+        g_object_set(sink.get(), "sync", showVideo, "async", showVideo, nullptr);
+        return sink;
+    }
+    // Frames are painted by Qt, so the picture shows on X11, Wayland and offscreen alike.
+    ElementRef sink = makeElement("appsink");
+    if (!sink)
+        throw MediaError(path, QStringLiteral("manca %1").arg(missingElementText(QStringLiteral("appsink"))));
+    const CapsRef caps = CapsRef::adopt(gst_caps_from_string("video/x-raw,format=RGBx"));
+    // Late frames are dropped rather than delaying the sound; the last one is not kept.
+    g_object_set(sink.get(), "caps", caps.get(), "sync", TRUE, "qos", TRUE, "max-lateness", gint64(20 * GST_MSECOND),
+                 "enable-last-sample", FALSE, "max-buffers", guint(2), nullptr);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_preroll = onVideoPreroll;
+    callbacks.new_sample = onVideoSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, linkData(link), freeLinkData);
+    return sink;
+}
+
+void watchAudioBuffers(GstElement* sink, const std::shared_ptr<PlaybackTimes>& times)
+{
+    addProbe(sink, onAudioBuffer, times);
+}
+
+void watchVideoBuffers(GstElement* sink, const std::shared_ptr<PlaybackTimes>& times)
+{
+    addProbe(sink, onVideoBuffer, times);
+}
+
+bool fellBackToFakeOutput(GstElement* autoSink)
+{
+    if (!GST_IS_BIN(autoSink))
+        return false;
+    bool fake = false;
+    GST_OBJECT_LOCK(autoSink);
+    for (GList* l = GST_BIN_CHILDREN(GST_BIN(autoSink)); l; l = l->next) {
+        GstElementFactory* f = gst_element_get_factory(GST_ELEMENT(l->data));
+        const char* name = f ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(f)) : "";
+        fake = fake || std::strcmp(name, "fakesink") == 0 || std::strcmp(name, "fakeaudiosink") == 0;
+    }
+    GST_OBJECT_UNLOCK(autoSink);
+    return fake;
+}
+
+} // namespace sonora
