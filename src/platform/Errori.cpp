@@ -29,10 +29,11 @@ OverflowError::OverflowError()
 }
 
 SubscriptError::SubscriptError(long long index, long long count)
-    : AppError(count == 0
-            ? QStringLiteral("Nessuna canzone: aprire o creare prima una compilation.")
-            : QStringLiteral("Nessuna canzone alla posizione %1: la compilation ne ha %2.")
-                  .arg(index).arg(count))
+    : AppError(count == 0 ? QStringLiteral("Nessuna canzone: aprire o creare prima una compilation.")
+               : index < 0 ? QStringLiteral("Nessuna canzone selezionata: sceglierne una nell'elenco.")
+                           : QStringLiteral("Nessuna canzone alla posizione %1: la compilation ne ha %2.")
+                                 .arg(index)
+                                 .arg(count))
 {
 }
 
