@@ -87,6 +87,8 @@ void frmPrincipale::creaControlli()
 
     StatusBar1 = place(new QStatusBar(this), "StatusBar1", 0, 4425, 4725, 255);
     StatusBar1->setSizeGripEnabled(false);
+    // A thin rule sets the status line apart even while it is empty.
+    StatusBar1->setStyleSheet(QStringLiteral("QStatusBar { border-top: 1px solid palette(mid); }"));
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(150);
