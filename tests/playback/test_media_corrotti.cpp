@@ -128,7 +128,9 @@ TEST(MediaCorrotti, EveryBrokenSongEndsAsTheRulesSayAndTheNextGoodOnePlays)
         QElapsedTimer clock;
         clock.start();
         w->MMControl1->clickPlay();
-        EXPECT_LT(clock.elapsed(), 2500) << "the open must give up in time";
+        // The device gives up after 2 s; the rest is the handler and the
+        // teardown of the failed pipeline, slower under sanitizers.
+        EXPECT_LT(clock.elapsed(), 3000) << "the open must give up in time";
         // What the user sees, listed in the test's output.
         std::printf("  %-24s %s\n", qPrintable(name),
                     w.messages->shown.isEmpty() ? "(plays what it can)" : qPrintable(w.messages->shown[0].prompt));
