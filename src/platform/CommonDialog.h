@@ -64,7 +64,6 @@ public:
     // code 0 before each name.
     static QString selectionText(const QStringList& files, bool multiselect);
 
-    IFileDialogBackend& backend() { return *backend_; }
 
 private:
     void show(FileDialogRequest::Mode mode);
