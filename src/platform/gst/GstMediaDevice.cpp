@@ -217,14 +217,7 @@ void GstMediaDevice::open(const QString& path, const QString& deviceType)
     endNotified_ = false;
     playbackError_.clear();
 
-    QImage firstFrame;
-    QSize displaySize;
-    {
-        std::lock_guard lock(session->link->mutex);
-        firstFrame = std::move(session->link->frame);
-        session->link->frame = QImage();
-        displaySize = session->link->displaySize;
-    }
+    const auto [firstFrame, displaySize] = session->link->takeFrame();
     session_ = std::move(session);
     if (!firstFrame.isNull()) {
         window_ = std::make_unique<VideoWindow>(fileName(path), displaySize.isValid() ? displaySize : firstFrame.size());
@@ -385,15 +378,7 @@ void GstMediaDevice::showLatestFrame(quint64 generation)
 {
     if (!session_ || generation != generation_)
         return;
-    QImage frame;
-    QSize display;
-    {
-        std::lock_guard lock(session_->link->mutex);
-        frame = std::move(session_->link->frame);
-        session_->link->frame = QImage();
-        display = session_->link->displaySize;
-        session_->link->framePosted = false;
-    }
+    auto [frame, display] = session_->link->takeFrame();
     if (frame.isNull())
         return;
     if (!window_) {

@@ -111,4 +111,11 @@ void onElementSetup(GstElement*, GstElement* element, gpointer data)
     g_object_set(element, "soundfont", link.soundFont.constData(), nullptr);
 }
 
+std::pair<QImage, QSize> PipelineLink::takeFrame()
+{
+    std::lock_guard lock(mutex);
+    framePosted = false;
+    return {std::exchange(frame, QImage()), displaySize};
+}
+
 } // namespace sonora

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace sonora {
 
@@ -54,6 +55,9 @@ struct PipelineLink {
     // its source, and so the pipeline, alive after close().
     void forward(GstMessageType type, const QString& reason = QString());
     void offerFrame(QImage image, QSize display);
+    // The UI thread takes the newest frame (null if none) and its display
+    // size; the next frame offered is handed over again.
+    std::pair<QImage, QSize> takeFrame();
 };
 
 using LinkPtr = std::shared_ptr<PipelineLink>;
