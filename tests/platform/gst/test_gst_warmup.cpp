@@ -48,9 +48,11 @@ TEST(GstWarmUp, ReturnsAtOnceAndAnOpenMadeMeanwhileWaitsForIt)
     clock.start();
     warmUpGStreamer();
     const qint64 returnedAfter = clock.elapsed();
-    EXPECT_FALSE(gst_is_initialized()) << "the plugin scan ran on the calling thread";
+    // Whether the scan has finished by now depends on the scheduler, so only
+    // the time the caller was held is checked: a scan of every plugin on the
+    // calling thread takes far longer than this.
     warmUpGStreamer(); // a second call starts no second thread
-    EXPECT_LT(clock.elapsed(), 100) << "the window would freeze";
+    EXPECT_LT(clock.elapsed(), 100) << "the plugin scan ran on the calling thread: the window would freeze";
     RecordProperty("warm_up_return_ms", int(returnedAfter));
 
     GstMediaDevice device(testOptions());
