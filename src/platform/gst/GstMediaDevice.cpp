@@ -35,6 +35,15 @@ QString fileName(const QString& path)
 
 void onPipelineFinalized(gpointer, GObject*) { livePipelineCount.fetch_sub(1); }
 
+// The pipeline's length in nanoseconds, or -1 while it is not known.
+qint64 queryDuration(GstElement* pipeline)
+{
+    gint64 duration = -1;
+    if (!gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) || duration < 0)
+        return -1;
+    return duration;
+}
+
 qint32 toMs(qint64 ns)
 {
     return qint32(std::clamp<qint64>(ns / GST_MSECOND, 0, std::numeric_limits<qint32>::max()));
@@ -121,9 +130,7 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QStr
     // playbin rather than playbin3: in GStreamer 1.22 it is still the default,
     // best-tested player, and everything we need (flags, element-setup, custom
     // sinks) behaves the same in both.
-    session->pipeline = makeElement("playbin");
-    if (!session->pipeline)
-        throw MediaError(path, QStringLiteral("manca %1").arg(missingElementText(QStringLiteral("playbin"))));
+    session->pipeline = requireElement("playbin", path);
     GstElement* playbin = session->pipeline.get();
     livePipelineCount.fetch_add(1);
     g_object_weak_ref(G_OBJECT(playbin), onPipelineFinalized, nullptr);
@@ -178,8 +185,7 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QStr
     if (link->error)
         throw MediaError(path, reasonForError(link->error.get()));
     if (change == GST_STATE_CHANGE_FAILURE)
-        throw MediaError(path, QStringLiteral("formato non riconosciuto o file danneggiato: scegliere un file WAV, "
-                                              "MIDI o AVI integro"));
+        throw MediaError(path, unrecognisedFormat());
     if (!ready)
         throw MediaError(path, QStringLiteral("il file non è pronto dopo %1 secondi: potrebbe essere danneggiato o "
                                               "trovarsi su un disco troppo lento")
@@ -206,9 +212,7 @@ void GstMediaDevice::open(const QString& path, const QString& deviceType)
         || deviceType.compare(QLatin1String("Sequencer"), Qt::CaseInsensitive) == 0;
     std::unique_ptr<Session> session = startSession(path, audioOnly ? Kind::Audio : Kind::Video);
 
-    gint64 duration = -1;
-    if (!gst_element_query_duration(session->pipeline.get(), GST_FORMAT_TIME, &duration) || duration < 0)
-        duration = -1;
+    const qint64 duration = queryDuration(session->pipeline.get());
     if (duration >= 0 && duration < GST_MSECOND)
         throw MediaError(path, QStringLiteral("il file è troncato o non contiene suoni: la sua durata è zero"));
     lengthNs_ = duration;
@@ -217,13 +221,8 @@ void GstMediaDevice::open(const QString& path, const QString& deviceType)
     endNotified_ = false;
     playbackError_.clear();
 
-    const auto [firstFrame, displaySize] = session->link->takeFrame();
     session_ = std::move(session);
-    if (!firstFrame.isNull()) {
-        window_ = std::make_unique<VideoWindow>(fileName(path), displaySize.isValid() ? displaySize : firstFrame.size());
-        window_->setFrame(firstFrame);
-        window_->show();
-    }
+    showLatestFrame(generation_); // the prerolled picture, if the song has one
 }
 
 void GstMediaDevice::close()
@@ -286,8 +285,9 @@ void GstMediaDevice::stop()
 
 void GstMediaDevice::refreshLength() const
 {
-    gint64 duration = -1;
-    if (session_ && gst_element_query_duration(session_->pipeline.get(), GST_FORMAT_TIME, &duration) && duration >= 0)
+    if (!session_)
+        return;
+    if (const qint64 duration = queryDuration(session_->pipeline.get()); duration >= 0)
         lengthNs_ = duration;
 }
 
@@ -381,12 +381,12 @@ void GstMediaDevice::showLatestFrame(quint64 generation)
     auto [frame, display] = session_->link->takeFrame();
     if (frame.isNull())
         return;
-    if (!window_) {
-        // A picture that appeared only after the preroll (rare): its window opens now.
+    const bool opening = !window_;
+    if (opening)
         window_ = std::make_unique<VideoWindow>(fileName(session_->path), display.isValid() ? display : frame.size());
-        window_->show();
-    }
     window_->setFrame(frame);
+    if (opening)
+        window_->show();
 }
 
 } // namespace sonora

@@ -54,6 +54,19 @@ void checkPlayableFile(const QString& path)
         throw MediaError(path, QStringLiteral("il file è vuoto: forse la copia non è andata a buon fine"));
 }
 
+ElementRef requireElement(const char* factory, const QString& path)
+{
+    ElementRef element = makeElement(factory);
+    if (!element)
+        throw MediaError(path, QStringLiteral("manca %1").arg(missingElementText(QString::fromUtf8(factory))));
+    return element;
+}
+
+QString unrecognisedFormat()
+{
+    return QStringLiteral("formato non riconosciuto o file danneggiato: scegliere un file WAV, MIDI o AVI integro");
+}
+
 // "decoder" messages name a media type, "element" messages a factory.
 QString describeMissingPlugin(GstMessage* msg)
 {
@@ -133,8 +146,7 @@ QString reasonForError(GstMessage* msg)
         return QStringLiteral("manca il componente di GStreamer per questo formato; installare i pacchetti "
                               "Debian gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad e gstreamer1.0-libav");
     if (e->domain == GST_STREAM_ERROR)
-        return QStringLiteral("formato non riconosciuto o file danneggiato: scegliere un file WAV, MIDI o AVI "
-                              "integro");
+        return unrecognisedFormat();
     return QStringLiteral("il motore di riproduzione ha segnalato un errore (%1)").arg(QString::fromUtf8(e->message));
 }
 

@@ -3,15 +3,22 @@
 // checks made before GStreamer sees the file, and translations of what
 // GStreamer reports. Private to the media device.
 
-#include <QString>
+#include "platform/gst/GstHandles.h"
 
-#include <gst/gst.h>
+#include <QString>
 
 namespace sonora {
 
 // Throws MediaError, with a reason the user can act on, for a path that is
 // missing, unreadable, empty, a folder, or not a regular file.
 void checkPlayableFile(const QString& path);
+
+// A new element of `factory`, or a MediaError naming `path` and the Debian
+// package that provides the factory.
+ElementRef requireElement(const char* factory, const QString& path);
+
+// The reason given for a file that no installed part of GStreamer can read.
+QString unrecognisedFormat();
 
 // What a missing-plugin element message says is missing, with its package.
 QString describeMissingPlugin(GstMessage* msg);

@@ -2,7 +2,7 @@
 
 #include "platform/Errori.h"
 #include "platform/gst/GstMediaDevice.h"
-#include "platform/gst/GstRuntime.h"
+#include "platform/gst/GstReasons.h"
 #include "platform/gst/PlaybackTimes.h"
 
 #include <QImage>
@@ -79,12 +79,8 @@ GstFlowReturn onVideoSample(GstAppSink* sink, gpointer data) { return handOverFr
 
 ElementRef makeAudioSink(const QString& path, const GstDeviceOptions& options)
 {
-    if (!options.fakeAudioSink) {
-        ElementRef sink = makeElement("autoaudiosink");
-        if (!sink)
-            throw MediaError(path, QStringLiteral("manca %1").arg(missingElementText(QStringLiteral("autoaudiosink"))));
-        return sink;
-    }
+    if (!options.fakeAudioSink)
+        return requireElement("autoaudiosink", path);
     ElementRef sink = makeElement("fakeaudiosink");
     if (!sink)
         sink = makeElement("fakesink");
@@ -107,9 +103,7 @@ ElementRef makeVideoSink(const QString& path, const GstDeviceOptions& options, b
         return sink;
     }
     // Frames are painted by Qt, so the picture shows on X11, Wayland and offscreen alike.
-    ElementRef sink = makeElement("appsink");
-    if (!sink)
-        throw MediaError(path, QStringLiteral("manca %1").arg(missingElementText(QStringLiteral("appsink"))));
+    ElementRef sink = requireElement("appsink", path);
     const CapsRef caps = CapsRef::adopt(gst_caps_from_string("video/x-raw,format=RGBx"));
     // Late frames are dropped rather than delaying the sound; the last one is not kept.
     g_object_set(sink.get(), "caps", caps.get(), "sync", TRUE, "qos", TRUE, "max-lateness", gint64(20 * GST_MSECOND),
