@@ -1,6 +1,7 @@
 // Status-bar hints: the pointer over a working control describes it; the
 // window's background clears the text; other controls leave it alone.
 
+#include "app/Suggerimenti.h"
 #include "app/frmPrincipale.h"
 
 #include <QCheckBox>
@@ -13,14 +14,14 @@
 
 namespace sonora {
 
-void frmPrincipale::Check1_MouseMove() { StatusBar1->showMessage(QStringLiteral("Ripete automaticamente la lista delle canzoni")); }
-void frmPrincipale::Check2_MouseMove() { StatusBar1->showMessage(QStringLiteral("Disattiva il test di intelligenza")); }
-void frmPrincipale::cmdCompilation_MouseMove() { StatusBar1->showMessage(QStringLiteral("Apre una compilation esistente")); }
-void frmPrincipale::cmdFine_MouseMove() { StatusBar1->showMessage(QStringLiteral("Esce dal programma")); }
-void frmPrincipale::cmdNuova_MouseMove() { StatusBar1->showMessage(QStringLiteral("Crea una nuova compilation")); }
-void frmPrincipale::lblNomeCompilation_MouseMove() { StatusBar1->showMessage(QStringLiteral("Titolo della compilation aperta")); }
-void frmPrincipale::List1_MouseMove() { StatusBar1->showMessage(QStringLiteral("Elenco delle canzoni contenute nella compilation")); }
-void frmPrincipale::ProgressBar1_MouseMove() { StatusBar1->showMessage(QStringLiteral("Progresso della canzone")); }
+void frmPrincipale::Check1_MouseMove() { StatusBar1->showMessage(suggerimento::Check1); }
+void frmPrincipale::Check2_MouseMove() { StatusBar1->showMessage(suggerimento::Check2); }
+void frmPrincipale::cmdCompilation_MouseMove() { StatusBar1->showMessage(suggerimento::cmdCompilation); }
+void frmPrincipale::cmdFine_MouseMove() { StatusBar1->showMessage(suggerimento::cmdFine); }
+void frmPrincipale::cmdNuova_MouseMove() { StatusBar1->showMessage(suggerimento::cmdNuova); }
+void frmPrincipale::lblNomeCompilation_MouseMove() { StatusBar1->showMessage(suggerimento::lblNomeCompilation); }
+void frmPrincipale::List1_MouseMove() { StatusBar1->showMessage(suggerimento::List1); }
+void frmPrincipale::ProgressBar1_MouseMove() { StatusBar1->showMessage(suggerimento::ProgressBar1); }
 void frmPrincipale::Form_MouseMove() { StatusBar1->clearMessage(); }
 
 // Pressing a mouse button on the list does nothing beyond the list's own

@@ -1,6 +1,7 @@
 #include "app/frmPrincipale.h"
 
 #include "app/Aspetto.h"
+#include "app/Suggerimenti.h"
 #include "platform/ErrorBoundary.h"
 #include "platform/Twips.h"
 
@@ -94,12 +95,12 @@ void frmPrincipale::creaControlli()
     Timer1.setInterval(150);
 
     ProgressBar1 = place(new ProgressBar(this), "ProgressBar1", 120, 3360, 4455, 255);
-    ProgressBar1->setAccessibleName(QStringLiteral("Progresso della canzone"));
+    ProgressBar1->setAccessibleName(suggerimento::ProgressBar1);
 
     Check1 = place(new QCheckBox(QStringLiteral("Ripeti"), this), "Check1", 120, 2880, 855, 255);
 
     cmdFine = place(pictureButton(this, QStringLiteral(":/assets/stop.svg"), QStringLiteral("Esci"),
-                                  QStringLiteral("Esce dal programma"), QSize(28, 28)),
+                                  suggerimento::cmdFine, QSize(28, 28)),
                     "cmdFine", 3840, 3720, 735, 495);
 
     List1 = place(new QListWidget(this), "List1", 120, 1200, 4455, 1650);
@@ -108,11 +109,11 @@ void frmPrincipale::creaControlli()
     List1->setAccessibleName(QStringLiteral("Canzoni"));
 
     cmdNuova = place(pictureButton(this, QStringLiteral(":/assets/pagina.svg"), QStringLiteral("Nuova"),
-                                   QStringLiteral("Crea una nuova compilation"), QSize(16, 16)),
+                                   suggerimento::cmdNuova, QSize(16, 16)),
                      "cmdNuova", 4200, 240, 375, 375);
 
     cmdCompilation = place(pictureButton(this, QStringLiteral(":/assets/cartella.svg"), QStringLiteral("Apri"),
-                                         QStringLiteral("Apre una compilation esistente"), QSize(16, 16)),
+                                         suggerimento::cmdCompilation, QSize(16, 16)),
                            "cmdCompilation", 3720, 240, 375, 375);
 
     MMControl1 = place(new MMControl(std::move(servizi_.dispositivo), this), "MMControl1", 120, 3720, 810, 495);
