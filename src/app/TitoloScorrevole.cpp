@@ -7,14 +7,13 @@
 namespace sonora {
 namespace {
 const QString Prefix = QStringLiteral("Sonoraccoltiera - ");
-constexpr int PrefixLength = 18;
 }
 
 void frmPrincipale::Timer1_Timer()
 {
     // The caption itself is the marquee's state: read back, rotated, written.
     const QString c = windowTitle();
-    const qsizetype n = c.size() - PrefixLength;
+    const qsizetype n = c.size() - Prefix.size();
     if (n >= 1) {
         QString t = c.right(n);
         t = t.mid(1) + t.at(0);

@@ -4,6 +4,7 @@
 #include "platform/Memoria.h"
 #include "platform/MessageBox.h"
 #include "platform/QtFileDialog.h"
+#include "platform/gst/GstMediaDevice.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -16,8 +17,6 @@
 #include <cstdio>
 #include <functional>
 #include <utility>
-
-#include "platform/gst/GstMediaDevice.h"
 
 namespace {
 

@@ -80,8 +80,7 @@ void FinestraDedica::Load()
     w->setProperty(frmPrincipale::DeactivatesMain, true);
     w->setWindowTitle(d_.caption);
     w->setFont(aspetto::carattere());
-    w->setGeometry(QRect(twips::toPixels(d_.designPosition.x()), twips::toPixels(d_.designPosition.y()),
-                         twips::toPixels(d_.clientWidth), twips::toPixels(d_.clientHeight)));
+    w->setGeometry(twips::toPixels(d_.designPosition.x(), d_.designPosition.y(), d_.clientWidth, d_.clientHeight));
     w->setFixedSize(w->size());
 
     new Immagine(immagine(), w);
