@@ -4,6 +4,8 @@
 //   - idle CPU while the title marquee runs, and idle resident memory.
 // Run: cmake --build build --target bench_avvio sonoraccoltiera && build/bench/bench_avvio [build/src/sonoraccoltiera]
 
+#include "Processo.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -98,16 +100,6 @@ double cpuSeconds(pid_t pid)
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
 }
 
-long rssKiB(pid_t pid)
-{
-    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -129,7 +121,7 @@ int main(int argc, char** argv)
     const double cpu = cpuSeconds(pid) - cpu0;
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     std::printf("idle CPU with the marquee running: %.2f %% of one core (over %.0f s)\n", 100.0 * cpu / wall, wall);
-    std::printf("idle resident memory: %.1f MiB\n", rssKiB(pid) / 1024.0);
+    std::printf("idle resident memory: %.1f MiB\n", sonora::bench::rssMiB(std::to_string(pid)));
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     return 0;

@@ -6,6 +6,7 @@
 // check leaks themselves at exit).
 //   build/bench/soak 2000        (CI runs it with 200 as a test)
 
+#include "Processo.h"
 #include "platform/Memoria.h"
 #include "platform/gst/GstMediaDevice.h"
 #include "support/FinestraDiProva.h"
@@ -16,7 +17,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QListWidget>
 
 #include <cstdio>
@@ -31,21 +31,7 @@
 
 using namespace sonora;
 using namespace sonora::test;
-
-namespace {
-
-double rssMiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return -1;
-}
-
-} // namespace
+using sonora::bench::rssMiB;
 
 int main(int argc, char** argv)
 {
