@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Starts the real program under Xvfb and saves a PNG screenshot of the screen.
-# Usage: scripts/screenshot.sh [output.png] [seconds to wait] [device pixel ratio]
+# Usage: scripts/screenshot.sh [output.png] [seconds to wait] [device pixel ratio] [command]
+# The optional command runs on the same display before the capture, to drive
+# the window first (for example with xdotool).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-screenshot.png}
@@ -17,5 +19,6 @@ sleep 1
 DISPLAY=$display QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" "$binary" &
 app=$!
 sleep "$wait"
+[ $# -ge 4 ] && DISPLAY=$display bash -c "$4"
 DISPLAY=$display import -window root "$out"
 echo "saved $out"

@@ -5,6 +5,7 @@
 #include "platform/ErrorBoundary.h"
 #include "platform/Twips.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -50,6 +51,15 @@ QPushButton* pictureButton(QWidget* parent, const QString& picture, const QStrin
     return b;
 }
 
+// Qt announces a plain top-level widget as a "filler"; screen readers must
+// hear the program's window as a window, named by its caption.
+QAccessibleInterface* finestraAccessibile(const QString& className, QObject* object)
+{
+    if (className == QLatin1String(frmPrincipale::staticMetaObject.className()) && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
+}
+
 } // namespace
 
 frmPrincipale::frmPrincipale(Servizi servizi, QWidget* parent)
@@ -58,6 +68,8 @@ frmPrincipale::frmPrincipale(Servizi servizi, QWidget* parent)
     , servizi_(std::move(servizi))
 {
     sonoraInitAssets();
+    static const bool accessibile = (QAccessible::installFactory(finestraAccessibile), true);
+    Q_UNUSED(accessibile);
     setObjectName(QStringLiteral("frmPrincipale"));
     setWindowTitle(Caption);
     setWindowIcon(QIcon(QStringLiteral(":/assets/altoparlante.svg")));
@@ -135,6 +147,11 @@ void frmPrincipale::creaControlli()
 
     for (QLabel* label : {Label1, Label2, Label3})
         label->setTextFormat(Qt::PlainText);
+
+    // The runaway button may land anywhere, over any other control: it must
+    // stay on top there, or it vanishes under them and the pointer never
+    // reaches it again.
+    Command1->raise();
 }
 
 void frmPrincipale::impostaOrdineTab()
@@ -154,7 +171,8 @@ void frmPrincipale::collegaEventi()
     connect(cmdNuova, &QPushButton::clicked, this, on(&frmPrincipale::cmdNuova_Click));
     connect(cmdCompilation, &QPushButton::clicked, this, on(&frmPrincipale::cmdCompilation_Click));
     connect(cmdFine, &QPushButton::clicked, this, on(&frmPrincipale::cmdFine_Click));
-    connect(Check2, &QCheckBox::clicked, this, on(&frmPrincipale::Check2_Click));
+    // Every flip of the tick, by mouse, key or screen reader, runs the handler once.
+    connect(Check2, &QCheckBox::toggled, this, on(&frmPrincipale::Check2_Click));
     connect(&Timer1, &QTimer::timeout, this, on(&frmPrincipale::Timer1_Timer));
 
     connect(MMControl1, &MMControl::PlayClick, this,

@@ -148,6 +148,7 @@ private:
     void PassiStatusUpdate();
     void ApriCanzoneSelezionata();
     void ImpostaTipoDispositivo();
+    int voceSelezionata() const;
     QString estensioneCanzone() const;
     const QString& canzone(int index) const;
 

@@ -13,7 +13,8 @@ namespace {
 enum class Glyph { Play, Stop };
 
 // Draws the button glyph at the screen's pixel density, so it stays sharp.
-QIcon glyphIcon(Glyph glyph, qreal dpr)
+// A lit glyph sits on a highlight: the play button's look while a song plays.
+QIcon glyphIcon(Glyph glyph, qreal dpr, bool lit = false)
 {
     QIcon icon;
     for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
@@ -25,6 +26,10 @@ QIcon glyphIcon(Glyph glyph, qreal dpr)
         p.setRenderHint(QPainter::Antialiasing);
         const QColor ink = mode == QIcon::Normal ? QColor(0x20, 0x20, 0x20) : QColor(0x90, 0x90, 0x90);
         p.setPen(Qt::NoPen);
+        if (lit && mode == QIcon::Normal) {
+            p.setBrush(QColor(0x1e, 0x7b, 0x34, 0x40));
+            p.drawRoundedRect(QRectF(0.5, 0.5, 15, 15), 3, 3);
+        }
         if (glyph == Glyph::Play) {
             p.setBrush(mode == QIcon::Normal ? QColor(0x1e, 0x7b, 0x34) : ink);
             QPainterPath triangle;
@@ -65,7 +70,10 @@ MMControl::MMControl(std::unique_ptr<IMediaDevice> device, QWidget* parent)
     layout->setSpacing(0);
     play_ = makeButton(this, Glyph::Play, QStringLiteral("Riproduci"));
     stop_ = makeButton(this, Glyph::Stop, QStringLiteral("Ferma"));
-    play_->setCheckable(true);
+    // Plain push buttons, not toggles: a screen reader's "press" must do
+    // exactly what a click does. The playing state shows in the play glyph.
+    playIcon_ = play_->icon();
+    playingIcon_ = glyphIcon(Glyph::Play, devicePixelRatioF(), true);
     layout->addWidget(play_);
     layout->addWidget(stop_);
     setFocusProxy(play_);
@@ -167,7 +175,7 @@ void MMControl::clickPlay()
     emit PlayClick(cancel);
     if (cancel == 0 && device_->isOpen())
         device_->play();
-    updateLook(); // a click must not leave the play button looking pressed
+    updateLook();
 }
 
 void MMControl::clickStop()
@@ -193,7 +201,7 @@ void MMControl::setPlayingFlag(Booleano value)
 void MMControl::updateLook()
 {
     // Both buttons stay usable at all times; the flags only show the state.
-    play_->setChecked(isTrue(playing_));
+    play_->setIcon(isTrue(playing_) ? playingIcon_ : playIcon_);
 }
 
 } // namespace sonora

@@ -7,6 +7,7 @@
 #include "platform/MediaDevice.h"
 #include "platform/Vb16.h"
 
+#include <QIcon>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -88,6 +89,8 @@ private:
     QTimer statusTimer_;
     QToolButton* play_ = nullptr;
     QToolButton* stop_ = nullptr;
+    QIcon playIcon_;
+    QIcon playingIcon_;
 
     QString command_;
     QString deviceType_;

@@ -52,6 +52,16 @@ const QString& frmPrincipale::canzone(int index) const
     return Canzoni.at(index);
 }
 
+// The list's current index is its selected entry, -1 when none is: Qt's own
+// current row may sit on an entry the user has deselected (Ctrl+click) or
+// only moved the focus frame to (Ctrl+arrows), and that is not the song the
+// user sees chosen.
+int frmPrincipale::voceSelezionata() const
+{
+    const QModelIndexList selected = List1->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
 QString frmPrincipale::estensioneCanzone() const
 {
     return MMControl1->fileName().right(3).toLower();
@@ -73,7 +83,7 @@ void frmPrincipale::MMControl1_PlayClick(Intero& /*cancel*/)
     MMControl1->setIdleFlag(Falso);
     MMControl1->setPlayingFlag(Vero);
     const QString separatore = CartellaCanzoni.endsWith(Separator) ? QString() : Separator;
-    MMControl1->setFileName(CartellaCanzoni + separatore + canzone(List1->currentRow()));
+    MMControl1->setFileName(CartellaCanzoni + separatore + canzone(voceSelezionata()));
     ImpostaTipoDispositivo();
     MMControl1->setCommand(QStringLiteral("Open"));
     ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
@@ -96,7 +106,7 @@ void frmPrincipale::PassiStatusUpdate()
 
     // 2. The song after the selected one comes next.
     if (isTrue(RiproduzioneAttiva))
-        IndiceCanzone = add16(to16(List1->currentRow()), 1);
+        IndiceCanzone = add16(to16(voceSelezionata()), 1);
     else
         MMControl1->setCommand(QStringLiteral("Close"));
 
@@ -138,7 +148,7 @@ void frmPrincipale::PassiStatusUpdate()
         MMControl1->setCommand(QStringLiteral("Close"));
         MMControl1->setIdleFlag(Falso);
         MMControl1->setPlayingFlag(Vero);
-        MMControl1->setFileName(CartellaCanzoni + Separator + canzone(List1->currentRow()));
+        MMControl1->setFileName(CartellaCanzoni + Separator + canzone(voceSelezionata()));
         ImpostaTipoDispositivo();
         MMControl1->setCommand(QStringLiteral("Open"));
         ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
@@ -147,7 +157,7 @@ void frmPrincipale::PassiStatusUpdate()
 
 void frmPrincipale::ApriCanzoneSelezionata()
 {
-    const int k = List1->currentRow();
+    const int k = voceSelezionata();
     MMControl1->setNextSongFlag(Vero);
     MMControl1->setCommand(QStringLiteral("Close"));
     MMControl1->setIdleFlag(Falso);

@@ -5,6 +5,8 @@
 #include "support/FinestraDiProva.h"
 #include "support/Wait.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
@@ -109,6 +111,14 @@ TEST_F(Finestra, StartsWithEveryControlInPlace)
     EXPECT_EQ(w->cmdCompilation->toolTip(), "Apri");
     EXPECT_EQ(w->cmdFine->toolTip(), "Esci");
     EXPECT_EQ(w->cmdFine->accessibleDescription(), "Esce dal programma");
+
+    // A screen reader announces a window named by its caption, and its
+    // picture buttons' press does what a click does.
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(w.form.get());
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    EXPECT_EQ(window->text(QAccessible::Name), StartCaption);
+    ASSERT_TRUE(doAccessibleAction(w->cmdCompilation, QAccessibleActionInterface::pressAction()));
+    EXPECT_EQ(w.dialog->shown.size(), 1) << "Apri shows the open dialog";
 }
 
 TEST_F(Finestra, EveryCaptionFitsItsBox)

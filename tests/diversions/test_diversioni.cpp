@@ -5,8 +5,10 @@
 #include "support/FinestraDiProva.h"
 #include "support/Wait.h"
 
+#include <QAccessibleActionInterface>
 #include <QCheckBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -115,6 +117,41 @@ TEST(TestIntelligenza, CheckBoxFlipsTheButtonAndRestoresItsCaption)
     EXPECT_FALSE(w->Command1->isHidden());
     EXPECT_EQ(w->Command1->pos(), placed);
     EXPECT_EQ(w->Spostamenti, 1);
+}
+
+TEST(TestIntelligenza, ThePointerReachesTheButtonWhereverItLandsAndEveryWayOfTickingTheBoxCounts)
+{
+    FinestraDiProva w;
+    w->Timer1.stop();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+
+    // Mouse, Space key and a screen reader's toggle each run the box's handler once.
+    QTest::mouseClick(w->Check2, Qt::LeftButton);
+    EXPECT_TRUE(w->Command1->isVisible());
+    w->Check2->setFocus();
+    QTest::keyClick(w->Check2, Qt::Key_Space);
+    EXPECT_TRUE(w->Command1->isHidden());
+    ASSERT_TRUE(doAccessibleAction(w->Check2, QAccessibleActionInterface::toggleAction()));
+    EXPECT_FALSE(w->Check2->isChecked());
+    ASSERT_TRUE(w->Command1->isVisible()) << "box and button stay in step";
+
+    // Real pointer moves: the button stays on top of whatever it lands on,
+    // so each move over it reaches it, and the sixth gives up.
+    bool overList = false;
+    for (int move = 1; move <= 6; ++move) {
+        const QPoint centre = w->Command1->geometry().center();
+        EXPECT_EQ(w->childAt(centre), w->Command1) << "move " << move;
+        overList = overList || w->Command1->geometry().intersects(w->List1->geometry());
+        const QPoint before = w->Command1->pos();
+        QTest::mouseMove(w->windowHandle(), centre);
+        QCoreApplication::processEvents();
+        if (move < 6) {
+            EXPECT_NE(w->Command1->pos(), before) << "move " << move;
+        }
+    }
+    EXPECT_TRUE(overList) << "the button crossed the song list";
+    EXPECT_EQ(w->Command1->text(), "Test di intelligenza: non passato");
 }
 
 TEST(TestIntelligenza, ANarrowWindowStillMovesTheButtonWithoutError)

@@ -2,6 +2,8 @@
 #include "support/FakeMediaDevice.h"
 #include "support/Wait.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -126,17 +128,26 @@ TEST(MMControl, ButtonsRaiseTheirEventsThenActUnlessCancelled)
     });
     QObject::connect(&c.control, &MMControl::StopClick, [&](Intero&) { events << "StopClick"; });
 
-    c.control.playButton()->click();
-    EXPECT_TRUE(c.media->playing);
-    c.control.stopButton()->click();
-    EXPECT_FALSE(c.media->playing);
-    EXPECT_EQ(events, QStringList({"PlayClick", "StopClick"}));
-
-    cancelPlay = -1;
-    c.control.clickPlay();
-    EXPECT_FALSE(c.media->playing);
-
+    // A screen reader meets two push buttons whose press is a click.
+    for (QToolButton* b : {c.control.playButton(), c.control.stopButton()}) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(b);
+        EXPECT_EQ(face->role(), QAccessible::Button);
+        EXPECT_FALSE(face->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    }
     EXPECT_EQ(c.control.playButton()->accessibleName(), "Riproduci");
     EXPECT_EQ(c.control.stopButton()->accessibleName(), "Ferma");
     EXPECT_EQ(c.control.playButton()->focusPolicy(), Qt::StrongFocus);
+
+    ASSERT_TRUE(sonora::test::doAccessibleAction(c.control.playButton(), QAccessibleActionInterface::pressAction()));
+    EXPECT_TRUE(c.media->playing);
+    ASSERT_TRUE(sonora::test::doAccessibleAction(c.control.stopButton(), QAccessibleActionInterface::pressAction()));
+    EXPECT_FALSE(c.media->playing);
+    c.control.playButton()->click();
+    EXPECT_TRUE(c.media->playing);
+    EXPECT_EQ(events, QStringList({"PlayClick", "StopClick", "PlayClick"}));
+
+    cancelPlay = -1;
+    c.control.stopButton()->click();
+    c.control.clickPlay();
+    EXPECT_FALSE(c.media->playing);
 }

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QListWidget>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace sonora;
@@ -276,4 +277,35 @@ TEST_F(Sequenziatore, AFailingSequenceOpenPrintsCiaoCiaoAndEndsTheTickSilently)
     w->MMControl1_Done(MMControl::NotifyFailure);
     w->MMControl1_Done(MMControl::NotifySuccessful);
     EXPECT_EQ(w->printed(), QStringList({"Ciao ciao", "Ciao ciao"}));
+}
+
+TEST_F(Sequenziatore, TheSongPlayedIsTheEntryTheUserSeesSelected)
+{
+    carica("/m", {"a.wav", "b.wav", "c.wav"});
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+    QListWidget* list = w->List1;
+    auto entry = [&](int row) { return list->visualItemRect(list->item(row)).center(); };
+
+    // Ctrl+click deselects the chosen entry: play has no song to play.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, entry(0));
+    ASSERT_TRUE(list->selectedItems().isEmpty());
+    play();
+    ASSERT_EQ(w.messages->shown.size(), 1);
+    EXPECT_FALSE(w.media->open);
+
+    // The last entry plays and the user deselects it: its end is not a dead
+    // end that leaves the device open for ever; with nothing selected the
+    // sequence goes on from the first entry.
+    w.messages->shown.clear();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, entry(2));
+    play();
+    tick();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, entry(2));
+    ASSERT_TRUE(list->selectedItems().isEmpty());
+    endOfSong();
+    tick();
+    EXPECT_EQ(playing(), "/m/a.wav");
+    EXPECT_TRUE(list->item(0)->isSelected());
+    EXPECT_TRUE(w.messages->shown.isEmpty());
 }

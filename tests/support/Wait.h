@@ -5,6 +5,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+class QString;
+class QWidget;
+
 namespace sonora::test {
 
 template <class Condition>
@@ -31,5 +34,10 @@ inline void spin(int ms)
         QThread::msleep(1);
     }
 }
+
+// What a screen reader does: carries out one of `widget`'s accessible
+// actions (a push button's press clicks it a moment later). False when the
+// widget does not offer that action.
+bool doAccessibleAction(QWidget* widget, const QString& action);
 
 } // namespace sonora::test
