@@ -6,6 +6,7 @@
 //   - CPU used while a WAV plays.
 // Run: cmake --build build --target bench_riproduzione && build/bench/bench_riproduzione
 
+#include "Cronometro.h"
 #include "platform/gst/GstMediaDevice.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
@@ -24,7 +25,7 @@
 
 using namespace sonora;
 using namespace sonora::test;
-using Clock = GstMediaDevice::Clock;
+using Clock = Cronometro::Clock;
 
 namespace {
 
@@ -50,7 +51,7 @@ void report(const char* what, const std::vector<double>& v)
 
 struct Banco {
     TempDir dir;
-    GstMediaDevice* device = nullptr;
+    std::shared_ptr<Cronometro> tempi = std::make_shared<Cronometro>();
     std::unique_ptr<FinestraDiProva> w;
 
     Banco()
@@ -58,8 +59,8 @@ struct Banco {
         GstDeviceOptions options;
         options.fakeAudioSink = true;
         options.fakeVideoSink = true;
+        options.observer = tempi;
         auto d = std::make_unique<GstMediaDevice>(options);
-        device = d.get();
         w = std::make_unique<FinestraDiProva>(std::move(d));
     }
 
@@ -82,8 +83,8 @@ void silenzioTraCanzoni(const Maker& make, int transitions, std::vector<double>&
     QTimer sampler;
     sampler.setInterval(1);
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        const auto eos = b.device->endOfStreamTime();
-        const auto fb = b.device->firstBufferAfterPlayTime();
+        const auto eos = b.tempi->endOfStreamTime();
+        const auto fb = b.tempi->firstBufferAfterPlayTime();
         if (eos && eos != lastEos && fb && *fb > *eos) {
             // The song now open is the one after the one that ended.
             const bool secondNow = b.w->form->MMControl1->fileName().endsWith(second);
@@ -111,10 +112,10 @@ std::vector<double> playAlPrimoBuffer(int runs)
         const auto clicked = Clock::now();
         b.w->form->MMControl1->clickPlay();
         if (waitUntil([&] {
-                const auto fb = b.device->firstBufferAfterPlayTime();
+                const auto fb = b.tempi->firstBufferAfterPlayTime();
                 return fb && *fb > clicked;
             }, 3000))
-            samples.push_back(ms(*b.device->firstBufferAfterPlayTime() - clicked));
+            samples.push_back(ms(*b.tempi->firstBufferAfterPlayTime() - clicked));
         b.w->form->MMControl1->clickStop();
         spin(20);
     }

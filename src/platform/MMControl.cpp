@@ -7,8 +7,19 @@
 #include <QPainterPath>
 #include <QToolButton>
 
+#include <algorithm>
+#include <limits>
+
 namespace sonora {
 namespace {
+
+// The length of a song that has not told it: longer than any position.
+constexpr qint32 Sempre = std::numeric_limits<qint32>::max();
+
+qint32 toMs32(IMediaDevice::Duration d)
+{
+    return qint32(std::clamp<std::chrono::milliseconds::rep>(d.count(), 0, Sempre));
+}
 
 enum class Glyph { Play, Stop };
 
@@ -84,14 +95,50 @@ MMControl::MMControl(std::unique_ptr<IMediaDevice> device, QWidget* parent)
     statusTimer_.setInterval(StatusIntervalMs);
     connect(&statusTimer_, &QTimer::timeout, this, &MMControl::tick);
 
-    device_->onEndOfStream = [this] { scheduleTickSoon(); };
+    device_->onEnded = [this] { scheduleTickSoon(); };
     updateLook();
 }
 
 MMControl::~MMControl()
 {
-    device_->onEndOfStream = nullptr;
+    device_->onEnded = nullptr;
     device_->close();
+}
+
+void MMControl::setDeviceType(const QString& type)
+{
+    deviceType_ = type;
+    if (type.compare(QLatin1String("Sequencer"), Qt::CaseInsensitive) == 0)
+        kind_ = MediaKind::Midi;
+    else if (type.compare(QLatin1String("WaveAudio"), Qt::CaseInsensitive) == 0)
+        kind_ = MediaKind::Wave;
+    else
+        kind_ = MediaKind::Video; // the file's content decides; no picture is ever lost
+}
+
+qint32 MMControl::length() const
+{
+    const MediaState state = device_->state();
+    if (state == MediaState::Closed)
+        return 0;
+    if (const auto duration = device_->duration())
+        return toMs32(*duration);
+    return state == MediaState::Ended ? toMs32(device_->position()) : Sempre;
+}
+
+qint32 MMControl::position() const
+{
+    const MediaState state = device_->state();
+    if (state == MediaState::Closed)
+        return 0;
+    const qint32 played = toMs32(device_->position());
+    const auto duration = device_->duration();
+    if (!duration)
+        return state == MediaState::Ended ? played : std::min(played, Sempre - 1);
+    const qint32 length = toMs32(*duration);
+    if (state == MediaState::Ended)
+        return length;
+    return std::clamp(played, 0, std::max(0, length - 1));
 }
 
 void MMControl::setCommand(const QString& command)
@@ -116,7 +163,7 @@ void MMControl::execute(const QString& command)
 {
     if (command == QLatin1String("Open")) {
         try {
-            device_->open(fileName_, deviceType_);
+            device_->open(fileName_, kind_);
         } catch (...) {
             updateTimer();
             throw;

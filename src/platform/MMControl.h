@@ -32,13 +32,19 @@ public:
     void setCommand(const QString& command);
     QString command() const { return command_; }
 
-    void setDeviceType(const QString& type) { deviceType_ = type; }
+    // "Sequencer" and "WaveAudio" play sound only; "AVIVideo", and any type
+    // the control does not know, may also show a picture.
+    void setDeviceType(const QString& type);
     QString deviceType() const { return deviceType_; }
     void setFileName(const QString& name) { fileName_ = name; }
     QString fileName() const { return fileName_; }
 
-    qint32 length() const { return device_->lengthMs(); }
-    qint32 position() const { return device_->positionMs(); }
+    // Milliseconds, as the sequencer relies on them: while a song runs its
+    // position stays below its length; from its end until it is closed the
+    // two are equal; an unknown length reads as the largest value until the
+    // end, and then as where the song stopped. A closed device reads 0, 0.
+    qint32 length() const;
+    qint32 position() const;
 
     // The idle and playing flags only change how the buttons look.
     void setIdleFlag(Booleano value);
@@ -94,6 +100,7 @@ private:
 
     QString command_;
     QString deviceType_;
+    MediaKind kind_ = MediaKind::Video;
     QString fileName_;
     Booleano idle_ = Falso;
     Booleano playing_ = Falso;

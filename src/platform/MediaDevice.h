@@ -1,44 +1,60 @@
 #pragma once
-// The media device behind MMControl1: one song at a time, opened, played and closed.
-// The real implementation plays through GStreamer; tests drive a scriptable double.
+// The media device behind MMControl1: one song at a time, opened, played and
+// closed. It reports plain typed facts; the control builds its own rules on
+// them. The real implementation plays through GStreamer; tests drive a
+// scriptable double.
 
 #include <QString>
-#include <QtGlobal>
+
+#include <chrono>
 #include <functional>
+#include <optional>
 
 namespace sonora {
 
+// What a song is played as. A video song may turn out to have no picture;
+// a Midi or Wave song never opens a picture window.
+enum class MediaKind { Midi, Wave, Video };
+
+enum class MediaState {
+    Closed,  // nothing open
+    Ready,   // open and prerolled, not playing (also after stop)
+    Playing,
+    Ended,   // the stream ran out, or failed while playing; stays so until stop or close
+};
+
 class IMediaDevice {
 public:
+    using Duration = std::chrono::milliseconds;
+
     virtual ~IMediaDevice() = default;
 
-    // Opens `path` and prerolls it, so length() is known on return.
-    // `deviceType` is "WaveAudio", "Sequencer" or "AVIVideo" (or whatever the
-    // caller last set); the device may use it to prepare the right pipeline.
-    // A previously open song is closed first. Throws MediaError for a missing,
-    // unreadable or undecodable file and leaves the device closed.
-    virtual void open(const QString& path, const QString& deviceType) = 0;
+    // Opens and prerolls `path`, closing any song open before: Ready on
+    // return. Throws MediaError for a missing, unreadable or undecodable file
+    // and leaves the device Closed.
+    virtual void open(const QString& path, MediaKind kind) = 0;
 
-    // Closes the open song and releases every resource; a no-op when closed.
+    // Closes the open song and releases every resource; a no-op when Closed.
     virtual void close() = 0;
 
-    // Starts the open song, or lets it go on if it already plays: never
-    // restarts, never stutters. Throws MediaError when nothing is open.
+    // Ready: starts playing. Playing or Ended: nothing changes (never
+    // restarts, never stutters). Throws MediaError when Closed.
     virtual void play() = 0;
 
-    // Stops the open song and rewinds it; a no-op when closed.
+    // Stops the open song and rewinds it to Ready; a no-op when Closed.
     virtual void stop() = 0;
 
-    virtual bool isOpen() const = 0;
+    virtual MediaState state() const = 0;
+    bool isOpen() const { return state() != MediaState::Closed; }
 
-    // Milliseconds. While the stream runs, position < length; from the end of
-    // the stream until close, position == length; a closed device reads 0, 0.
-    virtual qint32 lengthMs() const = 0;
-    virtual qint32 positionMs() const = 0;
+    // The song's length; empty while the stream has not told it (or when Closed).
+    virtual std::optional<Duration> duration() const = 0;
+    // How far the song has played; once Ended, where it stopped.
+    virtual Duration position() const = 0;
 
-    // Called on the UI thread once when the open song's stream has ended,
-    // so the control can tick at once instead of waiting for its timer.
-    std::function<void()> onEndOfStream;
+    // Called on the UI thread when the device leaves Playing by itself (it
+    // only ever goes to Ended), so the control can act at once.
+    std::function<void()> onEnded;
 };
 
 } // namespace sonora

@@ -261,8 +261,8 @@ TEST_F(Dediche, OpeningOneStopsThePlayingSong)
     w->DoppiClic = 2;
     bool closedWhileShown = false;
     WhenModal watch([&](QDialog*) {
-        waitUntil([&] { return !w.media->open; }, 2000);
-        closedWhileShown = !w.media->open;
+        waitUntil([&] { return !w.media->open(); }, 2000);
+        closedWhileShown = !w.media->open();
     });
     w->Label3_DblClick();
     EXPECT_TRUE(closedWhileShown);

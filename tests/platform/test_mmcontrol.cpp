@@ -7,6 +7,8 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace sonora;
 using sonora::test::FakeMediaDevice;
 
@@ -21,7 +23,7 @@ struct Control {
 
     Control()
         : device(new FakeMediaDevice)
-        , media(device->state())
+        , media(device->script())
         , control(std::unique_ptr<IMediaDevice>(device))
     {
         QObject::connect(&control, &MMControl::StatusUpdate, [this] { ++ticks; });
@@ -36,23 +38,67 @@ TEST(MMControl, CommandsReachTheDeviceAndUnknownOnesFail)
     Control c;
     c.control.setCommand("Close"); // closed device: succeeds, does nothing
     c.control.setCommand("Close All");
-    EXPECT_FALSE(c.media->open);
+    EXPECT_FALSE(c.media->open());
 
     c.control.setDeviceType("WaveAudio");
     c.control.setFileName("/m/a.wav");
     c.control.setCommand("Open");
-    EXPECT_TRUE(c.media->open);
+    EXPECT_TRUE(c.media->open());
     EXPECT_EQ(c.control.length(), 1000);
     c.control.setCommand("Play");
     c.control.setCommand("Sound");
-    EXPECT_EQ(c.media->calls, QStringList({"close", "close", "open WaveAudio /m/a.wav", "play", "play"}));
+    EXPECT_EQ(c.media->calls, QStringList({"close", "close", "open Wave /m/a.wav", "play", "play"}));
 
     EXPECT_THROW(c.control.setCommand("Rewind"), MediaError);
     c.control.setCommand("Close All");
-    EXPECT_FALSE(c.media->open);
+    EXPECT_FALSE(c.media->open());
     EXPECT_EQ(c.control.length(), 0);
     EXPECT_EQ(c.control.position(), 0);
     EXPECT_THROW(c.control.setCommand("Play"), MediaError);
+}
+
+TEST(MMControl, LengthAndPositionFollowTheSequencersRules)
+{
+    using namespace std::chrono_literals;
+    using S = MediaState;
+    constexpr qint32 Max = std::numeric_limits<qint32>::max();
+    const struct {
+        S state;
+        std::optional<IMediaDevice::Duration> duration;
+        IMediaDevice::Duration position;
+        qint32 length, shown;
+    } cases[] = {
+        {S::Closed, 500ms, 200ms, 0, 0},
+        {S::Ready, 500ms, 0ms, 500, 0},
+        {S::Playing, 500ms, 200ms, 500, 200},
+        {S::Playing, 500ms, 500ms, 500, 499},   // running: still short of the end
+        {S::Playing, 500ms, 900ms, 500, 499},
+        {S::Ended, 500ms, 480ms, 500, 500},     // ended: at the end, whatever was played
+        {S::Playing, 0ms, 0ms, 0, 0},           // an empty song counts as ended at once
+        {S::Playing, std::nullopt, 700ms, Max, 700}, // unknown length: never taken for ended
+        {S::Playing, std::nullopt, IMediaDevice::Duration(Max), Max, Max - 1},
+        {S::Ended, std::nullopt, 700ms, 700, 700},
+        {S::Playing, IMediaDevice::Duration(5'000'000'000LL), 3'000'000'000ms, Max, Max - 1},
+    };
+    Control c;
+    for (const auto& k : cases) {
+        SCOPED_TRACE(testing::Message() << int(k.state) << " " << k.position.count());
+        c.media->state = k.state;
+        c.media->duration = k.duration;
+        c.media->position = k.position;
+        EXPECT_EQ(c.control.length(), k.length);
+        EXPECT_EQ(c.control.position(), k.shown);
+    }
+
+    // The device type chooses what the song is played as.
+    const std::pair<const char*, const char*> kinds[] = {
+        {"Sequencer", "Midi"}, {"WaveAudio", "Wave"}, {"AVIVideo", "Video"}, {"CDAudio", "Video"}};
+    for (const auto& [type, kind] : kinds) {
+        c.control.setDeviceType(type);
+        c.control.setFileName("/m/x");
+        c.control.setCommand("Open");
+        EXPECT_EQ(c.media->openKind, kind) << type;
+    }
 }
 
 TEST(MMControl, NextSongFlagRaisesDoneOnceWithSuccessOrFailure)
@@ -139,15 +185,15 @@ TEST(MMControl, ButtonsRaiseTheirEventsThenActUnlessCancelled)
     EXPECT_EQ(c.control.playButton()->focusPolicy(), Qt::StrongFocus);
 
     ASSERT_TRUE(sonora::test::doAccessibleAction(c.control.playButton(), QAccessibleActionInterface::pressAction()));
-    EXPECT_TRUE(c.media->playing);
+    EXPECT_TRUE(c.media->playing());
     ASSERT_TRUE(sonora::test::doAccessibleAction(c.control.stopButton(), QAccessibleActionInterface::pressAction()));
-    EXPECT_FALSE(c.media->playing);
+    EXPECT_FALSE(c.media->playing());
     c.control.playButton()->click();
-    EXPECT_TRUE(c.media->playing);
+    EXPECT_TRUE(c.media->playing());
     EXPECT_EQ(events, QStringList({"PlayClick", "StopClick", "PlayClick"}));
 
     cancelPlay = -1;
     c.control.stopButton()->click();
     c.control.clickPlay();
-    EXPECT_FALSE(c.media->playing);
+    EXPECT_FALSE(c.media->playing());
 }

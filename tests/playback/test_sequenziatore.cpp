@@ -28,9 +28,9 @@ struct Sequenziatore : ::testing::Test {
     void play() { w->MMControl1->clickPlay(); }
     void stop() { w->MMControl1->clickStop(); }
     void tick() { w->MMControl1->tick(); }
-    void endOfSong() { w.media->position = w.media->length; }
+    void endOfSong() { w.media->state = MediaState::Ended; }
     int current() const { return w->List1->currentRow(); }
-    QString playing() const { return w.media->open ? w.media->openPath : QString(); }
+    QString playing() const { return w.media->open() ? w.media->openPath : QString(); }
 };
 
 } // namespace
@@ -38,13 +38,13 @@ struct Sequenziatore : ::testing::Test {
 TEST_F(Sequenziatore, PlayOpensTheSelectedSongWithTheDeviceOfItsKind)
 {
     carica("/m", {"uno.mid", "due.wav", "tre.avi", "quattro.rmi"});
-    const QString types[] = {"Sequencer", "WaveAudio", "AVIVideo", "Sequencer"};
+    const QString kinds[] = {"Midi", "Wave", "Video", "Midi"};
     for (int i = 0; i < 4; ++i) {
         w->List1->setCurrentRow(i);
         w.media->calls.clear();
         play();
         EXPECT_EQ(w.media->calls,
-                  QStringList({"close", "open " + types[i] + " /m/" + w->List1->item(i)->text(), "play"}))
+                  QStringList({"close", "open " + kinds[i] + " /m/" + w->List1->item(i)->text(), "play"}))
             << "the handler closes and opens; the control then plays";
         EXPECT_EQ(w->RiproduzioneAttiva, Vero);
         EXPECT_EQ(w->MMControl1->playingFlag(), Vero);
@@ -57,7 +57,7 @@ TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
 {
     carica("/m", {"a.wav", "b.mid", "c.avi"});
     play();
-    w.media->position = 400;
+    w.media->position = 400ms;
     tick();
     EXPECT_EQ(w->IndiceCanzone, 1);
     EXPECT_EQ(w->ProgressBar1->val(), 400.0f);
@@ -67,24 +67,24 @@ TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
     EXPECT_EQ(current(), 1);
     EXPECT_EQ(w->IndiceCanzone, 2);
     EXPECT_EQ(playing(), "/m/b.mid");
-    EXPECT_EQ(w.media->openType, "Sequencer");
-    EXPECT_FALSE(w.media->playing);
+    EXPECT_EQ(w.media->openKind, "Midi");
+    EXPECT_FALSE(w.media->playing());
     tick();
-    EXPECT_TRUE(w.media->playing);
+    EXPECT_TRUE(w.media->playing());
 
     endOfSong();
     tick();
     EXPECT_EQ(playing(), "/m/c.avi");
-    EXPECT_EQ(w.media->openType, "AVIVideo");
+    EXPECT_EQ(w.media->openKind, "Video");
     tick();
-    EXPECT_TRUE(w.media->playing);
+    EXPECT_TRUE(w.media->playing());
 
     endOfSong();
     tick(); // end of the list
     EXPECT_EQ(current(), 0);
     EXPECT_EQ(w->RiproduzioneAttiva, Falso);
     EXPECT_EQ(w->IndiceCanzone, 3);
-    EXPECT_FALSE(w.media->open);
+    EXPECT_FALSE(w.media->open());
     EXPECT_EQ(w->MMControl1->idleFlag(), Vero);
     EXPECT_EQ(w->MMControl1->playingFlag(), Falso);
     EXPECT_EQ(w->ProgressBar1->val(), 1000.0f) << "the bar keeps its last value";
@@ -104,7 +104,7 @@ TEST_F(Sequenziatore, RipetiStartsTheListAgainWithDoubledSeparatorForAFolderEndi
     EXPECT_EQ(w->RiproduzioneAttiva, Vero);
     EXPECT_EQ(playing(), "/m//a.wav") << "the sequencer's own opens always add one";
     tick();
-    EXPECT_TRUE(w.media->playing);
+    EXPECT_TRUE(w.media->playing());
     endOfSong();
     tick();
     EXPECT_EQ(playing(), "/m//b.wav");
@@ -117,7 +117,7 @@ TEST_F(Sequenziatore, OneSongFinishesOrRepeatsForever)
     tick();
     endOfSong();
     tick();
-    EXPECT_FALSE(w.media->open);
+    EXPECT_FALSE(w.media->open());
     EXPECT_EQ(w->RiproduzioneAttiva, Falso);
     EXPECT_EQ(w->IndiceCanzone, 1);
 
@@ -125,11 +125,11 @@ TEST_F(Sequenziatore, OneSongFinishesOrRepeatsForever)
     play();
     for (int round = 0; round < 3; ++round) {
         tick();
-        EXPECT_TRUE(w.media->playing);
+        EXPECT_TRUE(w.media->playing());
         endOfSong();
         tick();
         EXPECT_EQ(playing(), "/m/solo.wav");
-        EXPECT_FALSE(w.media->playing);
+        EXPECT_FALSE(w.media->playing());
         EXPECT_EQ(w->RiproduzioneAttiva, Vero);
     }
 }
@@ -139,13 +139,13 @@ TEST_F(Sequenziatore, ZeroLengthSongsEndAtOnceAndStepsFourAndFiveShareATick)
     carica("/m", {"a.wav", "b.wav"});
     play();
     tick();
-    w.media->lengthOnOpen = 0;
+    w.media->durationOnOpen = 0ms;
     endOfSong();
     tick(); // step 4 opens b (length 0), step 5 sees it at its end: finished
     EXPECT_EQ(current(), 0);
     EXPECT_EQ(w->RiproduzioneAttiva, Falso);
-    EXPECT_FALSE(w.media->open);
-    EXPECT_TRUE(w.media->calls.contains("open WaveAudio /m/b.wav"));
+    EXPECT_FALSE(w.media->open());
+    EXPECT_TRUE(w.media->calls.contains("open Wave /m/b.wav"));
 }
 
 TEST_F(Sequenziatore, ChangingTheSelectionWhilePlayingChangesWhatFollows)
@@ -168,7 +168,7 @@ TEST_F(Sequenziatore, ChangingTheSelectionWhilePlayingChangesWhatFollows)
     w->List1->setCurrentRow(2);
     endOfSong();
     tick();
-    EXPECT_FALSE(w.media->open);
+    EXPECT_FALSE(w.media->open());
     EXPECT_EQ(current(), 0);
 }
 
@@ -178,9 +178,9 @@ TEST_F(Sequenziatore, StopClosesAndPlayAgainRestartsTheSelectedSong)
     w->List1->setCurrentRow(1);
     play();
     tick();
-    w.media->position = 500;
+    w.media->position = 500ms;
     stop();
-    EXPECT_FALSE(w.media->open);
+    EXPECT_FALSE(w.media->open());
     EXPECT_EQ(w->IndiceCanzone, 3);
     EXPECT_EQ(w->RiproduzioneAttiva, Falso);
     EXPECT_EQ(w->MMControl1->playingFlag(), Falso);
@@ -190,12 +190,12 @@ TEST_F(Sequenziatore, StopClosesAndPlayAgainRestartsTheSelectedSong)
     play();
     tick();
     EXPECT_EQ(playing(), "/m/b.wav");
-    EXPECT_EQ(w.media->position, 0);
-    w.media->position = 300;
+    EXPECT_EQ(w.media->position, 0ms);
+    w.media->position = 300ms;
     w.media->calls.clear();
     play(); // while playing: closed, opened again from the beginning
-    EXPECT_EQ(w.media->calls, QStringList({"close", "open WaveAudio /m/b.wav", "play"}));
-    EXPECT_EQ(w.media->position, 0);
+    EXPECT_EQ(w.media->calls, QStringList({"close", "open Wave /m/b.wav", "play"}));
+    EXPECT_EQ(w.media->position, 0ms);
 }
 
 TEST_F(Sequenziatore, UnknownExtensionsOpenButNeverStart)
@@ -206,10 +206,10 @@ TEST_F(Sequenziatore, UnknownExtensionsOpenButNeverStart)
     endOfSong();
     tick();
     EXPECT_EQ(playing(), "/m/b.mp3");
-    EXPECT_EQ(w.media->openType, "WaveAudio") << "the device type stays as it was";
+    EXPECT_EQ(w.media->openKind, "Wave") << "the device type stays as it was";
     for (int i = 0; i < 3; ++i)
         tick();
-    EXPECT_FALSE(w.media->playing);
+    EXPECT_FALSE(w.media->playing());
     EXPECT_EQ(playing(), "/m/b.mp3");
 }
 
@@ -217,27 +217,14 @@ TEST_F(Sequenziatore, CapitalExtensionsPlayAndStartAlsoInSequence)
 {
     carica("/m", {"A.WAV", "B.MID"});
     play();
-    EXPECT_EQ(w.media->openType, "WaveAudio");
+    EXPECT_EQ(w.media->openKind, "Wave");
     tick();
-    EXPECT_TRUE(w.media->playing);
+    EXPECT_TRUE(w.media->playing());
     endOfSong();
     tick();
-    EXPECT_EQ(w.media->openType, "Sequencer");
+    EXPECT_EQ(w.media->openKind, "Midi");
     tick();
-    EXPECT_TRUE(w.media->playing);
-}
-
-TEST_F(Sequenziatore, LastSongPastItsLengthIsNotTheEnd)
-{
-    carica("/m", {"a.wav", "b.wav"});
-    w->List1->setCurrentRow(1);
-    play();
-    tick();
-    w.media->position = w.media->length + 40;
-    tick();
-    EXPECT_TRUE(w.media->open);
-    EXPECT_EQ(w->RiproduzioneAttiva, Vero);
-    EXPECT_EQ(current(), 1);
+    EXPECT_TRUE(w.media->playing());
 }
 
 TEST_F(Sequenziatore, PlayWithoutCompilationOrWithAMissingSongShowsAnErrorAndPlaysNothing)
@@ -256,8 +243,8 @@ TEST_F(Sequenziatore, PlayWithoutCompilationOrWithAMissingSongShowsAnErrorAndPla
     play();
     ASSERT_EQ(w.messages->shown.size(), 1);
     EXPECT_TRUE(w.messages->shown[0].prompt.contains("/m/manca.wav"));
-    EXPECT_FALSE(w.media->open);
-    EXPECT_FALSE(w.media->playing);
+    EXPECT_FALSE(w.media->open());
+    EXPECT_FALSE(w.media->playing());
 }
 
 TEST_F(Sequenziatore, AFailingSequenceOpenPrintsCiaoCiaoAndEndsTheTickSilently)
@@ -272,7 +259,7 @@ TEST_F(Sequenziatore, AFailingSequenceOpenPrintsCiaoCiaoAndEndsTheTickSilently)
     EXPECT_EQ(w->printed(), QStringList({"Ciao ciao"}));
     EXPECT_EQ(current(), 1);
     EXPECT_EQ(w->IndiceCanzone, 2) << "the steps before the failure stay done";
-    EXPECT_FALSE(w.media->open);
+    EXPECT_FALSE(w.media->open());
 
     w->MMControl1_Done(MMControl::NotifyFailure);
     w->MMControl1_Done(MMControl::NotifySuccessful);
@@ -292,7 +279,7 @@ TEST_F(Sequenziatore, TheSongPlayedIsTheEntryTheUserSeesSelected)
     ASSERT_TRUE(list->selectedItems().isEmpty());
     play();
     ASSERT_EQ(w.messages->shown.size(), 1);
-    EXPECT_FALSE(w.media->open);
+    EXPECT_FALSE(w.media->open());
 
     // The last entry plays and the user deselects it: its end is not a dead
     // end that leaves the device open for ever; with nothing selected the

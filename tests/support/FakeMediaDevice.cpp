@@ -4,49 +4,51 @@
 
 namespace sonora::test {
 
-void FakeMediaDevice::open(const QString& path, const QString& deviceType)
+void FakeMediaDevice::open(const QString& path, MediaKind kind)
 {
-    state_->calls << QStringLiteral("open %1 %2").arg(deviceType, path);
-    state_->open = false;
+    static const char* const names[] = {"Midi", "Wave", "Video"};
+    state_->calls << QStringLiteral("open %1 %2").arg(QLatin1String(names[int(kind)]), path);
+    state_->state = MediaState::Closed;
     if (state_->failingPaths.contains(path))
         throw MediaError(path, QStringLiteral("file non trovato"));
-    state_->open = true;
-    state_->playing = false;
-    state_->length = state_->lengthOnOpen;
-    state_->position = 0;
+    state_->state = MediaState::Ready;
+    state_->duration = state_->durationOnOpen;
     state_->openPath = path;
-    state_->openType = deviceType;
+    state_->position = 0ms;
+    state_->openKind = QLatin1String(names[int(kind)]);
 }
 
 void FakeMediaDevice::close()
 {
     state_->calls << QStringLiteral("close");
-    state_->open = false;
-    state_->playing = false;
+    state_->state = MediaState::Closed;
+    state_->duration.reset();
+    state_->position = 0ms;
     state_->openPath.clear();
+    state_->openKind.clear();
 }
 
 void FakeMediaDevice::play()
 {
     state_->calls << QStringLiteral("play");
-    state_->playing = true;
+    if (state_->state == MediaState::Ready)
+        state_->state = MediaState::Playing;
 }
 
 void FakeMediaDevice::stop()
 {
     state_->calls << QStringLiteral("stop");
-    if (!state_->open)
+    if (!state_->open())
         return;
-    state_->playing = false;
-    state_->position = 0;
+    state_->state = MediaState::Ready;
+    state_->position = 0ms;
 }
 
 void FakeMediaDevice::finish()
 {
-    state_->position = state_->length;
-    state_->playing = false;
-    if (onEndOfStream)
-        onEndOfStream();
+    state_->state = MediaState::Ended;
+    if (onEnded)
+        onEnded();
 }
 
 } // namespace sonora::test

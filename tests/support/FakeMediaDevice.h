@@ -1,6 +1,6 @@
 #pragma once
-// A media device the test drives: it records every call and reports the
-// length and position the test sets, and can be made to fail or to end.
+// A media device the test drives: it records every call, reports the state,
+// duration and position the test sets, and can be made to fail or to end.
 
 #include "platform/MediaDevice.h"
 #include "support/QtPrinters.h"
@@ -10,34 +10,38 @@
 
 namespace sonora::test {
 
+using namespace std::chrono_literals;
+
 class FakeMediaDevice : public IMediaDevice {
 public:
     struct State {
-        QStringList calls;        // "open <type> <path>", "close", "play", "stop"
-        bool open = false;
-        bool playing = false;
-        qint32 length = 0;
-        qint32 position = 0;
-        qint32 lengthOnOpen = 1000; // length of every song opened next
-        QStringList failingPaths;   // opens of these paths fail
+        QStringList calls; // "open <kind> <path>", "close", "play", "stop"
+        MediaState state = MediaState::Closed;
+        std::optional<Duration> duration;
+        Duration position{0};
+        std::optional<Duration> durationOnOpen = 1000ms; // of every song opened next
+        QStringList failingPaths;                         // opens of these paths fail
         QString openPath;
-        QString openType;
+        QString openKind; // "Midi", "Wave" or "Video"
+
+        bool open() const { return state != MediaState::Closed; }
+        bool playing() const { return state == MediaState::Playing; }
     };
 
     FakeMediaDevice() : state_(std::make_shared<State>()) {}
 
     // The state stays reachable after the device moved into the window.
-    std::shared_ptr<State> state() const { return state_; }
+    std::shared_ptr<State> script() const { return state_; }
 
-    void open(const QString& path, const QString& deviceType) override;
+    void open(const QString& path, MediaKind kind) override;
     void close() override;
     void play() override;
     void stop() override;
-    bool isOpen() const override { return state_->open; }
-    qint32 lengthMs() const override { return state_->open ? state_->length : 0; }
-    qint32 positionMs() const override { return state_->open ? state_->position : 0; }
+    MediaState state() const override { return state_->state; }
+    std::optional<Duration> duration() const override { return state_->duration; }
+    Duration position() const override { return state_->position; }
 
-    // The stream reaches its end: position = length, and the control hears of it.
+    // The stream runs out: Ended, and the control hears of it.
     void finish();
 
 private:

@@ -35,7 +35,7 @@ struct FinestraDiProva {
         } else {
             auto dev = std::make_unique<FakeMediaDevice>();
             device = dev.get();
-            media = dev->state();
+            media = dev->script();
             s.dispositivo = std::move(dev);
         }
         s.terminaApplicazione = [this] { ++endRequests; };

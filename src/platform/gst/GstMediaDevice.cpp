@@ -6,7 +6,7 @@
 #include "platform/gst/GstRuntime.h"
 #include "platform/gst/GstSinks.h"
 #include "platform/gst/PipelineLink.h"
-#include "platform/gst/PlaybackTimes.h"
+#include "platform/gst/PlaybackObserver.h"
 #include "platform/gst/SoundFont.h"
 #include "platform/gst/VideoWindow.h"
 
@@ -22,8 +22,6 @@
 namespace sonora {
 namespace {
 
-std::atomic<int> livePipelineCount{0};
-
 // playbin's flags (GstPlayFlags is private to the plugin).
 constexpr guint kPlayVideo = 1u << 0;
 constexpr guint kPlayAudio = 1u << 1;
@@ -32,8 +30,6 @@ QString fileName(const QString& path)
 {
     return QFileInfo(path).fileName();
 }
-
-void onPipelineFinalized(gpointer, GObject*) { livePipelineCount.fetch_sub(1); }
 
 // The pipeline's length in nanoseconds, or -1 while it is not known.
 qint64 queryDuration(GstElement* pipeline)
@@ -44,9 +40,9 @@ qint64 queryDuration(GstElement* pipeline)
     return duration;
 }
 
-qint32 toMs(qint64 ns)
+IMediaDevice::Duration toMs(qint64 ns)
 {
-    return qint32(std::clamp<qint64>(ns / GST_MSECOND, 0, std::numeric_limits<qint32>::max()));
+    return std::chrono::duration_cast<IMediaDevice::Duration>(std::chrono::nanoseconds(std::max<qint64>(ns, 0)));
 }
 
 } // namespace
@@ -75,7 +71,6 @@ struct GstMediaDevice::Session {
 
 GstMediaDevice::GstMediaDevice(GstDeviceOptions options)
     : options_(std::move(options))
-    , times_(std::make_shared<PlaybackTimes>())
 {
     // Cheap (cached after the first device); GStreamer itself starts on the first open.
     soundFont_ = options_.soundFontCandidates ? chooseSoundFont(*options_.soundFontCandidates) : defaultSoundFont();
@@ -86,14 +81,34 @@ GstMediaDevice::~GstMediaDevice()
     close();
 }
 
-int GstMediaDevice::livePipelines()
+MediaState GstMediaDevice::state() const
 {
-    return livePipelineCount.load();
+    if (!session_)
+        return MediaState::Closed;
+    // The streaming thread's word counts at once, before its message arrives.
+    if (session_->link->ended.load())
+        return MediaState::Ended;
+    return playing_ ? MediaState::Playing : MediaState::Ready;
 }
 
-bool GstMediaDevice::isOpen() const
+std::optional<IMediaDevice::Duration> GstMediaDevice::duration() const
 {
-    return session_ != nullptr;
+    if (!session_ || durationNs_ < 0)
+        return std::nullopt;
+    // Rounded, so a 500 ms file reads 500 even if its last sample ends at 499.98.
+    return toMs(durationNs_ + GST_MSECOND / 2);
+}
+
+IMediaDevice::Duration GstMediaDevice::position() const
+{
+    if (!session_)
+        return Duration{0};
+    if (endPositionNs_ >= 0)
+        return toMs(endPositionNs_);
+    gint64 position = -1;
+    if (!gst_element_query_position(session_->pipeline.get(), GST_FORMAT_TIME, &position))
+        position = 0;
+    return toMs(position);
 }
 
 QWidget* GstMediaDevice::videoWindow() const
@@ -101,24 +116,7 @@ QWidget* GstMediaDevice::videoWindow() const
     return window_.get();
 }
 
-std::optional<GstMediaDevice::Clock::time_point> GstMediaDevice::endOfStreamTime() const
-{
-    return PlaybackTimes::read(times_->endOfStream);
-}
-std::optional<GstMediaDevice::Clock::time_point> GstMediaDevice::playCallTime() const
-{
-    return PlaybackTimes::read(times_->playCall);
-}
-std::optional<GstMediaDevice::Clock::time_point> GstMediaDevice::firstBufferAfterPlayTime() const
-{
-    return PlaybackTimes::read(times_->firstBufferAfterPlay);
-}
-std::optional<GstMediaDevice::Clock::time_point> GstMediaDevice::firstBufferAfterOpenTime() const
-{
-    return PlaybackTimes::read(times_->firstBufferAfterOpen);
-}
-
-std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QString& path, Kind kind)
+std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QString& path, MediaKind kind)
 {
     ErrorPtr uriError;
     GCharPtr uri(gst_filename_to_uri(QFile::encodeName(path).constData(), uriError.out()));
@@ -132,15 +130,16 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QStr
     // sinks) behaves the same in both.
     session->pipeline = requireElement("playbin", path);
     GstElement* playbin = session->pipeline.get();
-    livePipelineCount.fetch_add(1);
-    g_object_weak_ref(G_OBJECT(playbin), onPipelineFinalized, nullptr);
+    if (options_.observer)
+        options_.observer->pipelineCreated(playbin);
+    const bool video = kind == MediaKind::Video;
 
     auto link = std::make_shared<PipelineLink>();
     link->device = this;
     link->generation = ++generation_;
     link->pipeline = playbin;
     link->path = path;
-    link->times = times_;
+    link->observer = options_.observer;
     link->soundFont = QFile::encodeName(soundFont_);
     session->link = link;
 
@@ -150,24 +149,21 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QStr
                           GConnectFlags(0));
 
     ElementRef audioSink = makeAudioSink(path, options_);
-    watchAudioBuffers(audioSink.get(), times_);
+    noteFirstBuffer(audioSink.get(), link);
+    if (options_.observer)
+        observeAudioBuffers(audioSink.get(), options_.observer);
     g_object_set(playbin, "audio-sink", audioSink.get(), nullptr);
-    ElementRef videoSink = makeVideoSink(path, options_, kind == Kind::Video, link);
-    if (kind == Kind::Video)
-        watchVideoBuffers(videoSink.get(), times_);
+    ElementRef videoSink = makeVideoSink(path, options_, video, link);
+    if (video)
+        noteFirstBuffer(videoSink.get(), link);
     g_object_set(playbin, "video-sink", videoSink.get(), nullptr);
     // Only what is needed: no subtitles, no software volume, no deinterlacing.
-    const guint flags = kind == Kind::Video ? kPlayAudio | kPlayVideo : kPlayAudio;
+    const guint flags = video ? kPlayAudio | kPlayVideo : kPlayAudio;
     g_object_set(playbin, "flags", flags, "uri", uri.get(), nullptr);
-    times_->waitingAfterPlay = false;
-    times_->firstBufferAfterPlay.store(0);
-    times_->firstBufferAfterOpen.store(0);
-    times_->waitingAfterOpen = true;
-    times_->anyData = false;
 
     // Wait for the preroll: then the length is known and play() starts at once.
     const GstStateChangeReturn change = gst_element_set_state(playbin, GST_STATE_PAUSED);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(options_.openTimeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.openTimeoutMs);
     std::unique_lock lock(link->mutex);
     if (change == GST_STATE_CHANGE_FAILURE) {
         // The error was posted before set_state returned; a short grace just in case.
@@ -195,33 +191,26 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QStr
                                               "sia collegata e che il servizio audio (PipeWire o PulseAudio) sia "
                                               "attivo"));
     // Prerolled on an immediate end of stream: a header and nothing after it.
-    if (!times_->anyData.load())
+    if (!link->anyData.load())
         throw MediaError(path, QStringLiteral("il file è troncato o non contiene né suoni né immagini"));
     link->error.reset();
     return session;
 }
 
-void GstMediaDevice::open(const QString& path, const QString& deviceType)
+void GstMediaDevice::open(const QString& path, MediaKind kind)
 {
     close();
     ensureGStreamer();
     checkPlayableFile(path);
-    // The file's content decides what plays; the type only prepares the video
-    // side. Unknown types get it too, so no picture is ever lost.
-    const bool audioOnly = deviceType.compare(QLatin1String("WaveAudio"), Qt::CaseInsensitive) == 0
-        || deviceType.compare(QLatin1String("Sequencer"), Qt::CaseInsensitive) == 0;
-    std::unique_ptr<Session> session = startSession(path, audioOnly ? Kind::Audio : Kind::Video);
+    std::unique_ptr<Session> session = startSession(path, kind);
 
     const qint64 duration = queryDuration(session->pipeline.get());
     if (duration >= 0 && duration < GST_MSECOND)
         throw MediaError(path, QStringLiteral("il file è troncato o non contiene suoni: la sua durata è zero"));
-    lengthNs_ = duration;
-    lastPositionNs_ = 0;
-    playing_ = false;
-    endNotified_ = false;
-    playbackError_.clear();
-
+    durationNs_ = duration;
     session_ = std::move(session);
+    if (options_.observer)
+        options_.observer->opened();
     showLatestFrame(generation_); // the prerolled picture, if the song has one
 }
 
@@ -232,8 +221,9 @@ void GstMediaDevice::close()
     session_.reset();
     playing_ = false;
     endNotified_ = false;
-    lengthNs_ = -1;
-    lastPositionNs_ = 0;
+    playbackError_.clear();
+    durationNs_ = -1;
+    endPositionNs_ = -1;
 }
 
 void GstMediaDevice::play()
@@ -243,11 +233,9 @@ void GstMediaDevice::play()
     // Already going, or at its end (where it stays until stop or close).
     if (playing_ || session_->link->ended.load())
         return;
-    times_->firstBufferAfterPlay.store(0);
-    times_->playCall.store(PlaybackTimes::now());
-    times_->waitingAfterPlay = true;
+    if (options_.observer)
+        options_.observer->playStarting();
     if (gst_element_set_state(session_->pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        times_->waitingAfterPlay = false;
         MessageRef error;
         {
             std::lock_guard lock(session_->link->mutex);
@@ -280,51 +268,13 @@ void GstMediaDevice::stop()
     playing_ = false;
     endNotified_ = false;
     playbackError_.clear();
-    lastPositionNs_ = 0;
+    endPositionNs_ = -1;
 }
 
-void GstMediaDevice::refreshLength() const
+void GstMediaDevice::readDuration()
 {
-    if (!session_)
-        return;
     if (const qint64 duration = queryDuration(session_->pipeline.get()); duration >= 0)
-        lengthNs_ = duration;
-}
-
-qint32 GstMediaDevice::lengthMs() const
-{
-    if (!session_)
-        return 0;
-    if (lengthNs_ < 0)
-        refreshLength();
-    if (lengthNs_ < 0) {
-        // Unknown length: until the end, larger than any position, so nobody takes
-        // the song for finished; at the end, where it stopped.
-        if (session_->link->ended.load())
-            return positionMs();
-        return std::numeric_limits<qint32>::max();
-    }
-    // Rounded, so a 500 ms file reads 500 even if its last sample ends at 499.98.
-    return toMs(lengthNs_ + GST_MSECOND / 2);
-}
-
-qint32 GstMediaDevice::positionMs() const
-{
-    if (!session_)
-        return 0;
-    gint64 position = -1;
-    if (gst_element_query_position(session_->pipeline.get(), GST_FORMAT_TIME, &position) && position >= 0)
-        lastPositionNs_ = std::max<qint64>(position, lastPositionNs_);
-    if (lengthNs_ < 0) {
-        if (session_->link->ended.load())
-            return toMs(lastPositionNs_);
-        return std::min(toMs(lastPositionNs_), std::numeric_limits<qint32>::max() - 1);
-    }
-    const qint32 length = lengthMs();
-    if (session_->link->ended.load())
-        return length;
-    // Below the length until the stream has really ended.
-    return std::clamp(toMs(lastPositionNs_), 0, std::max(0, length - 1));
+        durationNs_ = duration;
 }
 
 void GstMediaDevice::handleMessage(quint64 generation, quint64 segment, int type, const QString& reason)
@@ -346,7 +296,7 @@ void GstMediaDevice::handleMessage(quint64 generation, quint64 segment, int type
         break;
     case GST_MESSAGE_DURATION_CHANGED:
         if (!session_->link->ended.load())
-            refreshLength();
+            readDuration();
         break;
     default:
         break;
@@ -360,16 +310,19 @@ void GstMediaDevice::endOfSong(const QString& error)
     endNotified_ = true;
     if (!error.isEmpty())
         playbackError_ = error;
-    if (lengthNs_ < 0)
-        positionMs(); // fixes the length of a song that never told it
+    // Where it stopped; for a song that never told its length, that is its length.
+    gint64 position = -1;
+    if (!gst_element_query_position(session_->pipeline.get(), GST_FORMAT_TIME, &position) || position < 0)
+        position = std::max<qint64>(durationNs_, 0);
+    endPositionNs_ = position;
     session_->link->ended = true;
     // Last: the callback may well close this song and open the next. An
     // exception must not unwind through Qt's event loop, which cannot take it.
-    if (auto callback = onEndOfStream) {
+    if (auto callback = onEnded) {
         try {
             callback();
         } catch (const std::exception& e) {
-            qCritical("onEndOfStream: %s", e.what());
+            qCritical("onEnded: %s", e.what());
         }
     }
 }

@@ -7,8 +7,6 @@
 #include <QObject>
 #include <QStringList>
 
-#include <atomic>
-#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -18,7 +16,7 @@ namespace sonora {
 
 class VideoWindow;
 struct PipelineLink;
-struct PlaybackTimes;
+class PlaybackObserver;
 
 struct GstDeviceOptions {
     // A clock-synchronised fake instead of the system's audio output, so tests
@@ -30,22 +28,22 @@ struct GstDeviceOptions {
     std::optional<QStringList> soundFontCandidates;
     // Longest wait in open() for the song to be ready to play.
     int openTimeoutMs = 2000;
+    // Watches every song from outside (benchmarks, tests); none in the program.
+    std::shared_ptr<PlaybackObserver> observer;
 };
 
 class GstMediaDevice : public QObject, public IMediaDevice {
 public:
-    using Clock = std::chrono::steady_clock;
-
     explicit GstMediaDevice(GstDeviceOptions options = {});
     ~GstMediaDevice() override;
 
-    void open(const QString& path, const QString& deviceType) override;
+    void open(const QString& path, MediaKind kind) override;
     void close() override;
     void play() override;
     void stop() override;
-    bool isOpen() const override;
-    qint32 lengthMs() const override;
-    qint32 positionMs() const override;
+    MediaState state() const override;
+    std::optional<Duration> duration() const override;
+    Duration position() const override;
 
     // The window that shows the open video song; null when the song has no picture.
     QWidget* videoWindow() const;
@@ -55,43 +53,26 @@ public:
     // Such a song counts as ended, so a compilation moves on to the next one.
     const QString& playbackError() const { return playbackError_; }
 
-    // Instants for benchmarks (steady clock); empty until the event happened.
-    // The end of stream is the latest one of any song of this device, so it
-    // can be compared with the first buffer of the song opened after it.
-    std::optional<Clock::time_point> endOfStreamTime() const;
-    std::optional<Clock::time_point> playCallTime() const;
-    // The first audio buffer that entered the audio sink after the last play()
-    // that started playback, i.e. once the prerolled buffer has been consumed.
-    std::optional<Clock::time_point> firstBufferAfterPlayTime() const;
-    // The prerolled audio buffer of the last open().
-    std::optional<Clock::time_point> firstBufferAfterOpenTime() const;
-
-    // GStreamer pipelines made by any device and not yet destroyed (leak checks).
-    static int livePipelines();
-
 private:
     friend struct PipelineLink;
     struct Session;
-    enum class Kind { Audio, Video };
 
     void handleMessage(quint64 generation, quint64 segment, int type, const QString& reason);
     void showLatestFrame(quint64 generation);
     void endOfSong(const QString& error);
-    void refreshLength() const;
-    std::unique_ptr<Session> startSession(const QString& path, Kind kind);
+    void readDuration();
+    std::unique_ptr<Session> startSession(const QString& path, MediaKind kind);
 
     GstDeviceOptions options_;
     QString soundFont_;
-    std::shared_ptr<PlaybackTimes> times_;
     std::unique_ptr<Session> session_;
     std::unique_ptr<VideoWindow> window_;
     quint64 generation_ = 0;
     bool playing_ = false;
     bool endNotified_ = false;
     QString playbackError_;
-    // Queried lazily by const readers.
-    mutable qint64 lengthNs_ = -1; // -1: not known (yet)
-    mutable qint64 lastPositionNs_ = 0;
+    qint64 durationNs_ = -1; // -1: not known (yet)
+    qint64 endPositionNs_ = -1; // where the song stopped, once its end reached us
 };
 
 } // namespace sonora

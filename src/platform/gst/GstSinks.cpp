@@ -3,7 +3,7 @@
 #include "platform/Errori.h"
 #include "platform/gst/GstMediaDevice.h"
 #include "platform/gst/GstReasons.h"
-#include "platform/gst/PlaybackTimes.h"
+#include "platform/gst/PlaybackObserver.h"
 
 #include <QImage>
 
@@ -15,35 +15,29 @@
 namespace sonora {
 namespace {
 
-void freeTimesData(gpointer data) { delete static_cast<std::shared_ptr<PlaybackTimes>*>(data); }
-
-GstPadProbeReturn onAudioBuffer(GstPad*, GstPadProbeInfo*, gpointer data)
+// The song has data: the first buffer says so, and the probe goes with it.
+GstPadProbeReturn onFirstBuffer(GstPad*, GstPadProbeInfo*, gpointer data)
 {
-    PlaybackTimes& t = **static_cast<std::shared_ptr<PlaybackTimes>*>(data);
-    // Two relaxed loads per buffer in the common case: cheap enough to stay compiled in.
-    if (t.waitingAfterOpen.load(std::memory_order_relaxed) && t.waitingAfterOpen.exchange(false)) {
-        t.firstBufferAfterOpen.store(PlaybackTimes::now(), std::memory_order_release);
-        t.anyData.store(true);
-    } else if (t.waitingAfterPlay.load(std::memory_order_relaxed) && t.waitingAfterPlay.exchange(false)) {
-        t.firstBufferAfterPlay.store(PlaybackTimes::now(), std::memory_order_release);
-    }
+    linkOf(data).anyData.store(true);
+    return GST_PAD_PROBE_REMOVE;
+}
+
+GstPadProbeReturn onObservedBuffer(GstPad*, GstPadProbeInfo*, gpointer data)
+{
+    (*static_cast<std::shared_ptr<PlaybackObserver>*>(data))->audioBuffer();
     return GST_PAD_PROBE_OK;
 }
 
-GstPadProbeReturn onVideoBuffer(GstPad*, GstPadProbeInfo*, gpointer data)
-{
-    PlaybackTimes& t = **static_cast<std::shared_ptr<PlaybackTimes>*>(data);
-    if (!t.anyData.load(std::memory_order_relaxed))
-        t.anyData.store(true);
-    return GST_PAD_PROBE_OK;
-}
+void freeObserverData(gpointer data) { delete static_cast<std::shared_ptr<PlaybackObserver>*>(data); }
 
-void addProbe(GstElement* sink, GstPadProbeCallback callback, const std::shared_ptr<PlaybackTimes>& times)
+void addBufferProbe(GstElement* sink, GstPadProbeCallback callback, gpointer data, GDestroyNotify free)
 {
     PadRef pad = PadRef::adopt(gst_element_get_static_pad(sink, "sink"));
     if (pad)
         gst_pad_add_probe(pad.get(), GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                          callback, new std::shared_ptr<PlaybackTimes>(times), freeTimesData);
+                          callback, data, free);
+    else
+        free(data);
 }
 
 GstFlowReturn handOverFrame(GstAppSink* sink, gpointer data, bool preroll)
@@ -115,14 +109,14 @@ ElementRef makeVideoSink(const QString& path, const GstDeviceOptions& options, b
     return sink;
 }
 
-void watchAudioBuffers(GstElement* sink, const std::shared_ptr<PlaybackTimes>& times)
+void noteFirstBuffer(GstElement* sink, const LinkPtr& link)
 {
-    addProbe(sink, onAudioBuffer, times);
+    addBufferProbe(sink, onFirstBuffer, linkData(link), freeLinkData);
 }
 
-void watchVideoBuffers(GstElement* sink, const std::shared_ptr<PlaybackTimes>& times)
+void observeAudioBuffers(GstElement* sink, const std::shared_ptr<PlaybackObserver>& observer)
 {
-    addProbe(sink, onVideoBuffer, times);
+    addBufferProbe(sink, onObservedBuffer, new std::shared_ptr<PlaybackObserver>(observer), freeObserverData);
 }
 
 bool fellBackToFakeOutput(GstElement* autoSink)

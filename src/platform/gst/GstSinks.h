@@ -1,6 +1,6 @@
 #pragma once
-// The sinks a song plays into, and the probes on them that time its buffers
-// and hand its video frames to the UI thread. Private to the media device.
+// The sinks a song plays into, and the probes on them that note its first
+// buffer and hand its video frames to the UI thread. Private to the media device.
 
 #include "platform/gst/GstHandles.h"
 #include "platform/gst/PipelineLink.h"
@@ -12,7 +12,7 @@
 namespace sonora {
 
 struct GstDeviceOptions;
-struct PlaybackTimes;
+class PlaybackObserver;
 
 // The system's default output, or a fake one that still keeps time.
 // Throws MediaError naming the missing component.
@@ -22,10 +22,10 @@ ElementRef makeAudioSink(const QString& path, const GstDeviceOptions& options);
 // shows no picture or the options ask for no window. Throws MediaError.
 ElementRef makeVideoSink(const QString& path, const GstDeviceOptions& options, bool showVideo, const LinkPtr& link);
 
-// Stamp the first buffers after open and after play into times, and note that
-// any sound (audio) or picture (video) arrived at all.
-void watchAudioBuffers(GstElement* sink, const std::shared_ptr<PlaybackTimes>& times);
-void watchVideoBuffers(GstElement* sink, const std::shared_ptr<PlaybackTimes>& times);
+// Notes in the link that a buffer, sound or picture, reached the sink at all.
+void noteFirstBuffer(GstElement* sink, const LinkPtr& link);
+// Tells the observer of every buffer that enters the audio sink.
+void observeAudioBuffers(GstElement* sink, const std::shared_ptr<PlaybackObserver>& observer);
 
 // autoaudiosink quietly falls back to a fake sink when no output works; the
 // user would hear nothing and never learn why.

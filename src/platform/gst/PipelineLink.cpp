@@ -2,7 +2,7 @@
 
 #include "platform/gst/GstMediaDevice.h"
 #include "platform/gst/GstReasons.h"
-#include "platform/gst/PlaybackTimes.h"
+#include "platform/gst/PlaybackObserver.h"
 
 #include <QMetaObject>
 
@@ -75,7 +75,8 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* msg, gpointer data)
         break;
     }
     case GST_MESSAGE_EOS:
-        link.times->endOfStream.store(PlaybackTimes::now(), std::memory_order_release);
+        if (link.observer)
+            link.observer->endOfStream();
         link.ended.store(true);
         link.forward(GST_MESSAGE_EOS);
         break;

@@ -20,7 +20,7 @@
 namespace sonora {
 
 class GstMediaDevice;
-struct PlaybackTimes;
+class PlaybackObserver;
 
 struct PipelineLink {
     std::mutex mutex;
@@ -29,7 +29,7 @@ struct PipelineLink {
     quint64 generation = 0;
     GstElement* pipeline = nullptr; // only compared, never dereferenced
     QString path;                   // for the log
-    std::shared_ptr<PlaybackTimes> times;
+    std::shared_ptr<PlaybackObserver> observer; // may be null
     QByteArray soundFont; // file name bytes; empty: none installed
 
     // Until open() returns.
@@ -37,6 +37,7 @@ struct PipelineLink {
     MessageRef error;
     QStringList missing;
     bool soundFontNeeded = false; // a MIDI synthesiser appeared without a soundfont
+    std::atomic<bool> anyData{false}; // a buffer reached a sink
 
     // Bumped by every rewind: an end of stream from before it is stale.
     quint64 segment = 0;

@@ -3,12 +3,14 @@
 
 #include "platform/Errori.h"
 #include "platform/gst/GstMediaDevice.h"
+#include "platform/gst/PlaybackObserver.h"
 #include "support/MediaGen.h"
 #include "support/Wait.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 
 namespace sonora::test {
@@ -40,11 +42,35 @@ struct GstMedia {
     }
 };
 
+// Counts the GStreamer pipelines of test devices that are still alive, for leak checks.
+class PipelineCounter : public PlaybackObserver {
+public:
+    static int live() { return count().load(); }
+    void pipelineCreated(GstElement* pipeline) override
+    {
+        count().fetch_add(1);
+        g_object_weak_ref(G_OBJECT(pipeline), [](gpointer, GObject*) { count().fetch_sub(1); }, nullptr);
+    }
+
+private:
+    static std::atomic<int>& count()
+    {
+        static std::atomic<int> n{0};
+        return n;
+    }
+};
+inline int livePipelines() { return PipelineCounter::live(); }
+
+// Milliseconds as plain numbers; -1 for an unknown length.
+inline int ms(IMediaDevice::Duration d) { return int(d.count()); }
+inline int ms(std::optional<IMediaDevice::Duration> d) { return d ? int(d->count()) : -1; }
+
 // A device that plays into clock-synchronised fake sinks, in real time.
 inline GstDeviceOptions testOptions()
 {
     GstDeviceOptions options;
     options.fakeAudioSink = true;
+    options.observer = std::make_shared<PipelineCounter>();
     return options;
 }
 
@@ -52,7 +78,7 @@ class GstDeviceTest : public ::testing::Test {
 protected:
     GstDeviceTest()
     {
-        device->onEndOfStream = [this] { ++ends; };
+        device->onEnded = [this] { ++ends; };
     }
 
     // Plays the open song until its end of stream reaches the UI thread.
@@ -69,7 +95,7 @@ protected:
     {
         QElapsedTimer clock;
         clock.start();
-        while (device->positionMs() != device->lengthMs()) {
+        while (device->state() != MediaState::Ended) {
             if (clock.elapsed() > timeoutMs)
                 return false;
             QThread::msleep(2);

@@ -40,10 +40,10 @@ private:
     guint rank_ = 0;
 };
 
-QString openError(GstMediaDevice& device, const QString& path, const QString& type)
+QString openError(GstMediaDevice& device, const QString& path, MediaKind kind)
 {
     try {
-        device.open(path, type);
+        device.open(path, kind);
     } catch (const MediaError& e) {
         return e.message();
     }
@@ -56,31 +56,31 @@ TEST_F(GstDeviceTest, ReportsLengthOfEveryKindRightAfterOpen)
 {
     struct Case {
         QString path;
-        const char* type;
+        MediaKind kind;
         int lengthMs;
         int tolerance;
     };
     const QString mono = writeWav(scratch.path(), QStringLiteral("mono.wav"), 500, 8000, 1);
-    for (const Case& c : {Case{media.wav300, "WaveAudio", 300, 20}, Case{mono, "WaveAudio", 500, 20},
-                          Case{media.mid0, "Sequencer", 400, 20}, Case{media.mid1, "Sequencer", 400, 20},
-                          Case{media.rmi, "Sequencer", 400, 20}, Case{media.avi, "AVIVideo", 400, 45}}) {
+    for (const Case& c : {Case{media.wav300, MediaKind::Wave, 300, 20}, Case{mono, MediaKind::Wave, 500, 20},
+                          Case{media.mid0, MediaKind::Midi, 400, 20}, Case{media.mid1, MediaKind::Midi, 400, 20},
+                          Case{media.rmi, MediaKind::Midi, 400, 20}, Case{media.avi, MediaKind::Video, 400, 45}}) {
         SCOPED_TRACE(c.path.toStdString());
-        ASSERT_NO_THROW(device->open(c.path, QString::fromLatin1(c.type)));
+        ASSERT_NO_THROW(device->open(c.path, c.kind));
         EXPECT_TRUE(device->isOpen());
-        EXPECT_NEAR(device->lengthMs(), c.lengthMs, c.tolerance);
-        EXPECT_EQ(device->positionMs(), 0);
+        EXPECT_NEAR(ms(device->duration()), c.lengthMs, c.tolerance);
+        EXPECT_EQ(ms(device->position()), 0);
     }
 }
 
 TEST_F(GstDeviceTest, FileContentDecidesWhatPlaysWhateverTheType)
 {
-    device->open(media.mid0, QStringLiteral("WaveAudio"));
-    EXPECT_NEAR(device->lengthMs(), 400, 20);
-    device->open(media.wav300, QStringLiteral("AVIVideo"));
-    EXPECT_NEAR(device->lengthMs(), 300, 20);
+    device->open(media.mid0, MediaKind::Wave);
+    EXPECT_NEAR(ms(device->duration()), 400, 20);
+    device->open(media.wav300, MediaKind::Video);
+    EXPECT_NEAR(ms(device->duration()), 300, 20);
     EXPECT_EQ(device->videoWindow(), nullptr) << "no picture, no window";
-    device->open(media.avi, QStringLiteral("WaveAudio"));
-    EXPECT_NEAR(device->lengthMs(), 400, 45);
+    device->open(media.avi, MediaKind::Wave);
+    EXPECT_NEAR(ms(device->duration()), 400, 45);
     EXPECT_EQ(device->videoWindow(), nullptr) << "an audio device shows no picture";
 }
 
@@ -93,8 +93,8 @@ TEST_F(GstDeviceTest, OpensFilesWithAwkwardNames)
           QStringLiteral("a capo\nnel nome.wav"), QStringLiteral("[parentesi] {graffe} ~tilde*.wav")}) {
         SCOPED_TRACE(name.toStdString());
         const QString path = writeBytes(scratch.path(), name, wav);
-        ASSERT_NO_THROW(device->open(path, QStringLiteral("WaveAudio")));
-        EXPECT_NEAR(device->lengthMs(), 200, 20);
+        ASSERT_NO_THROW(device->open(path, MediaKind::Wave));
+        EXPECT_NEAR(ms(device->duration()), 200, 20);
     }
 }
 
@@ -125,25 +125,23 @@ TEST_F(GstDeviceTest, BrokenFilesThrowQuicklyAndLeaveTheDeviceClosed)
         };
         for (const Broken& b : cases) {
             SCOPED_TRACE(b.path.toStdString());
-            device->open(good, QStringLiteral("WaveAudio")); // a failed open also closes what was open
+            device->open(good, MediaKind::Wave); // a failed open also closes what was open
             QElapsedTimer clock;
             clock.start();
-            const QString message = openError(*device, b.path, QStringLiteral("AVIVideo"));
+            const QString message = openError(*device, b.path, MediaKind::Video);
             EXPECT_LT(clock.elapsed(), 2500);
             ASSERT_FALSE(message.isEmpty()) << "opened a broken file";
             EXPECT_TRUE(message.contains(QFileInfo(b.path).fileName())) << message.toStdString();
             if (!b.expected.isEmpty()) {
                 EXPECT_TRUE(message.contains(b.expected)) << message.toStdString();
             }
-            EXPECT_FALSE(device->isOpen());
-            EXPECT_EQ(device->lengthMs(), 0);
-            EXPECT_EQ(device->positionMs(), 0);
+            EXPECT_EQ(device->state(), MediaState::Closed);
             EXPECT_EQ(device->videoWindow(), nullptr);
-            EXPECT_EQ(GstMediaDevice::livePipelines(), 0);
+            EXPECT_EQ(livePipelines(), 0);
         }
     }
-    ASSERT_NO_THROW(device->open(good, QStringLiteral("WaveAudio")));
-    EXPECT_NEAR(device->lengthMs(), 300, 20);
+    ASSERT_NO_THROW(device->open(good, MediaKind::Wave));
+    EXPECT_NEAR(ms(device->duration()), 300, 20);
 }
 
 TEST_F(GstDeviceTest, FileCutInsideItsDataOpensShorterOrFailsCleanly)
@@ -153,17 +151,17 @@ TEST_F(GstDeviceTest, FileCutInsideItsDataOpensShorterOrFailsCleanly)
         const qint64 half = QFileInfo(original).size() / 2;
         const QString cut = writeTruncatedCopy(original, scratch.path(), QStringLiteral("metà ") +
                                                    QFileInfo(original).fileName(), half);
-        device->open(original, QStringLiteral("AVIVideo"));
-        const int full = device->lengthMs();
+        device->open(original, MediaKind::Video);
+        const int full = ms(device->duration());
         try {
-            device->open(cut, QStringLiteral("AVIVideo"));
+            device->open(cut, MediaKind::Video);
         } catch (const MediaError&) {
             EXPECT_FALSE(device->isOpen());
             continue;
         }
-        EXPECT_LE(device->lengthMs(), full + 20);
+        EXPECT_LE(ms(device->duration()), full + 20);
         EXPECT_TRUE(playToEnd()) << "a cut song must still come to an end";
-        EXPECT_EQ(device->positionMs(), device->lengthMs());
+        EXPECT_EQ(device->state(), MediaState::Ended);
     }
 }
 
@@ -173,10 +171,10 @@ TEST_F(GstDeviceTest, SpecialFilesAreRefusedWithoutHanging)
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     QElapsedTimer clock;
     clock.start();
-    const QString message = openError(*device, fifo, QStringLiteral("WaveAudio"));
+    const QString message = openError(*device, fifo, MediaKind::Wave);
     EXPECT_LT(clock.elapsed(), 500);
     EXPECT_TRUE(message.contains(QStringLiteral("non è un file normale"))) << message.toStdString();
-    EXPECT_TRUE(openError(*device, QString(), QStringLiteral("WaveAudio")).contains(QStringLiteral("nessun file")));
+    EXPECT_TRUE(openError(*device, QString(), MediaKind::Wave).contains(QStringLiteral("nessun file")));
     EXPECT_FALSE(device->isOpen());
 }
 
@@ -186,7 +184,7 @@ TEST_F(GstDeviceTest, UnreadableFileSaysPermissionDenied)
         GTEST_SKIP() << "root reads every file";
     const QString path = writeWav(scratch.path(), QStringLiteral("chiuso.wav"), 100);
     QFile::setPermissions(path, QFile::WriteOwner);
-    EXPECT_TRUE(openError(*device, path, QStringLiteral("WaveAudio")).contains(QStringLiteral("permesso negato")));
+    EXPECT_TRUE(openError(*device, path, MediaKind::Wave).contains(QStringLiteral("permesso negato")));
     EXPECT_FALSE(device->isOpen());
 }
 
@@ -198,12 +196,12 @@ TEST_F(GstDeviceTest, MidiWithoutSoundFontIsAnErrorNotSilence)
     GstMediaDevice bare(options);
     EXPECT_TRUE(bare.soundFont().isEmpty());
     for (const QString& song : {media.mid0, media.rmi}) {
-        const QString message = openError(bare, song, QStringLiteral("Sequencer"));
+        const QString message = openError(bare, song, MediaKind::Midi);
         EXPECT_TRUE(message.contains(QStringLiteral("soundfont"))) << message.toStdString();
         EXPECT_TRUE(message.contains(QStringLiteral("fluid-soundfont-gm"))) << message.toStdString();
         EXPECT_FALSE(bare.isOpen());
     }
-    EXPECT_NO_THROW(bare.open(media.wav300, QStringLiteral("Sequencer"))) << "WAV needs no soundfont";
+    EXPECT_NO_THROW(bare.open(media.wav300, MediaKind::Midi)) << "WAV needs no soundfont";
 }
 
 TEST_F(GstDeviceTest, SoundFontIsChosenByRankAmongValidFiles)
@@ -249,12 +247,12 @@ TEST_F(GstDeviceTest, MissingComponentIsNamedWithItsPackage)
         SCOPED_TRACE(c.element);
         HiddenElement hidden(c.element);
         ASSERT_TRUE(hidden);
-        const QString message = openError(*device, c.song, QStringLiteral("AVIVideo"));
+        const QString message = openError(*device, c.song, MediaKind::Video);
         EXPECT_TRUE(message.contains(QLatin1String(c.element))) << message.toStdString();
         EXPECT_TRUE(message.contains(QLatin1String(c.package))) << message.toStdString();
         EXPECT_FALSE(device->isOpen());
     }
-    EXPECT_NO_THROW(device->open(media.mid0, QStringLiteral("Sequencer"))) << "ranks restored";
+    EXPECT_NO_THROW(device->open(media.mid0, MediaKind::Midi)) << "ranks restored";
 }
 
 TEST_F(GstDeviceTest, SystemAudioOutputPlaysOrSaysWhyNot)
@@ -263,13 +261,13 @@ TEST_F(GstDeviceTest, SystemAudioOutputPlaysOrSaysWhyNot)
     // the song must not open to play in silence.
     GstMediaDevice real;
     try {
-        real.open(media.wav300, QStringLiteral("WaveAudio"));
+        real.open(media.wav300, MediaKind::Wave);
     } catch (const MediaError& e) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("uscita audio"))) << e.message().toStdString();
         EXPECT_FALSE(real.isOpen());
         return;
     }
-    EXPECT_NEAR(real.lengthMs(), 300, 20);
+    EXPECT_NEAR(ms(real.duration()), 300, 20);
 }
 
 TEST_F(GstDeviceTest, OpenGivesUpAtItsDeadlineAndCleansUp)
@@ -277,10 +275,10 @@ TEST_F(GstDeviceTest, OpenGivesUpAtItsDeadlineAndCleansUp)
     GstDeviceOptions options = testOptions();
     options.openTimeoutMs = 0; // no song can preroll in no time
     GstMediaDevice hasty(options);
-    const QString message = openError(hasty, media.mid1, QStringLiteral("Sequencer"));
+    const QString message = openError(hasty, media.mid1, MediaKind::Midi);
     EXPECT_TRUE(message.contains(QStringLiteral("non è pronto"))) << message.toStdString();
     EXPECT_FALSE(hasty.isOpen());
-    EXPECT_EQ(GstMediaDevice::livePipelines(), 0);
+    EXPECT_EQ(livePipelines(), 0);
     spin(100); // whatever the abandoned pipeline posted is dropped
     EXPECT_FALSE(hasty.isOpen());
 }

@@ -57,13 +57,13 @@ TEST(GstWarmUp, ReturnsAtOnceAndAnOpenMadeMeanwhileWaitsForIt)
 
     GstMediaDevice device(testOptions());
     int ends = 0;
-    device.onEndOfStream = [&] { ++ends; };
+    device.onEnded = [&] { ++ends; };
     // Started during the scan: without waiting for it, playbin would not exist yet.
-    ASSERT_NO_THROW(device.open(song, QStringLiteral("WaveAudio")));
+    ASSERT_NO_THROW(device.open(song, MediaKind::Wave));
     RecordProperty("first_open_ms", int(clock.elapsed()));
-    EXPECT_NEAR(device.lengthMs(), 300, 20);
+    EXPECT_NEAR(ms(device.duration()), 300, 20);
     device.play();
     EXPECT_TRUE(waitUntil([&] { return ends == 1; }, 5000));
     device.close();
-    EXPECT_EQ(GstMediaDevice::livePipelines(), 0);
+    EXPECT_EQ(livePipelines(), 0);
 }
