@@ -6,6 +6,7 @@
 // when the file cannot be made.
 
 #include <QByteArray>
+#include <QImage>
 #include <QSize>
 #include <QString>
 
@@ -30,6 +31,20 @@ QString writeRmi(const QString& dir, const QString& name, int durationMs, int fo
 // made by GStreamer's own test sources and AVI muxer.
 QString writeAvi(const QString& dir, const QString& name, int durationMs, QSize size = QSize(160, 120),
                  bool withAudio = true);
+
+// Files as Windows 3.1/95/98 programs wrote them, put together by our own
+// RIFF writer: video frames drawn from eraPicture(), sound a 440 Hz tone at
+// 22.05 kHz mono, compressed where asked by GStreamer's own encoders.
+enum class EraVideo { None, Dib8, Dib8TopDown, Dib16, Dib16Bitfields565, Dib24, Dib24TopDown, Dib32, Rle8, Cinepak,
+                      Unknown };
+enum class EraSound { None, U8, S16, S24, Float, Extensible, MuLaw, ALaw, ImaAdpcm, MsAdpcm, Mp3, Mp2, Unknown };
+// Four coloured quadrants, so that a picture upside down, mirrored or with a
+// wrong palette shows in its corners.
+QImage eraPicture(QSize size = QSize(64, 48));
+QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, EraSound sound, int durationMs = 400);
+// A WAV of `sound` (not None or Unknown) with a fact chunk and the format's
+// extra bytes as the codec wrote them; an odd number of samples.
+QString writeEraWav(const QString& dir, const QString& name, EraSound sound, int durationMs = 400);
 
 // Broken files.
 QString writeEmpty(const QString& dir, const QString& name);

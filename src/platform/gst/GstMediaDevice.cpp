@@ -172,7 +172,10 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QStr
         link->changed.wait_until(lock, deadline, [&] { return link->prerolled || link->error; });
     }
     const bool ready = (change != GST_STATE_CHANGE_FAILURE && change != GST_STATE_CHANGE_ASYNC) || link->prerolled;
-    if (!link->missing.isEmpty())
+    // A stream nothing can decode is left out; the song is refused only if
+    // nothing else plays.
+    const bool playsSomething = ready && !link->error && link->anyData.load();
+    if (!link->missing.isEmpty() && !playsSomething)
         throw MediaError(path, QStringLiteral("manca %1; installarlo e riprovare").arg(link->missing.join(QStringLiteral(", "))));
     if (link->soundFontNeeded)
         throw MediaError(path, QStringLiteral("non è installato alcun soundfont General MIDI con cui suonare i file "

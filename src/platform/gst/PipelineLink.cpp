@@ -3,6 +3,7 @@
 #include "platform/gst/GstMediaDevice.h"
 #include "platform/gst/GstReasons.h"
 #include "platform/gst/PlaybackObserver.h"
+#include "platform/gst/StreamRepair.h"
 
 #include <QMetaObject>
 
@@ -100,6 +101,7 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* msg, gpointer data)
 // playbin calls this for every element it creates, before the element starts.
 void onElementSetup(GstElement*, GstElement* element, gpointer data)
 {
+    repairDemuxer(element, linkOf(data).path);
     GstElementFactory* factory = gst_element_get_factory(element);
     if (!factory || std::strcmp(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), "fluiddec") != 0)
         return;

@@ -42,12 +42,17 @@ struct GstMedia {
     }
 };
 
-// Counts the GStreamer pipelines of test devices that are still alive, for leak checks.
+// Counts the GStreamer pipelines of test devices that are still alive, for
+// leak checks, and the audio buffers that reached one device's sink.
 class PipelineCounter : public PlaybackObserver {
 public:
+    std::atomic<int> audioBuffers{0};
+
     static int live() { return count().load(); }
+    void audioBuffer() override { audioBuffers.fetch_add(1, std::memory_order_relaxed); }
     void pipelineCreated(GstElement* pipeline) override
     {
+        audioBuffers = 0;
         count().fetch_add(1);
         g_object_weak_ref(G_OBJECT(pipeline), [](gpointer, GObject*) { count().fetch_sub(1); }, nullptr);
     }
@@ -66,11 +71,11 @@ inline int ms(IMediaDevice::Duration d) { return int(d.count()); }
 inline int ms(std::optional<IMediaDevice::Duration> d) { return d ? int(d->count()) : -1; }
 
 // A device that plays into clock-synchronised fake sinks, in real time.
-inline GstDeviceOptions testOptions()
+inline GstDeviceOptions testOptions(std::shared_ptr<PipelineCounter> observer = std::make_shared<PipelineCounter>())
 {
     GstDeviceOptions options;
     options.fakeAudioSink = true;
-    options.observer = std::make_shared<PipelineCounter>();
+    options.observer = std::move(observer);
     return options;
 }
 
@@ -105,8 +110,8 @@ protected:
 
     const GstMedia& media = GstMedia::get();
     QTemporaryDir scratch;
-    std::unique_ptr<GstMediaDevice> device =
-        std::make_unique<GstMediaDevice>(testOptions());
+    std::shared_ptr<PipelineCounter> observed = std::make_shared<PipelineCounter>();
+    std::unique_ptr<GstMediaDevice> device = std::make_unique<GstMediaDevice>(testOptions(observed));
     int ends = 0;
 };
 

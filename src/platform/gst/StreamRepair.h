@@ -1,0 +1,23 @@
+#pragma once
+// Repairs, inside our pipeline, what GStreamer 1.22's RIFF parsers get wrong
+// on files made on Windows 3.1/95/98 machines:
+// - avidemux gives uncompressed DIB video caps that do not negotiate or
+//   picture that comes out wrong: 16-bit and BI_BITFIELDS frames become
+//   "video/x-avi-unknown", bottom-up BI_BITFIELDS frames stay upside down, a
+//   top-down 8-bit frame loses its palette, and zero aspect fields may give a
+//   pixel-aspect-ratio of -1/1. The stream header is read from the file and
+//   the pad's caps and frames are put right before anything decodes them.
+// - wavparse, pulling, stops at the pad byte of an odd-sized data chunk (an
+//   8-bit mono sound with an odd number of samples, many MP3 and MP2 WAVs)
+//   and plays nothing; fed by push it reads them all.
+
+#include <QString>
+
+#include <gst/gst.h>
+
+namespace sonora {
+
+// Called for every element playbin creates; hooks avidemux and wavparse.
+void repairDemuxer(GstElement* element, const QString& path);
+
+} // namespace sonora
