@@ -21,6 +21,8 @@ constexpr quint32 kBiBitfields = 3;
 constexpr int kPaletteBytes = 256 * 4;
 // Headers of real files are a few KiB; a bigger one is not worth reading.
 constexpr qint64 kMaxHeader = 1 << 20;
+// Far beyond any video of the time; keeps every size computation in range.
+constexpr int kMaxSide = 16384;
 
 constexpr quint32 fourcc(const char (&s)[5])
 {
@@ -89,7 +91,9 @@ std::optional<DibFormat> dibFormat(const QByteArray& strh, const QByteArray& str
     }
     f.rateNum = int(le32(strh, 24));
     f.rateDen = int(le32(strh, 20));
-    if (f.width <= 0 || f.height == 0 || f.rateNum <= 0 || f.rateDen <= 0)
+    // The header is the user's file: sizes out of all reason are left to avidemux.
+    if (f.width <= 0 || f.width > kMaxSide || f.height == 0 || f.height < -kMaxSide || f.height > kMaxSide
+        || f.rateNum <= 0 || f.rateDen <= 0)
         return std::nullopt;
     return f;
 }
@@ -103,7 +107,7 @@ VideoStreams readVideoStreams(const QString& path)
     if (start.size() < 24 || !start.startsWith("RIFF") || start.mid(8, 4) != "AVI " || start.mid(12, 4) != "LIST"
         || start.mid(20, 4) != "hdrl")
         return {};
-    const QByteArray hdrl = file.read(std::min<qint64>(le32(start, 16), kMaxHeader) - 4);
+    const QByteArray hdrl = file.read(std::clamp<qint64>(qint64(le32(start, 16)) - 4, 0, kMaxHeader));
     VideoStreams streams;
     forEachChunk(hdrl, [&](const QByteArray& id, const QByteArray& body) {
         if (id != "LIST" || !body.startsWith("strl"))

@@ -1,6 +1,7 @@
 // Playing: to the end once, never restarting, rewinding, the video window, timings.
 #include "GstTestMedia.h"
 
+#include <QFile>
 #include <QPointer>
 #include <QWidget>
 
@@ -230,6 +231,20 @@ TEST_F(GstDeviceTest, FilesOfTheWindowsEraPlayPictureAndSound)
             }
         }
         EXPECT_TRUE(playToEnd());
+    }
+    // Sizes out of all reason in the picture's header: refused or played, never a crash.
+    QFile huge(writeEraAvi(scratch.path(), QStringLiteral("enorme.avi"), V::Dib24, S::None));
+    ASSERT_TRUE(huge.open(QIODevice::ReadWrite));
+    QByteArray bytes = huge.readAll();
+    const qsizetype strf = bytes.indexOf("strf");
+    ASSERT_GT(strf, 0);
+    bytes.replace(strf + 12, 8, QByteArray::fromHex("ffffff7f00000080")); // width 2^31-1, height -2^31
+    huge.seek(0);
+    huge.write(bytes);
+    huge.close();
+    try {
+        device->open(huge.fileName(), MediaKind::Video);
+    } catch (const MediaError&) {
     }
     const QString nothing = writeEraAvi(scratch.path(), QStringLiteral("nulla.avi"), V::Unknown, S::Unknown);
     try {
