@@ -211,12 +211,12 @@ void frmPrincipale::Form_Load()
 
 void frmPrincipale::Form_Deactivate()
 {
-    MMControl1->setCommand(QStringLiteral("Close"));
+    MMControl1->setCommand(comando::Close);
 }
 
 void frmPrincipale::Form_Unload(Intero& /*cancel*/)
 {
-    MMControl1->setCommand(QStringLiteral("Close"));
+    MMControl1->setCommand(comando::Close);
 }
 
 void frmPrincipale::finestraAttivata(QWindow* window)

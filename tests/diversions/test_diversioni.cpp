@@ -254,8 +254,8 @@ TEST_F(Dediche, OpeningOneStopsThePlayingSong)
     w->activateWindow();
     ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == w.form.get(); }));
     w->MMControl1->setFileName("/m/a.wav");
-    w->MMControl1->setCommand("Open");
-    w->MMControl1->setCommand("Play");
+    w->MMControl1->setCommand(comando::Open);
+    w->MMControl1->setCommand(comando::Play);
     w->RiproduzioneAttiva = Vero;
     w->Label3->show();
     w->DoppiClic = 2;
