@@ -36,7 +36,7 @@ void frmPrincipale::cmdCompilation_Click()
 void frmPrincipale::cmdFine_Click()
 {
     MMControl1->setCommand(comando::Close);
-    servizi_.terminaApplicazione();
+    terminaApplicazione_();
 }
 
 void frmPrincipale::NuovaCompilation()
