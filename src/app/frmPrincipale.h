@@ -58,29 +58,23 @@ struct StatoTitolo {
     Intero Scatti = 0;
 };
 
-// The window's controls, in the order they are created.
+// The window's controls, by kind; creaControlli() makes them in their
+// creation order.
 struct ControlliPrincipale {
     explicit ControlliPrincipale(std::unique_ptr<IFileDialogBackend> dialogo)
         : CommonDialog1(std::move(dialogo))
     {
     }
 
-    QCheckBox* Check2 = nullptr;
-    QPushButton* Command1 = nullptr;
-    QStatusBar* StatusBar1 = nullptr;
-    QTimer Timer1;
-    ProgressBar* ProgressBar1 = nullptr;
-    QCheckBox* Check1 = nullptr;
-    QPushButton* cmdFine = nullptr;
+    QPushButton *Command1 = nullptr, *cmdFine = nullptr, *cmdNuova = nullptr, *cmdCompilation = nullptr;
+    QCheckBox *Check1 = nullptr, *Check2 = nullptr;
+    QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *lblNomeCompilation = nullptr;
     QListWidget* List1 = nullptr;
-    QPushButton* cmdNuova = nullptr;
-    CommonDialog CommonDialog1;
-    QPushButton* cmdCompilation = nullptr;
+    ProgressBar* ProgressBar1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
     MMControl* MMControl1 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* lblNomeCompilation = nullptr;
-    QLabel* Label1 = nullptr;
+    QTimer Timer1;
+    CommonDialog CommonDialog1;
 };
 
 // The state and the controls are private bases, so the handlers name them
