@@ -21,10 +21,10 @@ static void BM_ApriCompilationMassima(benchmark::State& state)
     const QString path = dir.write("massima.cmp", bytes);
 
     FinestraDiProva w;
-    w->show();
+    w.form->show();
     for (auto _ : state) {
         w.dialog->pick({path});
-        w.click(&frmPrincipale::cmdCompilation_Click);
+        w->cmdCompilation->click();
         if (w->List1->count() != 32767 || !w.messages->shown.isEmpty())
             state.SkipWithError("the compilation did not load");
     }

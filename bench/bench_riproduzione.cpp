@@ -78,7 +78,7 @@ void silenzioTraCanzoni(const Maker& make, int transitions, std::vector<double>&
     Banco b;
     const auto [first, second] = make(b.dir.path());
     b.carica({first, second});
-    b.w->form->Check1->setChecked(true);
+    (*b.w)->Check1->setChecked(true);
     std::optional<Clock::time_point> lastEos;
     QTimer sampler;
     sampler.setInterval(1);
@@ -87,15 +87,15 @@ void silenzioTraCanzoni(const Maker& make, int transitions, std::vector<double>&
         const auto fb = b.tempi->firstBufferAfterPlayTime();
         if (eos && eos != lastEos && fb && *fb > *eos) {
             // The song now open is the one after the one that ended.
-            const bool secondNow = b.w->form->MMControl1->fileName().endsWith(second);
+            const bool secondNow = (*b.w)->MMControl1->fileName().endsWith(second);
             (secondNow ? afterFirst : afterSecond).push_back(ms(*fb - *eos));
             lastEos = eos;
         }
     });
     sampler.start();
-    b.w->form->MMControl1->clickPlay();
+    (*b.w)->MMControl1->clickPlay();
     waitUntil([&] { return int(afterFirst.size() + afterSecond.size()) >= transitions; }, 120000);
-    b.w->form->MMControl1->clickStop();
+    (*b.w)->MMControl1->clickStop();
 }
 
 // From the play button's click to the first buffer the sink receives after
@@ -108,15 +108,15 @@ std::vector<double> playAlPrimoBuffer(int runs)
     b.carica({"a.wav", "b.wav"});
     std::vector<double> samples;
     for (int i = 0; i < runs; ++i) {
-        b.w->form->List1->setCurrentRow(i % 2);
+        (*b.w)->List1->setCurrentRow(i % 2);
         const auto clicked = Clock::now();
-        b.w->form->MMControl1->clickPlay();
+        (*b.w)->MMControl1->clickPlay();
         if (waitUntil([&] {
                 const auto fb = b.tempi->firstBufferAfterPlayTime();
                 return fb && *fb > clicked;
             }, 3000))
             samples.push_back(ms(*b.tempi->firstBufferAfterPlayTime() - clicked));
-        b.w->form->MMControl1->clickStop();
+        (*b.w)->MMControl1->clickStop();
         spin(20);
     }
     return samples;
@@ -136,7 +136,7 @@ double cpuWhilePlaying(int seconds)
     writeWav(b.dir.path(), "lunga.wav", (seconds + 3) * 1000);
     writeWav(b.dir.path(), "altra.wav", 500);
     b.carica({"lunga.wav", "altra.wav"});
-    b.w->form->MMControl1->clickPlay();
+    (*b.w)->MMControl1->clickPlay();
     // A plain event loop, as the program runs: polling here would cost CPU
     // of its own.
     auto runFor = [](int ms) {
@@ -149,7 +149,7 @@ double cpuWhilePlaying(int seconds)
     const auto t0 = Clock::now();
     runFor(seconds * 1000);
     const double share = (cpuSeconds() - cpu0) / (ms(Clock::now() - t0) / 1000.0);
-    b.w->form->MMControl1->clickStop();
+    (*b.w)->MMControl1->clickStop();
     return share * 100.0;
 }
 

@@ -75,7 +75,7 @@ int main(int argc, char** argv)
     }
     w->MMControl1->clickStop();
     const double rssEnd = rssMiB();
-    const int printed = int(w->printed().size());
+    const int printed = int(w.form->printed().size());
     std::printf("%d transitions in %.1f s; RSS after 100: %.1f MiB, after %d: %.1f MiB; errors printed: %d\n",
                 done, clock.elapsed() / 1000.0, rssAt100, done, rssEnd, printed);
     if (printed != 0 || !w.messages->shown.isEmpty())

@@ -13,4 +13,9 @@ QFont carattere();
 // no minimise or maximise button.
 Qt::WindowFlags cornice(Qt::WindowType kind);
 
+// Windows that, when they become active, deactivate the main one carry this
+// property (the dedication windows); dialogs, message boxes, the video
+// window and other programs do not.
+inline constexpr const char* DeactivatesMain = "sonoraDisattivaPrincipale";
+
 } // namespace sonora::aspetto

@@ -28,8 +28,6 @@ void frmPrincipale::Form_MouseMove() { StatusBar1->clearMessage(); }
 // selection.
 void frmPrincipale::List1_MouseDown() {}
 
-QString frmPrincipale::statusText() const { return StatusBar1->currentMessage(); }
-
 bool frmPrincipale::eventFilter(QObject* watched, QEvent* event)
 {
     using Handler = void (frmPrincipale::*)();

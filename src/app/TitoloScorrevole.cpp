@@ -19,7 +19,7 @@ void frmPrincipale::Timer1_Timer()
         t = t.mid(1) + t.at(0);
         setWindowTitle(Prefix + t);
     }
-    Scatti = add16(Scatti, 1);
+    ++Scatti;
     if (Scatti == 5) {
         Label3->setVisible(Label3->isHidden());
         Scatti = 0;

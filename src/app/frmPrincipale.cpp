@@ -64,8 +64,9 @@ QAccessibleInterface* finestraAccessibile(const QString& className, QObject* obj
 
 frmPrincipale::frmPrincipale(Servizi servizi, QWidget* parent)
     : QWidget(parent, aspetto::cornice(Qt::Window))
-    , CommonDialog1(std::move(servizi.dialogo))
-    , servizi_(std::move(servizi))
+    , ControlliPrincipale(std::move(servizi.dialogo))
+    , terminaApplicazione_(std::move(servizi.terminaApplicazione))
+    , messaggi_(std::move(servizi.messaggi))
 {
     sonoraInitAssets();
     static const bool accessibile = (QAccessible::installFactory(finestraAccessibile), true);
@@ -80,7 +81,7 @@ frmPrincipale::frmPrincipale(Servizi servizi, QWidget* parent)
     setFixedSize(size());
     setMouseTracking(true);
 
-    creaControlli();
+    creaControlli(std::move(servizi.dispositivo));
     impostaOrdineTab();
     collegaEventi();
     Form_Load();
@@ -89,7 +90,7 @@ frmPrincipale::frmPrincipale(Servizi servizi, QWidget* parent)
 
 frmPrincipale::~frmPrincipale() = default;
 
-void frmPrincipale::creaControlli()
+void frmPrincipale::creaControlli(std::unique_ptr<IMediaDevice> dispositivo)
 {
     Check2 = place(new QCheckBox(QStringLiteral("Disattiva test di intelligenza"), this), "Check2", 2040, 2880, 2415, 255);
     Check2->setChecked(true);
@@ -128,7 +129,7 @@ void frmPrincipale::creaControlli()
                                          suggerimento::cmdCompilation, QSize(16, 16)),
                            "cmdCompilation", 3720, 240, 375, 375);
 
-    MMControl1 = place(new MMControl(std::move(servizi_.dispositivo), this), "MMControl1", 120, 3720, 810, 495);
+    MMControl1 = place(new MMControl(std::move(dispositivo), this), "MMControl1", 120, 3720, 810, 495);
 
     Label3 = place(new QLabel(QStringLiteral("Versione beta 2"), this), "Label3", 1560, 3840, 1815, 255);
     QFont bold = font();
@@ -201,7 +202,7 @@ void frmPrincipale::collegaEventi()
 
 void frmPrincipale::esegui(const std::function<void()>& handler)
 {
-    runHandler(*servizi_.messaggi, handler);
+    runHandler(*messaggi_, handler);
 }
 
 void frmPrincipale::Form_Load()
@@ -211,12 +212,12 @@ void frmPrincipale::Form_Load()
 
 void frmPrincipale::Form_Deactivate()
 {
-    MMControl1->setCommand(QStringLiteral("Close"));
+    MMControl1->setCommand(comando::Close);
 }
 
 void frmPrincipale::Form_Unload(Intero& /*cancel*/)
 {
-    MMControl1->setCommand(QStringLiteral("Close"));
+    MMControl1->setCommand(comando::Close);
 }
 
 void frmPrincipale::finestraAttivata(QWindow* window)
@@ -226,7 +227,7 @@ void frmPrincipale::finestraAttivata(QWindow* window)
     if (!window || window == windowHandle())
         return;
     for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top->windowHandle() == window && top->property(DeactivatesMain).toBool()) {
+        if (top->windowHandle() == window && top->property(aspetto::DeactivatesMain).toBool()) {
             esegui([this] { Form_Deactivate(); });
             return;
         }

@@ -1,8 +1,9 @@
 #pragma once
-// frmPrincipale: the main window. It owns the compilation and player state
-// and every control; the handlers of each subsystem are defined in that
-// subsystem's folder (compilation/, playback/, diversions/), the window's
-// own life cycle, hints and title marquee in app/.
+// frmPrincipale: the main window. It owns the state of each subsystem and
+// every control, all private; the handlers of each subsystem are defined in
+// that subsystem's folder (compilation/, playback/, diversions/), the
+// window's own life cycle, hints and title marquee in app/. Tests reach the
+// inside through one friend, the test window.
 
 #include "app/Servizi.h"
 #include "diversions/GeneratoreCasuale.h"
@@ -25,45 +26,82 @@ class QWindow;
 
 namespace sonora {
 
-class frmPrincipale : public QWidget {
-    Q_OBJECT
-public:
-    explicit frmPrincipale(Servizi servizi, QWidget* parent = nullptr);
-    ~frmPrincipale() override;
+namespace test {
+struct FinestraDiProva;
+}
 
-    // Main-window state.
+// The open compilation.
+struct StatoCompilation {
     QString FileCompilation;
     QString CartellaCanzoni;
     QStringList Canzoni;
     Intero UltimaCanzone = 0;
+};
+
+// The play-list sequencer.
+struct StatoLettore {
     Booleano RiproduzioneAttiva = Falso;
     Intero IndiceCanzone = 0;
+};
 
-    // State kept between events by single handlers.
-    Intero Scatti = 0;
+// The runaway button and the hidden dedications.
+struct StatoDiversioni {
     Intero Spostamenti = 0;
     float LeftIniziale = 0;
     float TopIniziale = 0;
     Intero DoppiClic = 0;
     GeneratoreCasuale Casuale;
+};
 
-    // Controls, in the order they are created.
-    QCheckBox* Check2 = nullptr;
-    QPushButton* Command1 = nullptr;
-    QStatusBar* StatusBar1 = nullptr;
-    QTimer Timer1;
-    ProgressBar* ProgressBar1 = nullptr;
-    QCheckBox* Check1 = nullptr;
-    QPushButton* cmdFine = nullptr;
+// The title marquee and the blinking version label.
+struct StatoTitolo {
+    Intero Scatti = 0;
+};
+
+// The window's controls, by kind; creaControlli() makes them in their
+// creation order.
+struct ControlliPrincipale {
+    explicit ControlliPrincipale(std::unique_ptr<IFileDialogBackend> dialogo)
+        : CommonDialog1(std::move(dialogo))
+    {
+    }
+
+    QPushButton *Command1 = nullptr, *cmdFine = nullptr, *cmdNuova = nullptr, *cmdCompilation = nullptr;
+    QCheckBox *Check1 = nullptr, *Check2 = nullptr;
+    QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *lblNomeCompilation = nullptr;
     QListWidget* List1 = nullptr;
-    QPushButton* cmdNuova = nullptr;
-    CommonDialog CommonDialog1;
-    QPushButton* cmdCompilation = nullptr;
+    ProgressBar* ProgressBar1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
     MMControl* MMControl1 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* lblNomeCompilation = nullptr;
-    QLabel* Label1 = nullptr;
+    QTimer Timer1;
+    CommonDialog CommonDialog1;
+};
+
+// The state and the controls are private bases, so the handlers name them
+// as plainly as before while nothing outside the window can reach them.
+class frmPrincipale : public QWidget,
+                      private StatoCompilation,
+                      private StatoLettore,
+                      private StatoDiversioni,
+                      private StatoTitolo,
+                      private ControlliPrincipale {
+    Q_OBJECT
+public:
+    explicit frmPrincipale(Servizi servizi, QWidget* parent = nullptr);
+    ~frmPrincipale() override;
+
+    // The lines printed on the window's surface, top to bottom.
+    const QStringList& printed() const { return printed_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    friend struct test::FinestraDiProva;
 
     // Window life cycle.
     void Form_Load();
@@ -104,29 +142,14 @@ public:
 
     // Prints a line of text on the window's surface, each one below the last.
     void Print(const QString& text);
-    const QStringList& printed() const { return printed_; }
-    QString statusText() const;
 
     // Runs an event handler behind the error boundary: a failure becomes an
     // Italian error box and the program goes on.
     void esegui(const std::function<void()>& handler);
 
-    IMessageBox& messaggi() { return *servizi_.messaggi; }
+    IMessageBox& messaggi() { return *messaggi_; }
 
-    // Windows that, when they become active, deactivate this one carry this
-    // property (the dedication windows); dialogs, message boxes, the video
-    // window and other programs do not.
-    static constexpr const char* DeactivatesMain = "sonoraDisattivaPrincipale";
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-
-private:
-    void creaControlli();
+    void creaControlli(std::unique_ptr<IMediaDevice> dispositivo);
     void impostaOrdineTab();
     void collegaEventi();
     void finestraAttivata(QWindow* window);
@@ -152,9 +175,13 @@ private:
     QString estensioneCanzone() const;
     const QString& canzone(int index) const;
 
-    Servizi servizi_;
+    // Of the services, only what the handlers use stays: the message box
+    // and the end of the program. The dialog and the device went to their
+    // controls.
+    std::function<void()> terminaApplicazione_;
     QStringList printed_;
     bool shownOnce_ = false;
+    std::unique_ptr<IMessageBox> messaggi_;
 };
 
 } // namespace sonora

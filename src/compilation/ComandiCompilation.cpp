@@ -35,8 +35,8 @@ void frmPrincipale::cmdCompilation_Click()
 
 void frmPrincipale::cmdFine_Click()
 {
-    MMControl1->setCommand(QStringLiteral("Close"));
-    servizi_.terminaApplicazione();
+    MMControl1->setCommand(comando::Close);
+    terminaApplicazione_();
 }
 
 void frmPrincipale::NuovaCompilation()
@@ -59,19 +59,19 @@ void frmPrincipale::AzzeraCompilation()
     CartellaCanzoni.clear();
     FileCompilation.clear();
     RiproduzioneAttiva = Falso;
-    MMControl1->setCommand(QStringLiteral("Close All"));
+    MMControl1->setCommand(comando::CloseAll);
     IndiceCanzone = 0;
 }
 
 void frmPrincipale::MostraTitolo()
 {
-    const Intero length = to16(FileCompilation.size());
+    const Intero length = FileCompilation.size();
     const QChar separator = QDir::separator();
     // The name after the last separator; a path without one is all name.
     QString titolo = FileCompilation;
     for (Intero i = 0; i < length; ++i) {
-        if (FileCompilation.at(i) == separator)
-            titolo = FileCompilation.mid(i + 1);
+        if (FileCompilation.at(i.valore()) == separator)
+            titolo = FileCompilation.mid(i.valore() + 1);
     }
     // Drop the extension, that is the last four characters whatever they
     // are; a name too short for that is shown as it is.

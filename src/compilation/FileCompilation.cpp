@@ -52,7 +52,7 @@ void frmPrincipale::CaricaCompilation()
         CartellaCanzoni = contenuto.cartella;
         for (const QString& canzone : contenuto.canzoni) {
             Canzoni.append(canzone);
-            UltimaCanzone = add16(UltimaCanzone, 1);
+            ++UltimaCanzone;
         }
 
         if (UltimaCanzone != 0)
@@ -61,18 +61,18 @@ void frmPrincipale::CaricaCompilation()
         ScriviSceltaCanzoni();
     }
 
-    UltimaCanzone = sub16(UltimaCanzone, 1);
+    UltimaCanzone = UltimaCanzone - 1;
     ScambiaPrimaUltima();
-    List1->addItems(Canzoni.mid(0, UltimaCanzone + 1));
+    List1->addItems(Canzoni.mid(0, UltimaCanzone.valore() + 1));
     PreparaLettura();
 }
 
 void frmPrincipale::ScambiaPrimaUltima()
 {
     const QString primo = Canzoni.at(0);
-    const QString ultimo = Canzoni.at(UltimaCanzone);
+    const QString ultimo = Canzoni.at(UltimaCanzone.valore());
     Canzoni[0] = ultimo;
-    Canzoni[UltimaCanzone] = primo;
+    Canzoni[UltimaCanzone.valore()] = primo;
 }
 
 } // namespace sonora

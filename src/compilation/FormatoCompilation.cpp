@@ -37,7 +37,7 @@ QByteArray daSelezione(const QString& selection)
 {
     // The selection's length is a 16-bit count; the dialog's buffer keeps it
     // well below that.
-    const Intero length = to16(selection.size());
+    const Intero length = selection.size();
     // A name holding a line end would come back as two songs: refuse it
     // rather than write a compilation that reads back wrong.
     for (const QString& part : selection.split(QChar(0))) {
@@ -50,9 +50,9 @@ QByteArray daSelezione(const QString& selection)
         }
     }
     QString text;
-    text.reserve(length + 64);
+    text.reserve(length.valore() + 64);
     for (Intero i = 0; i < length; ++i) {
-        const QChar c = selection.at(i);
+        const QChar c = selection.at(i.valore());
         if (c.unicode() == 0)
             text += QLatin1String("\r\n");
         else

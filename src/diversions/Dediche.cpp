@@ -11,7 +11,7 @@ namespace sonora {
 void frmPrincipale::Label3_DblClick()
 {
     if (!Label3->isHidden())
-        DoppiClic = add16(DoppiClic, 1);
+        ++DoppiClic;
     if (DoppiClic == 3)
         frmTof::istanza().Show();
     if (DoppiClic == 4) {

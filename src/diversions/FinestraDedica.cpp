@@ -1,7 +1,6 @@
 #include "diversions/FinestraDedica.h"
 
 #include "app/Aspetto.h"
-#include "app/frmPrincipale.h"
 #include "platform/Twips.h"
 
 #include <QApplication>
@@ -77,7 +76,7 @@ void FinestraDedica::Load()
     auto* w = new QDialog(nullptr, aspetto::cornice(Qt::Dialog));
     window_ = w;
     w->setAttribute(Qt::WA_DeleteOnClose, false);
-    w->setProperty(frmPrincipale::DeactivatesMain, true);
+    w->setProperty(aspetto::DeactivatesMain, true);
     w->setWindowTitle(d_.caption);
     w->setFont(aspetto::carattere());
     w->setGeometry(twips::toPixels(d_.designPosition.x(), d_.designPosition.y(), d_.clientWidth, d_.clientHeight));

@@ -30,7 +30,7 @@ void frmPrincipale::Command1_MouseMove()
         Command1->setText(QStringLiteral("Test di intelligenza: non passato"));
         Spostamenti = 0;
     }
-    Spostamenti = add16(Spostamenti, 1);
+    ++Spostamenti;
 }
 
 void frmPrincipale::Check2_Click()

@@ -24,10 +24,10 @@ void CommonDialog::show(FileDialogRequest::Mode mode)
 
     const bool multiselect = mode == FileDialogRequest::Mode::Open && (Flags & AllowMultiselect);
     const QString text = selectionText(answer.files, multiselect);
-    if (text.size() > MaxFileSize)
+    if (text.size() > MaxFileSize.valore())
         throw AppError(QStringLiteral("La selezione è troppo lunga: %1 caratteri, al massimo %2. "
                                       "Scegliere meno file o file con nomi più corti.")
-                           .arg(text.size()).arg(MaxFileSize));
+                           .arg(text.size()).arg(MaxFileSize.valore()));
     FileName = text;
 }
 

@@ -141,7 +141,7 @@ qint32 MMControl::position() const
     return std::clamp(played, 0, std::max(0, length - 1));
 }
 
-void MMControl::setCommand(const QString& command)
+void MMControl::setCommand(Comando command)
 {
     command_ = command;
     const bool notify = isTrue(nextSong_);
@@ -159,9 +159,10 @@ void MMControl::setCommand(const QString& command)
     emit Done(NotifySuccessful);
 }
 
-void MMControl::execute(const QString& command)
+void MMControl::execute(Comando command)
 {
-    if (command == QLatin1String("Open")) {
+    switch (command) {
+    case Comando::Open:
         try {
             device_->open(fileName_, kind_);
         } catch (...) {
@@ -173,15 +174,18 @@ void MMControl::execute(const QString& command)
         // at once rather than a full interval later.
         if (inTick_)
             scheduleTickSoon();
-    } else if (command == QLatin1String("Close") || command == QLatin1String("Close All")) {
+        return;
+    case Comando::Close:
+    case Comando::CloseAll:
         device_->close();
         updateTimer();
-    } else if (command == QLatin1String("Play") || command == QLatin1String("Sound")) {
+        return;
+    case Comando::Play:
+    case Comando::Sound:
         if (!device_->isOpen())
             throw MediaError(QStringLiteral("Nessun dispositivo multimediale aperto: impossibile avviare la riproduzione."));
         device_->play();
-    } else {
-        throw MediaError(QStringLiteral("Comando multimediale sconosciuto: «%1».").arg(command));
+        return;
     }
 }
 

@@ -4,6 +4,7 @@
 // written; while a device is open the control raises StatusUpdate every
 // 100 ms, which is what drives the play-list sequencer.
 
+#include "platform/Comando.h"
 #include "platform/MediaDevice.h"
 #include "platform/Vb16.h"
 
@@ -27,10 +28,9 @@ public:
     explicit MMControl(std::unique_ptr<IMediaDevice> device, QWidget* parent = nullptr);
     ~MMControl() override;
 
-    // Carries out "Open", "Close", "Close All", "Play" or "Sound"; anything
-    // else is an error. Throws AppError when the command fails.
-    void setCommand(const QString& command);
-    QString command() const { return command_; }
+    // Carries out the command at once. Throws AppError when it fails.
+    void setCommand(Comando command);
+    Comando command() const { return command_; }
 
     // "Sequencer" and "WaveAudio" play sound only; "AVIVideo", and any type
     // the control does not know, may also show a picture.
@@ -86,7 +86,7 @@ signals:
     void Done(sonora::Intero notifyCode);
 
 private:
-    void execute(const QString& command);
+    void execute(Comando command);
     void updateTimer();
     void updateLook();
     void scheduleTickSoon();
@@ -98,7 +98,7 @@ private:
     QIcon playIcon_;
     QIcon playingIcon_;
 
-    QString command_;
+    Comando command_ = Comando::Close;
     QString deviceType_;
     MediaKind kind_ = MediaKind::Video;
     QString fileName_;

@@ -16,18 +16,6 @@ ProgressBar::ProgressBar(QWidget* parent)
     refresh();
 }
 
-void ProgressBar::setMax(float max)
-{
-    max_ = max;
-    refresh();
-}
-
-void ProgressBar::setVal(float value)
-{
-    value_ = value;
-    refresh();
-}
-
 void ProgressBar::refresh()
 {
     const float fraction = max_ > 0 ? std::clamp(value_ / max_, 0.0f, 1.0f) : 0.0f;

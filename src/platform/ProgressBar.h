@@ -13,9 +13,9 @@ class ProgressBar : public QProgressBar {
 public:
     explicit ProgressBar(QWidget* parent = nullptr);
 
-    void setMax(float max);
+    void setMax(float max) { max_ = max; refresh(); }
     float max() const { return max_; }
-    void setVal(float value);
+    void setVal(float value) { value_ = value; refresh(); }
     float val() const { return value_; }
 
 private:

@@ -6,33 +6,35 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QListWidget>
+#include <algorithm>
+#include <array>
 
 namespace sonora {
 namespace {
 
 const QString Separator = QString(QDir::separator());
 
-// The device that plays a song, by the last three characters of its path
-// (lower case); empty for an unknown kind.
-QString tipoDispositivo(const QString& ext)
-{
-    if (ext == QLatin1String("mid") || ext == QLatin1String("rmi"))
-        return QStringLiteral("Sequencer");
-    if (ext == QLatin1String("wav"))
-        return QStringLiteral("WaveAudio");
-    if (ext == QLatin1String("avi"))
-        return QStringLiteral("AVIVideo");
-    return {};
-}
+// How each kind of song is played, by the last three characters of its
+// path (lower case): the device that opens it and the command that starts it.
+struct TipoCanzone {
+    QLatin1StringView estensione;
+    QLatin1StringView dispositivo;
+    Comando avvio;
+};
 
-// The command that starts a song of that kind; empty for an unknown kind.
-QString comandoAvvio(const QString& ext)
+constexpr std::array<TipoCanzone, 4> TipiCanzone = {{
+    {QLatin1StringView("mid"), QLatin1StringView("Sequencer"), comando::Sound},
+    {QLatin1StringView("rmi"), QLatin1StringView("Sequencer"), comando::Sound},
+    {QLatin1StringView("wav"), QLatin1StringView("WaveAudio"), comando::Play},
+    {QLatin1StringView("avi"), QLatin1StringView("AVIVideo"), comando::Play},
+}};
+
+// Null for an unknown kind.
+const TipoCanzone* tipoCanzone(const QString& ext)
 {
-    if (ext == QLatin1String("mid") || ext == QLatin1String("rmi"))
-        return QStringLiteral("Sound");
-    if (ext == QLatin1String("avi") || ext == QLatin1String("wav"))
-        return QStringLiteral("Play");
-    return {};
+    const auto it = std::find_if(TipiCanzone.begin(), TipiCanzone.end(),
+                                 [&](const TipoCanzone& t) { return t.estensione == ext; });
+    return it == TipiCanzone.end() ? nullptr : &*it;
 }
 
 } // namespace
@@ -71,21 +73,20 @@ QString frmPrincipale::estensioneCanzone() const
 // leaves the device type as it was.
 void frmPrincipale::ImpostaTipoDispositivo()
 {
-    const QString tipo = tipoDispositivo(estensioneCanzone());
-    if (!tipo.isEmpty())
-        MMControl1->setDeviceType(tipo);
+    if (const TipoCanzone* tipo = tipoCanzone(estensioneCanzone()))
+        MMControl1->setDeviceType(tipo->dispositivo);
 }
 
 void frmPrincipale::MMControl1_PlayClick(Intero& /*cancel*/)
 {
     RiproduzioneAttiva = Vero;
-    MMControl1->setCommand(QStringLiteral("Close"));
+    MMControl1->setCommand(comando::Close);
     MMControl1->setIdleFlag(Falso);
     MMControl1->setPlayingFlag(Vero);
     const QString separatore = CartellaCanzoni.endsWith(Separator) ? QString() : Separator;
     MMControl1->setFileName(CartellaCanzoni + separatore + canzone(voceSelezionata()));
     ImpostaTipoDispositivo();
-    MMControl1->setCommand(QStringLiteral("Open"));
+    MMControl1->setCommand(comando::Open);
     ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
 }
 
@@ -106,51 +107,50 @@ void frmPrincipale::PassiStatusUpdate()
 
     // 2. The song after the selected one comes next.
     if (isTrue(RiproduzioneAttiva))
-        IndiceCanzone = add16(to16(voceSelezionata()), 1);
+        IndiceCanzone = Intero(voceSelezionata()) + 1;
     else
-        MMControl1->setCommand(QStringLiteral("Close"));
+        MMControl1->setCommand(comando::Close);
 
     // 3. Keep a song that is short of its end started.
     if (MMControl1->position() < MMControl1->length()) {
-        const QString avvio = comandoAvvio(estensioneCanzone());
-        if (!avvio.isEmpty())
-            MMControl1->setCommand(avvio);
+        if (const TipoCanzone* tipo = tipoCanzone(estensioneCanzone()))
+            MMControl1->setCommand(tipo->avvio);
     }
 
     // 4. A song at its end, with entries after it: open the next one.
-    const Intero voci = to16(List1->count());
+    const Intero voci = List1->count();
     if (IndiceCanzone < voci && MMControl1->position() >= MMControl1->length()) {
-        MMControl1->setCommand(QStringLiteral("Close"));
+        MMControl1->setCommand(comando::Close);
         MMControl1->setIdleFlag(Vero);
-        List1->setCurrentRow(IndiceCanzone);
-        IndiceCanzone = add16(IndiceCanzone, 1);
+        List1->setCurrentRow(IndiceCanzone.valore());
+        ++IndiceCanzone;
         ApriCanzoneSelezionata();
     }
 
     // 5. The last entry at its very end: back to the first, and on again
     // only with "Ripeti".
-    const Intero ultima = sub16(to16(List1->count()), 1);
-    QListWidgetItem* voceUltima = List1->item(ultima);
+    const Intero ultima = Intero(List1->count()) - 1;
+    QListWidgetItem* voceUltima = List1->item(ultima.valore());
     if (!voceUltima)
-        throw SubscriptError(ultima, List1->count());
+        throw SubscriptError(ultima.valore(), List1->count());
     const bool ultimaSelezionata = voceUltima->isSelected();
     const qint32 lunghezza = MMControl1->length();
     if (MMControl1->position() == lunghezza && ultimaSelezionata) {
         List1->setCurrentRow(0);
         RiproduzioneAttiva = Falso;
-        IndiceCanzone = to16(List1->count());
-        MMControl1->setCommand(QStringLiteral("Close"));
+        IndiceCanzone = List1->count();
+        MMControl1->setCommand(comando::Close);
         MMControl1->setIdleFlag(Vero);
         MMControl1->setPlayingFlag(Falso);
         if (Check1->checkState() == Qt::Unchecked)
             return;
         RiproduzioneAttiva = Vero;
-        MMControl1->setCommand(QStringLiteral("Close"));
+        MMControl1->setCommand(comando::Close);
         MMControl1->setIdleFlag(Falso);
         MMControl1->setPlayingFlag(Vero);
         MMControl1->setFileName(CartellaCanzoni + Separator + canzone(voceSelezionata()));
         ImpostaTipoDispositivo();
-        MMControl1->setCommand(QStringLiteral("Open"));
+        MMControl1->setCommand(comando::Open);
         ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
     }
 }
@@ -159,13 +159,13 @@ void frmPrincipale::ApriCanzoneSelezionata()
 {
     const int k = voceSelezionata();
     MMControl1->setNextSongFlag(Vero);
-    MMControl1->setCommand(QStringLiteral("Close"));
+    MMControl1->setCommand(comando::Close);
     MMControl1->setIdleFlag(Falso);
     MMControl1->setPlayingFlag(Vero);
     MMControl1->setFileName(CartellaCanzoni + Separator + canzone(k));
     ImpostaTipoDispositivo();
     MMControl1->setNextSongFlag(Vero);
-    MMControl1->setCommand(QStringLiteral("Open"));
+    MMControl1->setCommand(comando::Open);
     MMControl1->setFirstNumeric(0);
     MMControl1->setSecondNumeric(-1);
     ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
@@ -174,10 +174,10 @@ void frmPrincipale::ApriCanzoneSelezionata()
 
 void frmPrincipale::MMControl1_StopClick(Intero& /*cancel*/)
 {
-    MMControl1->setCommand(QStringLiteral("Close"));
+    MMControl1->setCommand(comando::Close);
     MMControl1->setPlayingFlag(Falso);
     MMControl1->setIdleFlag(Vero);
-    IndiceCanzone = to16(List1->count());
+    IndiceCanzone = List1->count();
     RiproduzioneAttiva = Falso;
 }
 

@@ -1,6 +1,7 @@
 // The main window as the user finds it: controls, order, hints, marquee,
 // blinking label and its life cycle.
 
+#include "app/Aspetto.h"
 #include "platform/Twips.h"
 #include "support/FinestraDiProva.h"
 #include "support/Wait.h"
@@ -39,12 +40,12 @@ struct Finestra : ::testing::Test {
     void moveOver(QWidget* target)
     {
         const QPoint p = target->mapTo(w.form.get(), target->rect().center());
-        QTest::mouseMove(w->windowHandle(), p);
+        QTest::mouseMove(w.form->windowHandle(), p);
         QCoreApplication::processEvents();
     }
     void moveTo(QPoint p)
     {
-        QTest::mouseMove(w->windowHandle(), p);
+        QTest::mouseMove(w.form->windowHandle(), p);
         QCoreApplication::processEvents();
     }
 };
@@ -53,15 +54,15 @@ struct Finestra : ::testing::Test {
 
 TEST_F(Finestra, StartsWithEveryControlInPlace)
 {
-    EXPECT_EQ(w->windowTitle(), StartCaption);
-    EXPECT_EQ(w->windowTitle().size(), 55);
+    EXPECT_EQ(w.form->windowTitle(), StartCaption);
+    EXPECT_EQ(w.form->windowTitle().size(), 55);
     EXPECT_EQ(twips::width(w.form.get()), 4725);
     EXPECT_EQ(twips::height(w.form.get()), 4680);
-    EXPECT_EQ(w->minimumSize(), w->maximumSize()) << "not resizable";
-    EXPECT_FALSE(w->windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(w->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_TRUE(w->windowFlags() & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(w->windowIcon().isNull());
+    EXPECT_EQ(w.form->minimumSize(), w.form->maximumSize()) << "not resizable";
+    EXPECT_FALSE(w.form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(w.form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(w.form->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(w.form->windowIcon().isNull());
 
     const struct {
         QWidget* control;
@@ -99,12 +100,12 @@ TEST_F(Finestra, StartsWithEveryControlInPlace)
     EXPECT_EQ(w->ProgressBar1->max(), 100.0f);
     EXPECT_EQ(w->ProgressBar1->val(), 0.0f);
     EXPECT_EQ(w->List1->count(), 0);
-    EXPECT_EQ(w->statusText(), "");
+    EXPECT_EQ(w->StatusBar1->currentMessage(), "");
     EXPECT_TRUE(w->Timer1.isActive());
     EXPECT_EQ(w->Timer1.interval(), 150);
     EXPECT_EQ(w->Label3->font().pointSizeF(), 9.75);
     EXPECT_TRUE(w->Label3->font().bold());
-    EXPECT_EQ(w->font().pointSizeF(), 8.25);
+    EXPECT_EQ(w.form->font().pointSizeF(), 8.25);
     for (QPushButton* b : {w->cmdNuova, w->cmdCompilation, w->cmdFine})
         EXPECT_EQ(b->accessibleName(), b->toolTip());
     EXPECT_EQ(w->cmdNuova->toolTip(), "Nuova");
@@ -134,9 +135,9 @@ TEST_F(Finestra, EveryCaptionFitsItsBox)
 
 TEST_F(Finestra, FocusStartsOnThePlayButtonAndTabFollowsTheDesignOrder)
 {
-    w->show();
+    w.form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
-    w->activateWindow();
+    w.form->activateWindow();
     waitUntil([&] { return QApplication::focusWidget() != nullptr; });
     EXPECT_EQ(QApplication::focusWidget(), w->MMControl1->playButton());
 
@@ -153,7 +154,7 @@ TEST_F(Finestra, FocusStartsOnThePlayButtonAndTabFollowsTheDesignOrder)
 
 TEST_F(Finestra, HintsFollowThePointer)
 {
-    w->show();
+    w.form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
     const struct {
         QWidget* control;
@@ -170,40 +171,40 @@ TEST_F(Finestra, HintsFollowThePointer)
     };
     for (const auto& h : hints) {
         moveTo(QPoint(2, 2)); // background
-        EXPECT_EQ(w->statusText(), "");
+        EXPECT_EQ(w->StatusBar1->currentMessage(), "");
         moveOver(h.control);
-        EXPECT_EQ(w->statusText(), h.hint);
+        EXPECT_EQ(w->StatusBar1->currentMessage(), h.hint);
         // Controls without a hint leave it as it was.
         for (QWidget* quiet : {static_cast<QWidget*>(w->Label1), static_cast<QWidget*>(w->Label2),
                                static_cast<QWidget*>(w->MMControl1->playButton()),
                                static_cast<QWidget*>(w->StatusBar1)}) {
             moveOver(quiet);
-            EXPECT_EQ(w->statusText(), h.hint) << quiet->objectName().toStdString();
+            EXPECT_EQ(w->StatusBar1->currentMessage(), h.hint) << quiet->objectName().toStdString();
         }
     }
     // The hidden runaway button's area is background.
     moveOver(w->List1);
     moveTo(w->Command1->geometry().center());
-    EXPECT_EQ(w->statusText(), "");
+    EXPECT_EQ(w->StatusBar1->currentMessage(), "");
 }
 
 TEST_F(Finestra, MarqueeScrollsBehindThePrefixAndComesBackAfter37Ticks)
 {
     w->Timer1.stop();
-    w->Timer1_Timer();
-    EXPECT_EQ(w->windowTitle(), "Sonoraccoltiera - iservato ai lettori di Zefiral      R");
-    w->Timer1_Timer();
-    EXPECT_EQ(w->windowTitle(), "Sonoraccoltiera - servato ai lettori di Zefiral      Ri");
+    w.Timer1_Timer();
+    EXPECT_EQ(w.form->windowTitle(), "Sonoraccoltiera - iservato ai lettori di Zefiral      R");
+    w.Timer1_Timer();
+    EXPECT_EQ(w.form->windowTitle(), "Sonoraccoltiera - servato ai lettori di Zefiral      Ri");
     for (int i = 2; i < 37; ++i) {
-        w->Timer1_Timer();
-        ASSERT_EQ(w->windowTitle().size(), 55);
-        ASSERT_TRUE(w->windowTitle().startsWith("Sonoraccoltiera - "));
+        w.Timer1_Timer();
+        ASSERT_EQ(w.form->windowTitle().size(), 55);
+        ASSERT_TRUE(w.form->windowTitle().startsWith("Sonoraccoltiera - "));
     }
-    EXPECT_EQ(w->windowTitle(), StartCaption);
+    EXPECT_EQ(w.form->windowTitle(), StartCaption);
 
-    w->setWindowTitle("Breve");
-    w->Timer1_Timer();
-    EXPECT_EQ(w->windowTitle(), "Breve");
+    w.form->setWindowTitle("Breve");
+    w.Timer1_Timer();
+    EXPECT_EQ(w.form->windowTitle(), "Breve");
 }
 
 TEST_F(Finestra, VersionLabelBlinksEveryFifthTick)
@@ -211,13 +212,13 @@ TEST_F(Finestra, VersionLabelBlinksEveryFifthTick)
     w->Timer1.stop();
     auto ticks = [&](int n) {
         for (int i = 0; i < n; ++i)
-            w->Timer1_Timer();
+            w.Timer1_Timer();
     };
     ticks(4);
     EXPECT_TRUE(w->Label3->isHidden());
     ticks(1);
     EXPECT_FALSE(w->Label3->isHidden());
-    EXPECT_EQ(w->Scatti, 0);
+    EXPECT_EQ(w.titolo->Scatti, 0);
     ticks(4);
     EXPECT_FALSE(w->Label3->isHidden());
     ticks(1);
@@ -226,9 +227,9 @@ TEST_F(Finestra, VersionLabelBlinksEveryFifthTick)
 
 TEST_F(Finestra, OnlyOurOwnWindowsDeactivateItAndStopTheSong)
 {
-    w->show();
+    w.form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
-    w->activateWindow();
+    w.form->activateWindow();
     ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == w.form.get(); }));
     w.media->calls.clear();
 
@@ -239,10 +240,10 @@ TEST_F(Finestra, OnlyOurOwnWindowsDeactivateItAndStopTheSong)
     dialog.hide();
     EXPECT_TRUE(w.media->calls.isEmpty());
 
-    w->activateWindow();
+    w.form->activateWindow();
     ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == w.form.get(); }));
     QWidget dedication(nullptr, Qt::Dialog);
-    dedication.setProperty(frmPrincipale::DeactivatesMain, true);
+    dedication.setProperty(aspetto::DeactivatesMain, true);
     dedication.show();
     dedication.activateWindow();
     ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &dedication; }));
@@ -251,7 +252,7 @@ TEST_F(Finestra, OnlyOurOwnWindowsDeactivateItAndStopTheSong)
 
 TEST_F(Finestra, CloseBoxAndEscCloseTheDevice)
 {
-    w->show();
+    w.form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
     w.media->calls.clear();
     QTest::keyClick(w.form.get(), Qt::Key_Escape);
@@ -259,6 +260,6 @@ TEST_F(Finestra, CloseBoxAndEscCloseTheDevice)
     EXPECT_EQ(w.endRequests, 1);
 
     w.media->calls.clear();
-    EXPECT_TRUE(w->close());
+    EXPECT_TRUE(w.form->close());
     EXPECT_EQ(w.media->calls, QStringList({"close"}));
 }

@@ -35,13 +35,13 @@ struct Comandi : ::testing::Test {
         for (const QString& s : songs)
             paths << song(s);
         w.dialog->pick(paths);
-        w.click(&frmPrincipale::cmdNuova_Click);
+        w->cmdNuova->click();
     }
 
     void apri(const QString& path)
     {
         w.dialog->pick({path});
-        w.click(&frmPrincipale::cmdCompilation_Click);
+        w->cmdCompilation->click();
     }
 
     void expectNoErrors() const
@@ -59,14 +59,14 @@ TEST_F(Comandi, NuovaWritesTheExactFileAndLoadsItFirstAndLastSwapped)
     expectNoErrors();
     EXPECT_EQ(TempDir::read(dir.file("Estate 97.cmp")),
               (dir.path() + "\r\nuno.wav\r\ndue.mid\r\n").toUtf8());
-    EXPECT_EQ(w->CartellaCanzoni, dir.path());
-    EXPECT_EQ(w->Canzoni, QStringList({"due.mid", "uno.wav"}));
-    EXPECT_EQ(w->UltimaCanzone, 1);
+    EXPECT_EQ(w.compilation->CartellaCanzoni, dir.path());
+    EXPECT_EQ(w.compilation->Canzoni, QStringList({"due.mid", "uno.wav"}));
+    EXPECT_EQ(w.compilation->UltimaCanzone, 1);
     EXPECT_EQ(listEntries(w->List1), QStringList({"due.mid", "uno.wav"}));
     EXPECT_EQ(w->List1->currentRow(), 0);
     EXPECT_EQ(w->MMControl1->idleFlag(), Vero);
     EXPECT_EQ(w->lblNomeCompilation->text(), "Estate 97");
-    EXPECT_EQ(w->FileCompilation, dir.file("Estate 97.cmp"));
+    EXPECT_EQ(w.compilation->FileCompilation, dir.file("Estate 97.cmp"));
 
     // The dialogs were asked exactly as the commands set them.
     ASSERT_EQ(w.dialog->shown.size(), 2);
@@ -107,19 +107,19 @@ TEST_F(Comandi, TitleChangesBeforeTheSongDialogOpens)
 TEST_F(Comandi, CancelledNuovaOrApriLeavesTheEmptyStateAndTheOldTitle)
 {
     nuova("Primo.cmp", {"a.wav", "b.wav"});
-    w->RiproduzioneAttiva = Vero;
-    w->IndiceCanzone = 2;
-    for (auto handler : {&frmPrincipale::cmdNuova_Click, &frmPrincipale::cmdCompilation_Click}) {
+    w.lettore->RiproduzioneAttiva = Vero;
+    w.lettore->IndiceCanzone = 2;
+    for (QPushButton* button : {w->cmdNuova, w->cmdCompilation}) {
         w.media->calls.clear();
         w.dialog->cancel();
-        w.click(handler);
+        button->click();
         EXPECT_EQ(w->List1->count(), 0);
-        EXPECT_TRUE(w->Canzoni.isEmpty());
-        EXPECT_EQ(w->UltimaCanzone, 0);
-        EXPECT_TRUE(w->CartellaCanzoni.isEmpty());
-        EXPECT_TRUE(w->FileCompilation.isEmpty());
-        EXPECT_EQ(w->RiproduzioneAttiva, Falso);
-        EXPECT_EQ(w->IndiceCanzone, 0);
+        EXPECT_TRUE(w.compilation->Canzoni.isEmpty());
+        EXPECT_EQ(w.compilation->UltimaCanzone, 0);
+        EXPECT_TRUE(w.compilation->CartellaCanzoni.isEmpty());
+        EXPECT_TRUE(w.compilation->FileCompilation.isEmpty());
+        EXPECT_EQ(w.lettore->RiproduzioneAttiva, Falso);
+        EXPECT_EQ(w.lettore->IndiceCanzone, 0);
         EXPECT_EQ(w.media->calls, QStringList({"close"}));
         EXPECT_EQ(w->lblNomeCompilation->text(), "Primo");
     }
@@ -145,7 +145,7 @@ TEST_F(Comandi, ApriLoadsHandMadeFilesOfAnyLineEndAndEncodingUnchanged)
         const QString path = dir.write("prova.cmp", c.bytes);
         apri(path);
         EXPECT_EQ(listEntries(w->List1), c.list) << c.bytes;
-        EXPECT_EQ(w->CartellaCanzoni, QString(c.folder));
+        EXPECT_EQ(w.compilation->CartellaCanzoni, QString(c.folder));
         EXPECT_EQ(w->List1->currentRow(), 0);
         EXPECT_EQ(w->lblNomeCompilation->text(), "prova");
         EXPECT_EQ(TempDir::read(path), QByteArray(c.bytes)) << "a file with songs is never rewritten";
@@ -165,7 +165,7 @@ TEST_F(Comandi, FileWithoutSongsAsksAgainUntilSongsAreChosen)
         QString titleDuringLoop;
         w.messages->onShow = [&](const ShownMessage&) { titleDuringLoop = w->lblNomeCompilation->text(); };
         w->lblNomeCompilation->setText("prima");
-        w.click(&frmPrincipale::cmdCompilation_Click);
+        w->cmdCompilation->click();
 
         ASSERT_EQ(w.messages->shown.size(), 3);
         for (const ShownMessage& m : w.messages->shown) {
@@ -189,7 +189,7 @@ TEST_F(Comandi, TooManySongsIsAClearErrorAndNothingIsWritten)
     apri(dir.write("max.cmp", ok));
     expectNoErrors();
     EXPECT_EQ(w->List1->count(), 32767);
-    EXPECT_EQ(w->UltimaCanzone, 32766);
+    EXPECT_EQ(w.compilation->UltimaCanzone, 32766);
 
     const QByteArray tooMany = ok + "una di troppo.wav\r\n";
     const QString path = dir.write("troppe.cmp", tooMany);
@@ -208,7 +208,7 @@ TEST_F(Comandi, UnreadableInputGivesAClearErrorNamingTheFile)
     // After a song choice the open dialog keeps multiple selection: picking
     // two compilations yields a name that is no path.
     w.dialog->pick({dir.file("uno.cmp"), dir.file("due.cmp")});
-    w.click(&frmPrincipale::cmdCompilation_Click);
+    w->cmdCompilation->click();
     ASSERT_EQ(w.messages->shown.size(), 1);
     EXPECT_TRUE(w.messages->shown[0].prompt.contains("non è un percorso valido"));
     EXPECT_EQ(w.messages->shown[0].title, "Sonoraccoltiera");
@@ -243,7 +243,7 @@ TEST_F(Comandi, TitleIsTheNameWithoutItsLastFourCharacters)
 TEST_F(Comandi, EsciClosesTheDeviceAndEndsTheProgram)
 {
     w.media->calls.clear();
-    w.click(&frmPrincipale::cmdFine_Click);
+    w->cmdFine->click();
     EXPECT_EQ(w.media->calls, QStringList({"close"}));
     EXPECT_EQ(w.endRequests, 1);
 }
@@ -252,7 +252,7 @@ TEST_F(Comandi, StartsWithNoCompilationAndThePlayerArmed)
 {
     EXPECT_EQ(w->lblNomeCompilation->text(), "- Nessuna -");
     EXPECT_EQ(w->List1->count(), 0);
-    EXPECT_EQ(w->RiproduzioneAttiva, Vero);
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Vero);
     EXPECT_EQ(w->MMControl1->startupFlagA(), Vero);
     EXPECT_EQ(w->MMControl1->nextSongFlag(), Falso);
     EXPECT_EQ(w->MMControl1->startupFlagB(), Falso);

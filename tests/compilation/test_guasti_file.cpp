@@ -50,7 +50,7 @@ struct GuastiFile : ::testing::Test {
     {
         const QString good = dir.write("buona.cmp", "/m\r\na.wav\r\nb.wav\r\n");
         w.dialog->pick({good});
-        w.click(&frmPrincipale::cmdCompilation_Click);
+        w->cmdCompilation->click();
         EXPECT_TRUE(w.messages->shown.isEmpty());
         EXPECT_EQ(w->List1->count(), 2);
     }
@@ -87,7 +87,7 @@ TEST_F(GuastiDisco, FullDiskLeavesTheCompilationAsItWas)
         songs << QStringLiteral("/musica/canzone numero %1.wav").arg(i);
     w.dialog->pick({path});
     w.dialog->pick(songs);
-    w.click(&frmPrincipale::cmdCompilation_Click);
+    w->cmdCompilation->click();
 
     ASSERT_EQ(w.messages->shown.size(), 2);
     EXPECT_EQ(w.messages->shown[0].prompt, "Errore! È necessario selezionare almeno due file.");
@@ -108,14 +108,14 @@ TEST_F(GuastiDisco, ReadOnlyDiskRefusesNewCompilationsButStillOpensOldOnes)
     ASSERT_TRUE(disk.makeReadOnly());
 
     w.dialog->pick({disk.file("nuova.cmp")});
-    w.click(&frmPrincipale::cmdNuova_Click);
+    w->cmdNuova->click();
     const QString text = error();
     EXPECT_TRUE(text.contains(disk.file("nuova.cmp")));
     EXPECT_TRUE(text.contains("sola lettura"));
     EXPECT_EQ(w->lblNomeCompilation->text(), "- Nessuna -") << "nothing was created";
 
     w.dialog->pick({old});
-    w.click(&frmPrincipale::cmdCompilation_Click);
+    w->cmdCompilation->click();
     EXPECT_TRUE(w.messages->shown.isEmpty());
     EXPECT_EQ(w->List1->count(), 2);
 }
@@ -125,14 +125,14 @@ TEST_F(GuastiFile, ADirectoryWhereTheCompilationWasIsNamedAsSuch)
     TempDir dir;
     ASSERT_TRUE(QDir(dir.path()).mkdir("mix.cmp"));
     w.dialog->pick({dir.file("mix.cmp")});
-    w.click(&frmPrincipale::cmdCompilation_Click);
+    w->cmdCompilation->click();
     const QString text = error();
     EXPECT_TRUE(text.contains(dir.file("mix.cmp")));
     EXPECT_TRUE(text.contains("è una cartella"));
 
     // "Nuova" over it: the save dialog would not offer it, but a typed name can.
     w.dialog->pick({dir.file("mix.cmp")});
-    w.click(&frmPrincipale::cmdNuova_Click);
+    w->cmdNuova->click();
     EXPECT_TRUE(error().contains("è una cartella"));
     EXPECT_TRUE(QFileInfo(dir.file("mix.cmp")).isDir());
     stillWorks(dir);
@@ -142,13 +142,13 @@ TEST_F(GuastiFile, MissingFolderOrFileIsNamed)
 {
     TempDir dir;
     w.dialog->pick({dir.file("sparita/mix.cmp")});
-    w.click(&frmPrincipale::cmdNuova_Click);
+    w->cmdNuova->click();
     QString text = error();
     EXPECT_TRUE(text.contains(dir.file("sparita/mix.cmp")));
     EXPECT_TRUE(text.contains("non trovati"));
 
     w.dialog->pick({dir.file("nessuna.cmp")});
-    w.click(&frmPrincipale::cmdCompilation_Click);
+    w->cmdCompilation->click();
     EXPECT_TRUE(error().contains("non trovati"));
     stillWorks(dir);
 }
@@ -163,7 +163,7 @@ TEST_F(GuastiFile, HugeOrBinaryFilesAreRefusedBeforeTheyAreRead)
         ASSERT_TRUE(f.resize(qint64(2) * 1024 * 1024 * 1024)); // sparse: takes no disk
     }
     w.dialog->pick({huge});
-    w.click(&frmPrincipale::cmdCompilation_Click);
+    w->cmdCompilation->click();
     EXPECT_TRUE(error().contains("troppo grande"));
     stillWorks(dir);
 }

@@ -24,7 +24,7 @@ QList<QPoint> moves(FinestraDiProva& w, int events)
 {
     QList<QPoint> places;
     for (int i = 0; i < events; ++i) {
-        w->Command1_MouseMove();
+        w.Command1_MouseMove();
         places << QPoint(twips::left(w->Command1), twips::top(w->Command1));
     }
     return places;
@@ -59,13 +59,13 @@ struct Dediche : ::testing::Test {
     void SetUp() override
     {
         w->Timer1.stop();
-        w->show();
+        w.form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
     }
     void doubleClick()
     {
         WhenModal watch([this](QDialog* d) { opened << d->windowTitle(); });
-        w->Label3_DblClick();
+        w.Label3_DblClick();
     }
 };
 
@@ -96,9 +96,9 @@ TEST(TestIntelligenza, RunsAwayInTheSameWayInEveryFreshWindowAndGivesUpEveryFift
         }
     }
     EXPECT_EQ(a->Command1->text(), "Test di intelligenza: non passato");
-    EXPECT_EQ(a->Spostamenti, 1);
-    EXPECT_EQ(a->LeftIniziale, 1800.0f);
-    EXPECT_EQ(a->TopIniziale, 720.0f);
+    EXPECT_EQ(a.diversioni->Spostamenti, 1);
+    EXPECT_EQ(a.diversioni->LeftIniziale, 1800.0f);
+    EXPECT_EQ(a.diversioni->TopIniziale, 720.0f);
 }
 
 TEST(TestIntelligenza, CheckBoxFlipsTheButtonAndRestoresItsCaption)
@@ -116,14 +116,14 @@ TEST(TestIntelligenza, CheckBoxFlipsTheButtonAndRestoresItsCaption)
     w->Check2->click(); // shown again, where it was, the count going on
     EXPECT_FALSE(w->Command1->isHidden());
     EXPECT_EQ(w->Command1->pos(), placed);
-    EXPECT_EQ(w->Spostamenti, 1);
+    EXPECT_EQ(w.diversioni->Spostamenti, 1);
 }
 
 TEST(TestIntelligenza, ThePointerReachesTheButtonWhereverItLandsAndEveryWayOfTickingTheBoxCounts)
 {
     FinestraDiProva w;
     w->Timer1.stop();
-    w->show();
+    w.form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
 
     // Mouse, Space key and a screen reader's toggle each run the box's handler once.
@@ -141,10 +141,10 @@ TEST(TestIntelligenza, ThePointerReachesTheButtonWhereverItLandsAndEveryWayOfTic
     bool overList = false;
     for (int move = 1; move <= 6; ++move) {
         const QPoint centre = w->Command1->geometry().center();
-        EXPECT_EQ(w->childAt(centre), w->Command1) << "move " << move;
+        EXPECT_EQ(w.form->childAt(centre), w->Command1) << "move " << move;
         overList = overList || w->Command1->geometry().intersects(w->List1->geometry());
         const QPoint before = w->Command1->pos();
-        QTest::mouseMove(w->windowHandle(), centre);
+        QTest::mouseMove(w.form->windowHandle(), centre);
         QCoreApplication::processEvents();
         if (move < 6) {
             EXPECT_NE(w->Command1->pos(), before) << "move " << move;
@@ -157,10 +157,10 @@ TEST(TestIntelligenza, ThePointerReachesTheButtonWhereverItLandsAndEveryWayOfTic
 TEST(TestIntelligenza, ANarrowWindowStillMovesTheButtonWithoutError)
 {
     FinestraDiProva w;
-    w->setFixedSize(100, 20); // narrower than the button: negative ranges
+    w.form->setFixedSize(100, 20); // narrower than the button: negative ranges
     w->Command1->show();
     for (int i = 0; i < 5; ++i)
-        w->Command1_MouseMove();
+        w.Command1_MouseMove();
     EXPECT_LE(twips::left(w->Command1), 1);
     EXPECT_TRUE(w.messages->shown.isEmpty());
 }
@@ -173,10 +173,10 @@ TEST_F(Dediche, ThirdAndFourthCountedDoubleClicksOpenTheWindowsInTurn)
     EXPECT_TRUE(opened.isEmpty());
     doubleClick();
     EXPECT_EQ(opened, QStringList({"Da Tof"}));
-    EXPECT_EQ(w->DoppiClic, 3);
+    EXPECT_EQ(w.diversioni->DoppiClic, 3);
     doubleClick();
     EXPECT_EQ(opened, QStringList({"Da Tof", "Da Bremino"}));
-    EXPECT_EQ(w->DoppiClic, 0);
+    EXPECT_EQ(w.diversioni->DoppiClic, 0);
     for (int i = 0; i < 3; ++i)
         doubleClick();
     EXPECT_EQ(opened, QStringList({"Da Tof", "Da Bremino", "Da Tof"}));
@@ -189,14 +189,14 @@ TEST_F(Dediche, HiddenLabelDoesNotCountButTheComparisonsStillRun)
     doubleClick();
     w->Label3->hide();
     doubleClick();
-    EXPECT_EQ(w->DoppiClic, 2);
+    EXPECT_EQ(w.diversioni->DoppiClic, 2);
     EXPECT_TRUE(opened.isEmpty());
     w->Label3->show();
     doubleClick(); // 3: frmTof
     w->Label3->hide();
     doubleClick(); // still 3: frmTof again
     EXPECT_EQ(opened, QStringList({"Da Tof", "Da Tof"}));
-    EXPECT_EQ(w->DoppiClic, 3);
+    EXPECT_EQ(w.diversioni->DoppiClic, 3);
 }
 
 TEST_F(Dediche, WindowsShowTheirTextsExactlyAndAreLoadedAfreshEachTime)
@@ -251,20 +251,20 @@ TEST_F(Dediche, WindowsShowTheirTextsExactlyAndAreLoadedAfreshEachTime)
 
 TEST_F(Dediche, OpeningOneStopsThePlayingSong)
 {
-    w->activateWindow();
+    w.form->activateWindow();
     ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == w.form.get(); }));
     w->MMControl1->setFileName("/m/a.wav");
-    w->MMControl1->setCommand("Open");
-    w->MMControl1->setCommand("Play");
-    w->RiproduzioneAttiva = Vero;
+    w->MMControl1->setCommand(comando::Open);
+    w->MMControl1->setCommand(comando::Play);
+    w.lettore->RiproduzioneAttiva = Vero;
     w->Label3->show();
-    w->DoppiClic = 2;
+    w.diversioni->DoppiClic = 2;
     bool closedWhileShown = false;
     WhenModal watch([&](QDialog*) {
         waitUntil([&] { return !w.media->open(); }, 2000);
         closedWhileShown = !w.media->open();
     });
-    w->Label3_DblClick();
+    w.Label3_DblClick();
     EXPECT_TRUE(closedWhileShown);
-    EXPECT_EQ(w->RiproduzioneAttiva, Vero) << "deactivation leaves the sequencer's state alone";
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Vero) << "deactivation leaves the sequencer's state alone";
 }

@@ -7,20 +7,24 @@ using namespace sonora;
 
 TEST(Vb16, CountersStopAtTheirRangeWithAnError)
 {
-    EXPECT_EQ(add16(32766, 1), 32767);
-    EXPECT_THROW(add16(32767, 1), OverflowError);
-    EXPECT_EQ(sub16(-32767, 1), -32768);
-    EXPECT_THROW(sub16(-32768, 1), OverflowError);
-    EXPECT_THROW(to16(40000), OverflowError);
+    Intero top = 32766;
+    EXPECT_EQ(++top, 32767);
+    EXPECT_THROW(++top, OverflowError);
+    EXPECT_THROW(top + 1, OverflowError);
+    EXPECT_EQ(Intero(-32767) - 1, -32768);
+    EXPECT_THROW(Intero(-32768) - 1, OverflowError);
+    EXPECT_THROW(Intero(40000), OverflowError);
+    EXPECT_THROW(Intero(65535u), OverflowError);
+    EXPECT_LT(Intero(-1), Intero(0));
 }
 
 TEST(Vb16, BooleansAreMinusOneAndAnyNonZeroIsTrue)
 {
-    EXPECT_EQ(toBooleano(true), -1);
-    EXPECT_EQ(toBooleano(false), 0);
-    EXPECT_TRUE(isTrue(1));
-    EXPECT_TRUE(isTrue(-1));
-    EXPECT_FALSE(isTrue(0));
+    EXPECT_EQ(Vero.valore(), -1);
+    EXPECT_EQ(Falso.valore(), 0);
+    EXPECT_TRUE(isTrue(Booleano::conDato(1)));
+    EXPECT_NE(Booleano::conDato(1), Vero);
+    EXPECT_FALSE(isTrue(Booleano::conDato(0)));
 }
 
 TEST(Twips, FifteenPerLogicalPixelBothWays)

@@ -117,7 +117,7 @@ TEST(MediaCorrotti, EveryBrokenSongEndsAsTheRulesSayAndTheNextGoodOnePlays)
     }
     cmp += "buona.wav\r\n"; // the reader swaps first and last: both are the good song
     w.dialog->pick({dir.write("corrotti.cmp", cmp)});
-    w.click(&frmPrincipale::cmdCompilation_Click);
+    w->cmdCompilation->click();
     ASSERT_EQ(w->List1->count(), int(files.size()) + 2);
 
     for (int row = 1; row <= int(files.size()); ++row) {
@@ -150,7 +150,7 @@ TEST(MediaCorrotti, EveryBrokenSongEndsAsTheRulesSayAndTheNextGoodOnePlays)
         w->List1->setCurrentRow(w->List1->count() - 1);
         w->MMControl1->clickPlay();
         EXPECT_TRUE(w.messages->shown.isEmpty());
-        EXPECT_TRUE(waitUntil([&] { return !isTrue(w->RiproduzioneAttiva) && !w->MMControl1->device().isOpen(); }, 5000));
+        EXPECT_TRUE(waitUntil([&] { return !isTrue(w.lettore->RiproduzioneAttiva) && !w->MMControl1->device().isOpen(); }, 5000));
         EXPECT_EQ(w->List1->currentRow(), 0) << "the good last song ended the list";
     }
 }

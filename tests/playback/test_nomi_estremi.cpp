@@ -52,11 +52,11 @@ TEST(NomiEstremi, AwkwardNamesInADeepFolderAreWrittenReadAndPlayed)
     const QString cmp = folder + "/" + QString(200, QChar('t')) + " #1.cmp";
     w.dialog->pick({cmp});
     w.dialog->pick(paths);
-    w.click(&frmPrincipale::cmdNuova_Click);
+    w->cmdNuova->click();
     ASSERT_TRUE(w.messages->shown.isEmpty()) << w.messages->shown.value(0).prompt.toStdString();
     EXPECT_EQ(w->lblNomeCompilation->text(), QString(200, QChar('t')) + " #1");
     ASSERT_EQ(w->List1->count(), names.size());
-    EXPECT_EQ(w->CartellaCanzoni, folder);
+    EXPECT_EQ(w.compilation->CartellaCanzoni, folder);
 
     // Played from the first entry to the last, in list order.
     QStringList played;
@@ -67,19 +67,19 @@ TEST(NomiEstremi, AwkwardNamesInADeepFolderAreWrittenReadAndPlayed)
     });
     w->MMControl1->clickPlay();
     ASSERT_TRUE(w.messages->shown.isEmpty()) << w.messages->shown.value(0).prompt.toStdString();
-    ASSERT_TRUE(waitUntil([&] { return !isTrue(w->RiproduzioneAttiva); }, 20000)) << played.join(" | ").toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !isTrue(w.lettore->RiproduzioneAttiva); }, 20000)) << played.join(" | ").toStdString();
     QStringList expected;
     for (int i = 0; i < w->List1->count(); ++i)
         expected << w->List1->item(i)->text();
     EXPECT_EQ(played, expected);
-    EXPECT_TRUE(w->printed().isEmpty());
+    EXPECT_TRUE(w.form->printed().isEmpty());
 
     // A name with a line end cannot be stored: it is refused, not split.
     const QString broken = folder + "/due\nrighe.wav";
     writeWav(folder, "due\nrighe.wav", 50);
     w.dialog->pick({cmp});
     w.dialog->pick({broken, paths[0]});
-    w.click(&frmPrincipale::cmdNuova_Click);
+    w->cmdNuova->click();
     ASSERT_EQ(w.messages->shown.size(), 1);
     EXPECT_TRUE(w.messages->shown[0].prompt.contains("ritorno a capo"));
 }

@@ -45,7 +45,7 @@ struct RiproduzioneReale : ::testing::Test {
         ASSERT_TRUE(w.messages->shown.isEmpty());
     }
 
-    bool finished() const { return !isTrue(w->RiproduzioneAttiva) && !w->MMControl1->device().isOpen(); }
+    bool finished() const { return !isTrue(w.lettore->RiproduzioneAttiva) && !w->MMControl1->device().isOpen(); }
 };
 
 } // namespace
@@ -62,8 +62,8 @@ TEST_F(RiproduzioneReale, MixedCompilationPlaysToItsEndInOrder)
     ASSERT_TRUE(waitUntil([&] { return finished(); }, 15000));
     EXPECT_EQ(opened, QStringList({"uno.wav", "due.mid", "tre.avi"}));
     EXPECT_EQ(w->List1->currentRow(), 0);
-    EXPECT_EQ(w->IndiceCanzone, 3);
-    EXPECT_TRUE(w->printed().isEmpty());
+    EXPECT_EQ(w.lettore->IndiceCanzone, 3);
+    EXPECT_TRUE(w.form->printed().isEmpty());
 }
 
 TEST_F(RiproduzioneReale, RipetiLoopsUntilStopped)
@@ -79,7 +79,7 @@ TEST_F(RiproduzioneReale, RipetiLoopsUntilStopped)
 
     w->MMControl1->clickStop();
     EXPECT_FALSE(w->MMControl1->device().isOpen());
-    EXPECT_EQ(w->RiproduzioneAttiva, Falso);
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Falso);
     const int seen = opened.size();
     spin(400);
     EXPECT_EQ(opened.size(), seen) << "nothing plays after stop";
@@ -97,8 +97,8 @@ TEST_F(RiproduzioneReale, BrokenSongsNeverCrashAndTheNextGoodSongStillPlays)
     // In sequence: the good song plays, the broken one fails to open in a
     // tick, which prints "Ciao ciao" and leaves the device closed.
     w->MMControl1->clickPlay();
-    ASSERT_TRUE(waitUntil([&] { return !w->printed().isEmpty(); }, 10000));
-    EXPECT_EQ(w->printed(), QStringList({"Ciao ciao"}));
+    ASSERT_TRUE(waitUntil([&] { return !w.form->printed().isEmpty(); }, 10000));
+    EXPECT_EQ(w.form->printed(), QStringList({"Ciao ciao"}));
     EXPECT_EQ(w->List1->currentRow(), 1);
     EXPECT_FALSE(w->MMControl1->device().isOpen());
 

@@ -46,7 +46,7 @@ TEST_F(Sequenziatore, PlayOpensTheSelectedSongWithTheDeviceOfItsKind)
         EXPECT_EQ(w.media->calls,
                   QStringList({"close", "open " + kinds[i] + " /m/" + w->List1->item(i)->text(), "play"}))
             << "the handler closes and opens; the control then plays";
-        EXPECT_EQ(w->RiproduzioneAttiva, Vero);
+        EXPECT_EQ(w.lettore->RiproduzioneAttiva, Vero);
         EXPECT_EQ(w->MMControl1->playingFlag(), Vero);
         EXPECT_EQ(w->MMControl1->idleFlag(), Falso);
         EXPECT_EQ(w->ProgressBar1->max(), 1000.0f);
@@ -59,13 +59,13 @@ TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
     play();
     w.media->position = 400ms;
     tick();
-    EXPECT_EQ(w->IndiceCanzone, 1);
+    EXPECT_EQ(w.lettore->IndiceCanzone, 1);
     EXPECT_EQ(w->ProgressBar1->val(), 400.0f);
 
     endOfSong();
     tick(); // opens the next song, does not start it yet
     EXPECT_EQ(current(), 1);
-    EXPECT_EQ(w->IndiceCanzone, 2);
+    EXPECT_EQ(w.lettore->IndiceCanzone, 2);
     EXPECT_EQ(playing(), "/m/b.mid");
     EXPECT_EQ(w.media->openKind, "Midi");
     EXPECT_FALSE(w.media->playing());
@@ -82,8 +82,8 @@ TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
     endOfSong();
     tick(); // end of the list
     EXPECT_EQ(current(), 0);
-    EXPECT_EQ(w->RiproduzioneAttiva, Falso);
-    EXPECT_EQ(w->IndiceCanzone, 3);
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Falso);
+    EXPECT_EQ(w.lettore->IndiceCanzone, 3);
     EXPECT_FALSE(w.media->open());
     EXPECT_EQ(w->MMControl1->idleFlag(), Vero);
     EXPECT_EQ(w->MMControl1->playingFlag(), Falso);
@@ -101,7 +101,7 @@ TEST_F(Sequenziatore, RipetiStartsTheListAgainWithDoubledSeparatorForAFolderEndi
     endOfSong();
     tick();
     EXPECT_EQ(current(), 0);
-    EXPECT_EQ(w->RiproduzioneAttiva, Vero);
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Vero);
     EXPECT_EQ(playing(), "/m//a.wav") << "the sequencer's own opens always add one";
     tick();
     EXPECT_TRUE(w.media->playing());
@@ -118,8 +118,8 @@ TEST_F(Sequenziatore, OneSongFinishesOrRepeatsForever)
     endOfSong();
     tick();
     EXPECT_FALSE(w.media->open());
-    EXPECT_EQ(w->RiproduzioneAttiva, Falso);
-    EXPECT_EQ(w->IndiceCanzone, 1);
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Falso);
+    EXPECT_EQ(w.lettore->IndiceCanzone, 1);
 
     w->Check1->setChecked(true);
     play();
@@ -130,7 +130,7 @@ TEST_F(Sequenziatore, OneSongFinishesOrRepeatsForever)
         tick();
         EXPECT_EQ(playing(), "/m/solo.wav");
         EXPECT_FALSE(w.media->playing());
-        EXPECT_EQ(w->RiproduzioneAttiva, Vero);
+        EXPECT_EQ(w.lettore->RiproduzioneAttiva, Vero);
     }
 }
 
@@ -143,7 +143,7 @@ TEST_F(Sequenziatore, ZeroLengthSongsEndAtOnceAndStepsFourAndFiveShareATick)
     endOfSong();
     tick(); // step 4 opens b (length 0), step 5 sees it at its end: finished
     EXPECT_EQ(current(), 0);
-    EXPECT_EQ(w->RiproduzioneAttiva, Falso);
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Falso);
     EXPECT_FALSE(w.media->open());
     EXPECT_TRUE(w.media->calls.contains("open Wave /m/b.wav"));
 }
@@ -155,7 +155,7 @@ TEST_F(Sequenziatore, ChangingTheSelectionWhilePlayingChangesWhatFollows)
     tick();
     w->List1->setCurrentRow(2);
     tick();
-    EXPECT_EQ(w->IndiceCanzone, 3);
+    EXPECT_EQ(w.lettore->IndiceCanzone, 3);
     EXPECT_EQ(playing(), "/m/a.wav") << "the song goes on";
     endOfSong();
     tick();
@@ -181,8 +181,8 @@ TEST_F(Sequenziatore, StopClosesAndPlayAgainRestartsTheSelectedSong)
     w.media->position = 500ms;
     stop();
     EXPECT_FALSE(w.media->open());
-    EXPECT_EQ(w->IndiceCanzone, 3);
-    EXPECT_EQ(w->RiproduzioneAttiva, Falso);
+    EXPECT_EQ(w.lettore->IndiceCanzone, 3);
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Falso);
     EXPECT_EQ(w->MMControl1->playingFlag(), Falso);
     EXPECT_EQ(w->MMControl1->idleFlag(), Vero);
     EXPECT_EQ(current(), 1);
@@ -229,12 +229,12 @@ TEST_F(Sequenziatore, CapitalExtensionsPlayAndStartAlsoInSequence)
 
 TEST_F(Sequenziatore, PlayWithoutCompilationOrWithAMissingSongShowsAnErrorAndPlaysNothing)
 {
-    w->RiproduzioneAttiva = Falso;
+    w.lettore->RiproduzioneAttiva = Falso;
     play();
     ASSERT_EQ(w.messages->shown.size(), 1);
     EXPECT_EQ(w.messages->shown[0].title, "Sonoraccoltiera");
     EXPECT_TRUE(w.messages->shown[0].prompt.contains("compilation"));
-    EXPECT_EQ(w->RiproduzioneAttiva, Vero) << "set before the lookup failed";
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Vero) << "set before the lookup failed";
     EXPECT_EQ(w.media->calls, QStringList({"close"}));
 
     w.messages->shown.clear();
@@ -256,20 +256,20 @@ TEST_F(Sequenziatore, AFailingSequenceOpenPrintsCiaoCiaoAndEndsTheTickSilently)
     endOfSong();
     tick();
     EXPECT_TRUE(w.messages->shown.isEmpty()) << "tick failures show nothing";
-    EXPECT_EQ(w->printed(), QStringList({"Ciao ciao"}));
+    EXPECT_EQ(w.form->printed(), QStringList({"Ciao ciao"}));
     EXPECT_EQ(current(), 1);
-    EXPECT_EQ(w->IndiceCanzone, 2) << "the steps before the failure stay done";
+    EXPECT_EQ(w.lettore->IndiceCanzone, 2) << "the steps before the failure stay done";
     EXPECT_FALSE(w.media->open());
 
-    w->MMControl1_Done(MMControl::NotifyFailure);
-    w->MMControl1_Done(MMControl::NotifySuccessful);
-    EXPECT_EQ(w->printed(), QStringList({"Ciao ciao", "Ciao ciao"}));
+    w.MMControl1_Done(MMControl::NotifyFailure);
+    w.MMControl1_Done(MMControl::NotifySuccessful);
+    EXPECT_EQ(w.form->printed(), QStringList({"Ciao ciao", "Ciao ciao"}));
 }
 
 TEST_F(Sequenziatore, TheSongPlayedIsTheEntryTheUserSeesSelected)
 {
     carica("/m", {"a.wav", "b.wav", "c.wav"});
-    w->show();
+    w.form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
     QListWidget* list = w->List1;
     auto entry = [&](int row) { return list->visualItemRect(list->item(row)).center(); };

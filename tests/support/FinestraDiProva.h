@@ -1,5 +1,7 @@
 #pragma once
-// The real main window wired to scriptable doubles of its services.
+// The real main window wired to scriptable doubles of its services, and the
+// tests' one door into it: w->X is the control X, w.compilation, w.lettore,
+// w.diversioni and w.titolo the subsystems' state, w.form the window itself.
 
 #include "app/frmPrincipale.h"
 #include "support/FakeFileDialog.h"
@@ -7,6 +9,7 @@
 #include "support/FakeMessageBox.h"
 
 #include <QFile>
+#include <QPushButton>
 #include <memory>
 #include <stdexcept>
 
@@ -40,12 +43,24 @@ struct FinestraDiProva {
         }
         s.terminaApplicazione = [this] { ++endRequests; };
         form = std::make_unique<frmPrincipale>(std::move(s));
+        compilation = form.get();
+        lettore = form.get();
+        diversioni = form.get();
+        titolo = form.get();
     }
 
-    frmPrincipale* operator->() const { return form.get(); }
+    ControlliPrincipale* operator->() const { return form.get(); }
+    StatoCompilation* compilation = nullptr;
+    StatoLettore* lettore = nullptr;
+    StatoDiversioni* diversioni = nullptr;
+    StatoTitolo* titolo = nullptr;
 
-    // The user clicks a control: through the same error boundary as a real click.
-    void click(void (frmPrincipale::*handler)()) { form->esegui([&] { (form.get()->*handler)(); }); }
+    // Events no widget raises on demand in a test, through the same error
+    // boundary as the real ones.
+    void Timer1_Timer() { form->esegui([this] { form->Timer1_Timer(); }); }
+    void Command1_MouseMove() { form->esegui([this] { form->Command1_MouseMove(); }); }
+    void Label3_DblClick() { form->esegui([this] { form->Label3_DblClick(); }); }
+    void MMControl1_Done(Intero code) { form->esegui([this, code] { form->MMControl1_Done(code); }); }
 
     // "Apri" on a compilation written to `file`, of songs in `folder`, whose
     // list shows `list` in this order (the file holds first and last swapped,
@@ -62,7 +77,7 @@ struct FinestraDiProva {
             throw std::runtime_error("cannot write the compilation");
         f.close();
         dialog->pick({file});
-        click(&frmPrincipale::cmdCompilation_Click);
+        form->cmdCompilation->click();
     }
 };
 
