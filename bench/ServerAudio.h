@@ -1,0 +1,105 @@
+#pragma once
+// A private PulseAudio server with one null sink, for measuring sound where a
+// listener would hear it: it has a runtime folder and configuration of its
+// own, so it touches nothing system-wide and loads nothing else. While it
+// runs, a silent stream keeps the sink rendering in small steps (an idle
+// null sink renders in 2-second lumps, which would blur every timing taken
+// at its monitor). Also a private X server, for programs that need a display.
+
+#include "Processo.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace sonora::bench {
+
+class ServerAudio {
+public:
+    static constexpr int Rate = 48000;
+    static constexpr const char* Monitor = "bench_sink.monitor";
+
+    ServerAudio()
+    {
+        char dirTemplate[] = "/tmp/sonora-pulse-XXXXXX";
+        if (!mkdtemp(dirTemplate))
+            throw std::runtime_error("mkdtemp");
+        dir_ = dirTemplate;
+        std::filesystem::create_directories(dir_ + "/pulse");
+        const std::string socket = dir_ + "/pulse/native";
+        std::ofstream(dir_ + "/bench.pa")
+            << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << socket << "\n"
+            << "load-module module-null-sink sink_name=bench_sink rate=" << Rate << " channels=2\n"
+            << "set-default-sink bench_sink\n"
+            << "set-default-source " << Monitor << "\n";
+        environment_ = {"XDG_RUNTIME_DIR=" + dir_, "PULSE_SERVER=unix:" + socket};
+        server_ = avvia({{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n", "-F",
+                          dir_ + "/bench.pa"},
+                         environment_});
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (esegui({{"pactl", "info"}, environment_}) != 0) {
+            if (Clock::now() > deadline || aspetta(server_.pid, 0) >= 0)
+                throw std::runtime_error("the private PulseAudio server does not start (package pulseaudio)");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        keepAlive_ = avvia({{"pacat", "--playback", "--raw", "--format=s16le", "--rate=" + std::to_string(Rate),
+                             "--channels=2", "--latency-msec=20", "/dev/zero"},
+                            environment_});
+    }
+
+    ~ServerAudio()
+    {
+        termina(keepAlive_.pid);
+        termina(server_.pid);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    ServerAudio(const ServerAudio&) = delete;
+    ServerAudio& operator=(const ServerAudio&) = delete;
+
+    // What a client needs to play into the sink.
+    const std::vector<std::string>& environment() const { return environment_; }
+    // This process's own PulseAudio clients (GStreamer's) use the server too.
+    void useInThisProcess() const
+    {
+        for (const std::string& e : environment_)
+            setenv(e.substr(0, e.find('=')).c_str(), e.substr(e.find('=') + 1).c_str(), 1);
+    }
+
+private:
+    std::string dir_;
+    std::vector<std::string> environment_;
+    Figlio server_;
+    Figlio keepAlive_;
+};
+
+class SchermoVirtuale {
+public:
+    SchermoVirtuale()
+    {
+        // Xvfb picks a free display and writes its number to the pipe.
+        Avvio a{{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}, true};
+        server_ = avvia(a);
+        std::string number;
+        char c;
+        while (read(server_.stdoutFd, &c, 1) == 1 && c != '\n')
+            number += c;
+        close(server_.stdoutFd);
+        if (number.empty())
+            throw std::runtime_error("Xvfb does not start (package xvfb)");
+        display_ = ":" + number;
+    }
+    ~SchermoVirtuale() { termina(server_.pid); }
+
+    SchermoVirtuale(const SchermoVirtuale&) = delete;
+    SchermoVirtuale& operator=(const SchermoVirtuale&) = delete;
+
+    const std::string& display() const { return display_; }
+
+private:
+    Figlio server_;
+    std::string display_;
+};
+
+} // namespace sonora::bench
