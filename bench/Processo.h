@@ -147,6 +147,29 @@ inline void termina(pid_t pid, int sig = SIGTERM)
     }
 }
 
+// Reads `fd` to its end and closes it.
+inline std::string leggiTutto(int fd)
+{
+    std::string text;
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
+// Runs a command to its end; what it wrote.
+inline std::string uscitaDi(Avvio a, int timeoutMs = 10000)
+{
+    a.pipeStdout = true;
+    const Figlio f = avvia(a);
+    std::string out = leggiTutto(f.stdoutFd);
+    if (aspetta(f.pid, timeoutMs) < 0)
+        termina(f.pid, SIGKILL);
+    return out;
+}
+
 // Runs a command to its end; its exit status.
 inline int esegui(const Avvio& a, int timeoutMs = 10000)
 {

@@ -45,6 +45,12 @@ public:
         keepAlive_ = avvia({{"pacat", "--playback", "--raw", "--format=s16le", "--rate=" + std::to_string(Rate),
                              "--channels=2", "--latency-msec=20", "/dev/zero"},
                             environment_});
+        // Until it plays, the sink still renders in lumps.
+        while (streams() < 1) {
+            if (Clock::now() > deadline)
+                throw std::runtime_error("the silent stream does not start (package pulseaudio-utils)");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
 
     ~ServerAudio()
@@ -60,6 +66,13 @@ public:
 
     // What a client needs to play into the sink.
     const std::vector<std::string>& environment() const { return environment_; }
+    // Streams playing into the sink, the silent one included.
+    int streams() const
+    {
+        const std::string out = uscitaDi({{"pactl", "list", "short", "sink-inputs"}, environment_});
+        return int(std::count(out.begin(), out.end(), '\n'));
+    }
+
     // This process's own PulseAudio clients (GStreamer's) use the server too.
     void useInThisProcess() const
     {

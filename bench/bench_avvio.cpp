@@ -31,23 +31,10 @@ using namespace sonora::bench;
 
 namespace {
 
-std::string leggiTutto(int fd)
-{
-    std::string text;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<size_t>(n));
-    close(fd);
-    return text;
-}
-
 double startUpMs(const std::string& binary)
 {
     const auto t0 = Clock::now();
-    const Figlio f = avvia({{binary}, {"QT_QPA_PLATFORM=offscreen", "SONORA_REPORT_FIRST_PAINT=1"}, true});
-    const std::string text = leggiTutto(f.stdoutFd);
-    waitpid(f.pid, nullptr, 0);
+    const std::string text = uscitaDi({{binary}, {"QT_QPA_PLATFORM=offscreen", "SONORA_REPORT_FIRST_PAINT=1"}}, 30000);
     long long ns = 0;
     if (std::sscanf(text.c_str(), "first-paint %lld", &ns) != 1)
         return -1;
@@ -60,18 +47,14 @@ void pausa(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 std::string xdotool(const std::string& display, std::vector<std::string> args)
 {
     args.insert(args.begin(), "xdotool");
-    Figlio f = avvia({args, {"DISPLAY=" + display}, true});
-    std::string out = leggiTutto(f.stdoutFd);
-    aspetta(f.pid, 10000);
+    const std::string out = uscitaDi({args, {"DISPLAY=" + display}});
     return out.substr(0, out.find('\n'));
 }
 
 // Visible top-level windows of a process, newest last.
 std::vector<std::string> finestre(const std::string& display, pid_t pid)
 {
-    Figlio f = avvia({{"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid)}, {"DISPLAY=" + display}, true});
-    std::istringstream lines(leggiTutto(f.stdoutFd));
-    aspetta(f.pid, 10000);
+    std::istringstream lines(uscitaDi({{"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid)}, {"DISPLAY=" + display}}));
     std::vector<std::string> ids;
     for (std::string id; std::getline(lines, id);)
         ids.push_back(id);
@@ -92,14 +75,6 @@ std::vector<std::string> aspettaFinestre(const std::string& display, pid_t pid, 
 void clic(const std::string& display, const std::string& window, QPoint at)
 {
     xdotool(display, {"mousemove", "--window", window, std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
-}
-
-int flussiInRiproduzione(const ServerAudio& audio)
-{
-    Figlio f = avvia({{"pactl", "list", "short", "sink-inputs"}, audio.environment(), true});
-    const std::string out = leggiTutto(f.stdoutFd);
-    aspetta(f.pid, 5000);
-    return int(std::count(out.begin(), out.end(), '\n'));
 }
 
 struct Memoria {
@@ -176,7 +151,7 @@ void misuraMemoria(const std::string& ours, const std::string& bare, int repetit
         pausa(500);
         clic(x.display(), main, at.play);
         pausa(1500); // the first song, into the second
-        if (flussiInRiproduzione(audio) < 2) // the silent keep-alive stream is one
+        if (audio.streams() < 2) // the silent keep-alive stream is one
             ++m.notPlayed;
         clic(x.display(), main, at.stop);
         pausa(2000);
