@@ -91,17 +91,20 @@ class SchermoVirtuale {
 public:
     SchermoVirtuale()
     {
-        // Xvfb picks a free display and writes its number to the pipe.
-        Avvio a{{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}, true};
-        server_ = avvia(a);
-        std::string number;
-        char c;
-        while (read(server_.stdoutFd, &c, 1) == 1 && c != '\n')
-            number += c;
-        close(server_.stdoutFd);
-        if (number.empty())
-            throw std::runtime_error("Xvfb does not start (package xvfb)");
-        display_ = ":" + number;
+        // Not the first free display Xvfb would pick: other sandboxes on this
+        // machine may hold low numbers where we cannot see them, and a client
+        // would reach their server instead of ours.
+        for (int attempt = 0, n = 100 + getpid() % 800; attempt < 20; ++attempt, ++n) {
+            display_ = ":" + std::to_string(n);
+            server_ = avvia({{"Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}});
+            for (int i = 0; i < 100 && aspetta(server_.pid, 0) < 0; ++i) {
+                if (esegui({{"xdotool", "getdisplaygeometry"}, {"DISPLAY=" + display_}}) == 0 && aspetta(server_.pid, 0) < 0)
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            termina(server_.pid);
+        }
+        throw std::runtime_error("Xvfb does not start (packages xvfb, xdotool)");
     }
     ~SchermoVirtuale() { termina(server_.pid); }
 
