@@ -1,103 +1,166 @@
-// The whole program, started as a user starts it (offscreen):
+// The whole program, started as a user starts it, beside its yardsticks:
 //   - start-up: from spawning the process to the first paint of the main
-//     window (the program reports that moment on the steady clock);
-//   - idle CPU while the title marquee runs, and idle resident memory.
-// Run: cmake --build build --target bench_avvio sonoraccoltiera && build/bench/bench_avvio [build/src/sonoraccoltiera]
+//     window (the program reports that moment on the steady clock), our
+//     program and a bare Qt window of the same size (finestra_nuda)
+//     interleaved, offscreen;
+//   - idle CPU while the title marquee runs;
+//   - resident memory on a private X server, one program at a time,
+//     interleaved: ours idle after start-up, the bare window, Audacious with
+//     its window shown; then ours after it played a song and was stopped.
+//     Ours is driven like a person would, with xdotool: "Apri", the path
+//     typed into the file dialog, play, stop. Where to click is read from
+//     the window classes themselves. Sound goes to a private PulseAudio
+//     server (ServerAudio.h).
+// Run: cmake --build build --target bench_avvio finestra_nuda sonoraccoltiera
+//      build/bench/bench_avvio [build/src/sonoraccoltiera [repetitions]]
 
 #include "Processo.h"
+#include "ServerAudio.h"
+#include "support/FinestraDiProva.h"
+#include "support/MediaGen.h"
+#include "support/TempDir.h"
 
-#include <algorithm>
-#include <chrono>
+#include <QApplication>
+#include <QPushButton>
+#include <QToolButton>
+
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
-#include <signal.h>
-#include <spawn.h>
-#include <sstream>
-#include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
+#include <filesystem>
 
-extern char** environ;
+using namespace sonora::bench;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-pid_t spawn(const std::string& binary, bool reportFirstPaint, int* stdoutPipe)
-{
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
-    env.emplace_back("QT_QPA_PLATFORM=offscreen");
-    if (reportFirstPaint)
-        env.emplace_back("SONORA_REPORT_FIRST_PAINT=1");
-    std::vector<char*> envp;
-    for (auto& s : env)
-        envp.push_back(s.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    int fds[2] = {-1, -1};
-    if (stdoutPipe) {
-        if (pipe(fds) != 0)
-            std::exit(1);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-    }
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::string path = binary;
-    char* argv[] = {path.data(), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp.data()) != 0) {
-        std::perror("posix_spawn");
-        std::exit(1);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    if (stdoutPipe) {
-        close(fds[1]);
-        *stdoutPipe = fds[0];
-    }
-    return pid;
-}
-
 double startUpMs(const std::string& binary)
 {
-    int out = -1;
     const auto t0 = Clock::now();
-    const pid_t pid = spawn(binary, true, &out);
-    std::string text;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(out, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<size_t>(n));
-    close(out);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    const std::string text = uscitaDi({{binary}, {"QT_QPA_PLATFORM=offscreen", "SONORA_REPORT_FIRST_PAINT=1"}}, 30000);
     long long ns = 0;
     if (std::sscanf(text.c_str(), "first-paint %lld", &ns) != 1)
         return -1;
-    return std::chrono::duration<double, std::milli>(Clock::time_point(Clock::duration(ns)) - t0).count();
+    return msBetween(t0, Clock::time_point(Clock::duration(ns)));
 }
 
-// utime + stime of a process, in seconds.
-double cpuSeconds(pid_t pid)
+void pausa(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Runs xdotool with `args` on `display`; its first line of output.
+std::string xdotool(const std::string& display, std::vector<std::string> args)
 {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(f, line);
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
+    args.insert(args.begin(), "xdotool");
+    const std::string out = uscitaDi({args, {"DISPLAY=" + display}});
+    return out.substr(0, out.find('\n'));
+}
+
+// Visible top-level windows of a process, newest last.
+std::vector<std::string> finestre(const std::string& display, pid_t pid)
+{
+    std::istringstream lines(uscitaDi({{"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid)}, {"DISPLAY=" + display}}));
+    std::vector<std::string> ids;
+    for (std::string id; std::getline(lines, id);)
+        ids.push_back(id);
+    return ids;
+}
+
+std::vector<std::string> aspettaFinestre(const std::string& display, pid_t pid, size_t count)
+{
+    for (int i = 0; i < 100; ++i) {
+        auto ids = finestre(display, pid);
+        if (ids.size() >= count)
+            return ids;
+        pausa(50);
     }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    return {};
+}
+
+void clic(const std::string& display, const std::string& window, QPoint at)
+{
+    xdotool(display, {"mousemove", "--window", window, std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
+}
+
+struct Memoria {
+    std::vector<double> ours, bare, audacious, oursAfterPlay;
+    int notPlayed = 0;
+};
+
+// Where a person clicks in the main window, from the window's own layout.
+struct Bersagli {
+    QPoint apri, play, stop;
+};
+
+Bersagli bersagli()
+{
+    sonora::test::FinestraDiProva w;
+    w->show(); // lays the buttons out
+    QApplication::processEvents();
+    auto centre = [&](QWidget* b) { return b->mapTo(w.form.get(), b->rect().center()); };
+    return {centre(w->cmdCompilation), centre(w->MMControl1->playButton()), centre(w->MMControl1->stopButton())};
+}
+
+void misuraMemoria(const std::string& ours, const std::string& bare, int repetitions, Memoria& m)
+{
+    const SchermoVirtuale x;
+    const ServerAudio audio;
+    sonora::test::TempDir media;
+    sonora::test::writeWav(media.path(), "uno.wav", 1000, 44100, 2, 440);
+    sonora::test::writeWav(media.path(), "due.wav", 1000, 44100, 2, 660);
+    // A compilation file holds the folder, then its songs with the first and last swapped.
+    const std::string compilation = media.file("memoria.cmp").toStdString();
+    std::ofstream(compilation) << media.path().toStdString() << "\r\ndue.wav\r\nuno.wav\r\n";
+    const Bersagli at = bersagli();
+
+    std::vector<std::string> env = audio.environment();
+    env.push_back("DISPLAY=" + x.display());
+    env.push_back("QT_QPA_PLATFORM=xcb");
+    // Audacious keeps its settings under HOME; give it a folder of its own.
+    std::vector<std::string> audaciousEnv = env;
+    audaciousEnv.push_back("HOME=" + media.path().toStdString());
+    audaciousEnv.push_back("XDG_CONFIG_HOME=" + media.file("config").toStdString());
+
+    auto idle = [&](const std::vector<std::string>& argv, const std::vector<std::string>& e, int settleMs) {
+        Figlio f = avvia({argv, e});
+        if (aspettaFinestre(x.display(), f.pid, 1).empty())
+            std::fprintf(stderr, "%s showed no window\n", argv[0].c_str());
+        pausa(settleMs);
+        const double rss = rssMiB(f.pid);
+        termina(f.pid);
+        return rss;
+    };
+    // Audacious's first start in an empty settings folder sets itself up and
+    // holds far more than any later start does; that one is not measured.
+    idle({"audacious"}, audaciousEnv, 4000);
+    for (int i = 0; i < repetitions; ++i) {
+        m.bare.push_back(idle({bare}, env, 3000));
+        m.audacious.push_back(idle({"audacious"}, audaciousEnv, 4000));
+
+        // Ours: 3 s is past start-up and GStreamer's warm-up after the first paint.
+        Figlio f = avvia({{ours}, env});
+        const auto windows = aspettaFinestre(x.display(), f.pid, 1);
+        pausa(3000);
+        m.ours.push_back(rssMiB(f.pid));
+        if (windows.empty()) {
+            std::fprintf(stderr, "our window did not appear\n");
+            termina(f.pid);
+            continue;
+        }
+        const std::string main = windows.front();
+        clic(x.display(), main, at.apri);
+        const auto withDialog = aspettaFinestre(x.display(), f.pid, 2);
+        if (withDialog.size() >= 2) {
+            const std::string dialog = withDialog.back() == main ? withDialog.front() : withDialog.back();
+            xdotool(x.display(), {"windowfocus", "--sync", dialog});
+            xdotool(x.display(), {"type", "--delay", "2", compilation});
+            xdotool(x.display(), {"key", "Return"});
+        }
+        pausa(500);
+        clic(x.display(), main, at.play);
+        pausa(1500); // the first song, into the second
+        if (audio.streams() < 2) // the silent keep-alive stream is one
+            ++m.notPlayed;
+        clic(x.display(), main, at.stop);
+        pausa(2000);
+        m.oursAfterPlay.push_back(rssMiB(f.pid));
+        termina(f.pid);
+    }
 }
 
 } // namespace
@@ -105,24 +168,52 @@ double cpuSeconds(pid_t pid)
 int main(int argc, char** argv)
 {
     const std::string binary = argc > 1 ? argv[1] : "build/src/sonoraccoltiera";
-    startUpMs(binary); // warm the disk cache
-    std::vector<double> samples;
-    for (int i = 0; i < 15; ++i)
-        samples.push_back(startUpMs(binary));
-    std::sort(samples.begin(), samples.end());
-    std::printf("start-up to first paint: median %.1f ms  min %.1f  max %.1f  (n=%zu)\n",
-                samples[samples.size() / 2], samples.front(), samples.back(), samples.size());
+    const int repetitions = argc > 2 ? std::atoi(argv[2]) : 15;
+    const std::string bare = (std::filesystem::path(argv[0]).parent_path() / "finestra_nuda").string();
+    // Only to read where the main window's buttons are.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
 
-    const pid_t pid = spawn(binary, false, nullptr);
-    std::this_thread::sleep_for(std::chrono::seconds(3)); // past start-up and GStreamer's warm-up
-    const double cpu0 = cpuSeconds(pid);
+    // Warm the disk cache, then alternate which one starts first.
+    startUpMs(binary);
+    startUpMs(bare);
+    std::vector<double> ours, peer;
+    for (int i = 0; i < repetitions; ++i) {
+        if (i % 2) {
+            ours.push_back(startUpMs(binary));
+            peer.push_back(startUpMs(bare));
+        } else {
+            peer.push_back(startUpMs(bare));
+            ours.push_back(startUpMs(binary));
+        }
+    }
+    riassunto("start-up to first paint, ours", ours);
+    riassunto("start-up to first paint, bare Qt window", peer);
+    rapporto("start-up ours / bare window", ours, peer, 1.1);
+
+    const Figlio f = avvia({{binary}, {"QT_QPA_PLATFORM=offscreen"}});
+    pausa(3000); // past start-up and GStreamer's warm-up
+    const double cpu0 = cpuSeconds(f.pid);
     const auto t0 = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(10));
-    const double cpu = cpuSeconds(pid) - cpu0;
-    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    pausa(10000);
+    const double cpu = cpuSeconds(f.pid) - cpu0;
+    const double wall = msBetween(t0, Clock::now()) / 1000.0;
     std::printf("idle CPU with the marquee running: %.2f %% of one core (over %.0f s)\n", 100.0 * cpu / wall, wall);
-    std::printf("idle resident memory: %.1f MiB\n", sonora::bench::rssMiB(std::to_string(pid)));
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
+    termina(f.pid);
+
+    Memoria m;
+    misuraMemoria(binary, bare, std::max(1, repetitions / 5), m);
+    riassunto("idle resident memory, ours", m.ours, "MiB");
+    riassunto("idle resident memory, bare Qt window", m.bare, "MiB");
+    riassunto("idle resident memory, Audacious", m.audacious, "MiB");
+    rapporto("idle memory ours / bare window", m.ours, m.bare, 0);
+    rapporto("idle memory ours / Audacious", m.ours, m.audacious, 0.8);
+    riassunto("resident memory, ours after play and stop", m.oursAfterPlay, "MiB");
+    std::vector<double> growth;
+    for (size_t i = 0; i < std::min(m.ours.size(), m.oursAfterPlay.size()); ++i)
+        growth.push_back(m.oursAfterPlay[i] - m.ours[i]);
+    riassunto("  growth over idle (target <= 10 MiB)", growth, "MiB");
+    if (m.notPlayed)
+        std::printf("  warning: in %d of the runs no sound was playing when stop was clicked\n", m.notPlayed);
     return 0;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need.
 # Used by both README commands and by CI; safe to run again.
+# With --bench, also what the benchmarks measure with and compare against.
 set -euo pipefail
 
 packages=(
@@ -21,6 +22,14 @@ packages=(
   # packaging and its checks
   dpkg-dev file desktop-file-utils libxml2-utils shared-mime-info
 )
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(
+    # a private PulseAudio server with a null sink, and its recorder
+    pulseaudio pulseaudio-utils
+    # the peer players: gst-play-1.0, mpv, Audacious
+    gstreamer1.0-plugins-base-apps mpv audacious
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,121 @@
+#pragma once
+// A private PulseAudio server with one null sink, for measuring sound where a
+// listener would hear it: it has a runtime folder and configuration of its
+// own, so it touches nothing system-wide and loads nothing else. While it
+// runs, a silent stream keeps the sink rendering in small steps (an idle
+// null sink renders in 2-second lumps, which would blur every timing taken
+// at its monitor). Also a private X server, for programs that need a display.
+
+#include "Processo.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace sonora::bench {
+
+class ServerAudio {
+public:
+    static constexpr int Rate = 48000;
+    static constexpr const char* Monitor = "bench_sink.monitor";
+
+    ServerAudio()
+    {
+        char dirTemplate[] = "/tmp/sonora-pulse-XXXXXX";
+        if (!mkdtemp(dirTemplate))
+            throw std::runtime_error("mkdtemp");
+        dir_ = dirTemplate;
+        std::filesystem::create_directories(dir_ + "/pulse");
+        const std::string socket = dir_ + "/pulse/native";
+        std::ofstream(dir_ + "/bench.pa")
+            << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << socket << "\n"
+            << "load-module module-null-sink sink_name=bench_sink rate=" << Rate << " channels=2\n"
+            << "set-default-sink bench_sink\n"
+            << "set-default-source " << Monitor << "\n";
+        environment_ = {"XDG_RUNTIME_DIR=" + dir_, "PULSE_SERVER=unix:" + socket};
+        server_ = avvia({{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n", "-F",
+                          dir_ + "/bench.pa"},
+                         environment_});
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (esegui({{"pactl", "info"}, environment_}) != 0) {
+            if (Clock::now() > deadline || aspetta(server_.pid, 0) >= 0)
+                throw std::runtime_error("the private PulseAudio server does not start (package pulseaudio)");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        keepAlive_ = avvia({{"pacat", "--playback", "--raw", "--format=s16le", "--rate=" + std::to_string(Rate),
+                             "--channels=2", "--latency-msec=20", "/dev/zero"},
+                            environment_});
+        // Until it plays, the sink still renders in lumps.
+        while (streams() < 1) {
+            if (Clock::now() > deadline)
+                throw std::runtime_error("the silent stream does not start (package pulseaudio-utils)");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    ~ServerAudio()
+    {
+        termina(keepAlive_.pid);
+        termina(server_.pid);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    ServerAudio(const ServerAudio&) = delete;
+    ServerAudio& operator=(const ServerAudio&) = delete;
+
+    // What a client needs to play into the sink.
+    const std::vector<std::string>& environment() const { return environment_; }
+    // Streams playing into the sink, the silent one included.
+    int streams() const
+    {
+        const std::string out = uscitaDi({{"pactl", "list", "short", "sink-inputs"}, environment_});
+        return int(std::count(out.begin(), out.end(), '\n'));
+    }
+
+    // This process's own PulseAudio clients (GStreamer's) use the server too.
+    void useInThisProcess() const
+    {
+        for (const std::string& e : environment_)
+            setenv(e.substr(0, e.find('=')).c_str(), e.substr(e.find('=') + 1).c_str(), 1);
+    }
+
+private:
+    std::string dir_;
+    std::vector<std::string> environment_;
+    Figlio server_;
+    Figlio keepAlive_;
+};
+
+class SchermoVirtuale {
+public:
+    SchermoVirtuale()
+    {
+        // Not the first free display Xvfb would pick: other sandboxes on this
+        // machine may hold low numbers where we cannot see them, and a client
+        // would reach their server instead of ours.
+        for (int attempt = 0, n = 100 + getpid() % 800; attempt < 20; ++attempt, ++n) {
+            display_ = ":" + std::to_string(n);
+            server_ = avvia({{"Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}});
+            for (int i = 0; i < 100 && aspetta(server_.pid, 0) < 0; ++i) {
+                if (esegui({{"xdotool", "getdisplaygeometry"}, {"DISPLAY=" + display_}}) == 0 && aspetta(server_.pid, 0) < 0)
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            termina(server_.pid);
+        }
+        throw std::runtime_error("Xvfb does not start (packages xvfb, xdotool)");
+    }
+    ~SchermoVirtuale() { termina(server_.pid); }
+
+    SchermoVirtuale(const SchermoVirtuale&) = delete;
+    SchermoVirtuale& operator=(const SchermoVirtuale&) = delete;
+
+    const std::string& display() const { return display_; }
+
+private:
+    Figlio server_;
+    std::string display_;
+};
+
+} // namespace sonora::bench

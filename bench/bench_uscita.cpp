@@ -1,0 +1,338 @@
+// What a listener hears, at a real audio output: a private PulseAudio null
+// sink (ServerAudio.h) whose monitor is recorded while the players play.
+//   - silence between two songs, WAV→WAV, MIDI→WAV and WAV→AVI with sound:
+//     ours (the real main window and GStreamer device in this process, its
+//     play button clicked with QTest), gst-play-1.0 --no-interactive, and
+//     mpv --gapless-audio=no (WAV→WAV and WAV→AVI; it plays no MIDI),
+//     interleaved, in an order that turns with each repetition;
+//   - play → first sound: for ours from the click on play, for gst-play from
+//     its process start (it starts playing by itself), both on WAV→WAV runs;
+//   - CPU while a 10 s WAV plays with our window shown, ours (this program
+//     in a child process) against mpv, from utime+stime over the same span.
+// A gap is the longest stretch, between the first and the last sound of a
+// run, where the peak of both channels stays under -45 dBFS; stretches
+// under 3 ms are not silence (a tone crosses zero). Other stretches of
+// silence in a run are counted as dropouts.
+//
+// Clocks: parec writes the monitor's samples to a pipe, and a thread notes
+// when each chunk arrives (steady clock) and how many frames had arrived by
+// then. A chunk cannot arrive before its last frame was rendered, so
+// min(arrival − frames/rate) over the chunks around a run is the steady time
+// of frame 0 plus the smallest delivery delay (a few ms, the same for every
+// player). Sample k then happened at that offset + k/rate: the first sound
+// of a run is put on the same clock as the click or the process start.
+//
+// Run: cmake --build build --target bench_uscita && build/bench/bench_uscita [repetitions]
+// Needs pulseaudio, pulseaudio-utils, mpv, gstreamer1.0-plugins-base-apps
+// (scripts/install-deps.sh --bench).
+
+#include "Processo.h"
+#include "ServerAudio.h"
+#include "platform/gst/GstMediaDevice.h"
+#include "support/FinestraDiProva.h"
+#include "support/MediaGen.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QToolButton>
+
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+
+using namespace sonora;
+using namespace sonora::bench;
+using sonora::test::FinestraDiProva;
+
+namespace {
+
+constexpr int Rate = ServerAudio::Rate;
+const double Threshold = 32768.0 * std::pow(10.0, -45.0 / 20.0);
+constexpr int64_t ShortestGapFrames = Rate * 3 / 1000;
+
+class Registratore {
+public:
+    explicit Registratore(const ServerAudio& audio)
+    {
+        recorder_ = avvia({{"parec", std::string("--device=") + ServerAudio::Monitor, "--format=s16le",
+                            "--rate=" + std::to_string(Rate), "--channels=2", "--latency-msec=10", "--raw"},
+                           audio.environment(), true});
+        reader_ = std::thread([this] { leggi(); });
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (frames() == 0 && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (frames() == 0)
+            throw std::runtime_error("parec records nothing (package pulseaudio-utils)");
+    }
+    ~Registratore()
+    {
+        termina(recorder_.pid, SIGINT);
+        reader_.join();
+        close(recorder_.stdoutFd);
+    }
+
+    int64_t frames() const
+    {
+        std::lock_guard lock(mutex_);
+        return int64_t(samples_.size() / 2);
+    }
+
+    // The steady time of frame 0, from the chunks that arrived between `from` and `to`.
+    Clock::time_point origine(Clock::time_point from, Clock::time_point to) const
+    {
+        std::lock_guard lock(mutex_);
+        std::optional<Clock::time_point> best;
+        for (const auto& [arrival, frames] : arrivals_)
+            if (arrival >= from && arrival <= to) {
+                const auto t = arrival - std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(double(frames) / Rate));
+                if (!best || t < *best)
+                    best = t;
+            }
+        return best.value_or(from);
+    }
+
+    // Peak of both channels of each frame in [from, to).
+    std::vector<int> picchi(int64_t from, int64_t to) const
+    {
+        std::lock_guard lock(mutex_);
+        to = std::min<int64_t>(to, int64_t(samples_.size() / 2));
+        std::vector<int> out;
+        for (int64_t i = std::max<int64_t>(from, 0); i < to; ++i)
+            out.push_back(std::max(std::abs(int(samples_[2 * i])), std::abs(int(samples_[2 * i + 1]))));
+        return out;
+    }
+
+private:
+    void leggi()
+    {
+        char buffer[4096];
+        std::string partial;
+        ssize_t n;
+        while ((n = read(recorder_.stdoutFd, buffer, sizeof buffer)) > 0) {
+            const auto now = Clock::now();
+            partial.append(buffer, size_t(n));
+            const size_t whole = partial.size() / 4 * 4;
+            std::lock_guard lock(mutex_);
+            const size_t at = samples_.size();
+            samples_.resize(at + whole / 2);
+            std::memcpy(samples_.data() + at, partial.data(), whole);
+            partial.erase(0, whole);
+            arrivals_.emplace_back(now, int64_t(samples_.size() / 2));
+        }
+    }
+
+    Figlio recorder_;
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::vector<int16_t> samples_;
+    std::vector<std::pair<Clock::time_point, int64_t>> arrivals_;
+};
+
+struct Ascolto {
+    std::optional<double> firstSoundMs; // after the start instant
+    std::optional<double> gapMs;
+    int dropouts = 0;
+};
+
+// Records one run: `start` begins playing and returns the instant it was
+// asked to; `finished` tells when the player is done.
+template <class Start, class Finished>
+Ascolto ascolta(const Registratore& rec, Start start, Finished finished)
+{
+    const auto before = Clock::now();
+    const Clock::time_point started = start();
+    test::waitUntil(finished, 20000);
+    test::spin(400); // the tail reaches the monitor
+    const auto after = Clock::now();
+    const auto origin = rec.origine(before - std::chrono::seconds(2), after);
+    auto frameAt = [&](Clock::time_point t) { return int64_t(std::llround(msBetween(origin, t) * Rate / 1000.0)); };
+    const int64_t first = frameAt(before);
+    const std::vector<int> peaks = rec.picchi(first, frameAt(after));
+
+    Ascolto a;
+    std::vector<int64_t> silences;
+    int64_t lastSound = -1;
+    for (int64_t i = 0; i < int64_t(peaks.size()); ++i) {
+        if (peaks[size_t(i)] <= Threshold)
+            continue;
+        if (lastSound < 0)
+            a.firstSoundMs = msBetween(started, origin) + double(first + i) * 1000.0 / Rate;
+        else if (i - lastSound - 1 >= ShortestGapFrames)
+            silences.push_back(i - lastSound - 1);
+        lastSound = i;
+    }
+    if (!silences.empty()) {
+        std::sort(silences.begin(), silences.end());
+        a.gapMs = double(silences.back()) * 1000.0 / Rate;
+        a.dropouts = int(silences.size()) - 1;
+    }
+    return a;
+}
+
+struct Risultati {
+    std::vector<double> gaps, firstSound;
+    int missing = 0, dropouts = 0;
+
+    void add(const Ascolto& a, bool timeToSound)
+    {
+        if (a.gapMs)
+            gaps.push_back(*a.gapMs);
+        else
+            ++missing;
+        dropouts += a.dropouts;
+        if (timeToSound && a.firstSoundMs)
+            firstSound.push_back(*a.firstSoundMs);
+    }
+};
+
+struct Coppia {
+    const char* name;
+    QString first, second;
+    bool mpv;
+};
+
+Clock::time_point avviaPeer(std::vector<std::string> argv, const ServerAudio& audio, pid_t& pid)
+{
+    const auto t = Clock::now();
+    pid = avvia({std::move(argv), audio.environment()}).pid;
+    return t;
+}
+
+// Child mode: our window plays `compilation`'s songs to their end.
+int suona(const QString& compilation, const QString& folder, const QStringList& songs)
+{
+    FinestraDiProva w(std::make_unique<GstMediaDevice>());
+    w->show();
+    warmUpGStreamer();
+    w.apri(compilation, folder, songs);
+    QTest::mouseClick(w->MMControl1->playButton(), Qt::LeftButton);
+    test::waitUntil([&] { return !isTrue(w->RiproduzioneAttiva); }, 60000);
+    return w.messages->shown.isEmpty() ? 0 : 1;
+}
+
+// Share of one core between 2 s and 8 s after the start, while a 10 s song plays.
+double cpuShare(const Avvio& a)
+{
+    const Figlio f = avvia(a);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const double cpu0 = cpuSeconds(f.pid);
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    const double share = (cpuSeconds(f.pid) - cpu0) / (msBetween(t0, Clock::now()) / 1000.0);
+    termina(f.pid);
+    return 100.0 * share;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--suona") == 0) {
+        const QFileInfo file(QString::fromLocal8Bit(argv[3]));
+        return suona(QString::fromLocal8Bit(argv[2]), file.absolutePath(), {file.fileName(), file.fileName()});
+    }
+    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+
+    const ServerAudio audio;
+    audio.useInThisProcess();
+    test::TempDir dir;
+    const QString folder = dir.path();
+    test::writeWav(folder, "a.wav", 1000, 44100, 2, 440);
+    test::writeWav(folder, "b.wav", 1000, 44100, 2, 660);
+    test::writeMidi(folder, "c.mid", 1, 1000);
+    test::writeAvi(folder, "v.avi", 1000);
+    const std::vector<Coppia> pairs{{"WAV -> WAV", "a.wav", "b.wav", true},
+                                    {"MIDI -> WAV", "c.mid", "a.wav", false},
+                                    {"WAV -> AVI with sound", "b.wav", "v.avi", true}};
+
+    FinestraDiProva w(std::make_unique<GstMediaDevice>());
+    w->show();
+    warmUpGStreamer(); // as the program does after its first paint
+    const Registratore rec(audio);
+    test::spin(500);
+
+    enum Player { Ours, GstPlay, Mpv, Players };
+    const char* names[] = {"ours", "gst-play", "mpv"};
+    std::map<std::pair<size_t, int>, Risultati> results;
+    auto path = [&](const QString& song) { return dir.file(song).toStdString(); };
+    for (int r = 0; r < repetitions; ++r) {
+        for (size_t p = 0; p < pairs.size(); ++p) {
+            const Coppia& c = pairs[p];
+            for (int k = 0; k < Players; ++k) {
+                const int player = (k + r) % Players;
+                if (player == Mpv && !c.mpv)
+                    continue;
+                pid_t pid = -1;
+                int status = -1;
+                auto peerDone = [&] { return (status = aspetta(pid, 0)) >= 0; };
+                Ascolto a;
+                if (player == Ours) {
+                    w.apri(dir.file("bench.cmp"), folder, {c.first, c.second});
+                    a = ascolta(rec, [&] {
+                        const auto t = Clock::now();
+                        QTest::mouseClick(w->MMControl1->playButton(), Qt::LeftButton);
+                        return t;
+                    }, [&] { return !isTrue(w->RiproduzioneAttiva) && !w->MMControl1->device().isOpen(); });
+                    if (!w.messages->shown.isEmpty()) {
+                        std::fprintf(stderr, "ours, %s: %s\n", c.name, qPrintable(w.messages->shown.last().prompt));
+                        w.messages->shown.clear();
+                    }
+                } else if (player == GstPlay) {
+                    a = ascolta(rec, [&] {
+                        return avviaPeer({"gst-play-1.0", "--no-interactive", "--videosink=fakesink sync=true",
+                                          path(c.first), path(c.second)}, audio, pid);
+                    }, peerDone);
+                } else {
+                    a = ascolta(rec, [&] {
+                        return avviaPeer({"mpv", "--no-config", "--no-video", "--ao=pulse", "--gapless-audio=no",
+                                          path(c.first), path(c.second)}, audio, pid);
+                    }, peerDone);
+                }
+                if (pid > 0 && status < 0)
+                    termina(pid);
+                results[{p, player}].add(a, p == 0);
+            }
+        }
+    }
+
+    std::printf("silence between songs at a PulseAudio null sink, %d interleaved runs\n", repetitions);
+    for (size_t p = 0; p < pairs.size(); ++p) {
+        for (int player = 0; player < Players; ++player) {
+            if (!results.count({p, player}))
+                continue;
+            const Risultati& r = results[{p, player}];
+            const std::string what = std::string(pairs[p].name) + ", " + names[player];
+            riassunto(what.c_str(), r.gaps);
+            if (r.missing || r.dropouts)
+                std::printf("  %d runs without a gap found, %d dropouts inside songs\n", r.missing, r.dropouts);
+        }
+        const std::string what = std::string(pairs[p].name) + ": ours / gst-play";
+        rapporto(what.c_str(), results[{p, Ours}].gaps, results[{p, GstPlay}].gaps, 0.7);
+    }
+    riassunto("play click -> first sound, ours (WAV)", results[{0, Ours}].firstSound);
+    riassunto("process start -> first sound, gst-play (WAV)", results[{0, GstPlay}].firstSound);
+    riassunto("process start -> first sound, mpv (WAV)", results[{0, Mpv}].firstSound);
+    rapporto("first sound ours / gst-play", results[{0, Ours}].firstSound, results[{0, GstPlay}].firstSound, 1.0);
+
+    // CPU: ours in a process of its own, so that the recorder is not counted.
+    test::writeWav(folder, "lunga.wav", 10000, 44100, 2, 440);
+    const std::string self = QCoreApplication::applicationFilePath().toStdString();
+    std::vector<double> cpuOurs, cpuMpv;
+    for (int r = 0; r < std::max(1, repetitions / 2); ++r) {
+        cpuOurs.push_back(cpuShare({{self, "--suona", dir.file("cpu.cmp").toStdString(), path("lunga.wav")},
+                                    audio.environment()}));
+        cpuMpv.push_back(cpuShare({{"mpv", "--no-config", "--no-video", "--ao=pulse", path("lunga.wav")},
+                                   audio.environment()}));
+    }
+    riassunto("CPU while a WAV plays, ours (window shown)", cpuOurs, "%");
+    riassunto("CPU while a WAV plays, mpv", cpuMpv, "%");
+    rapporto("CPU ours / mpv", cpuOurs, cpuMpv, 1.0);
+    return 0;
+}
