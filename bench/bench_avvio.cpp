@@ -90,7 +90,7 @@ struct Bersagli {
 Bersagli bersagli()
 {
     sonora::test::FinestraDiProva w;
-    w->show(); // lays the buttons out
+    w.form->show(); // lays the buttons out
     QApplication::processEvents();
     auto centre = [&](QWidget* b) { return b->mapTo(w.form.get(), b->rect().center()); };
     return {centre(w->cmdCompilation), centre(w->MMControl1->playButton()), centre(w->MMControl1->stopButton())};

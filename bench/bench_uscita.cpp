@@ -207,11 +207,11 @@ Clock::time_point avviaPeer(std::vector<std::string> argv, const ServerAudio& au
 int suona(const QString& compilation, const QString& folder, const QStringList& songs)
 {
     FinestraDiProva w(std::make_unique<GstMediaDevice>());
-    w->show();
+    w.form->show();
     warmUpGStreamer();
     w.apri(compilation, folder, songs);
     QTest::mouseClick(w->MMControl1->playButton(), Qt::LeftButton);
-    test::waitUntil([&] { return !isTrue(w->RiproduzioneAttiva); }, 60000);
+    test::waitUntil([&] { return !isTrue(w.lettore->RiproduzioneAttiva); }, 60000);
     return w.messages->shown.isEmpty() ? 0 : 1;
 }
 
@@ -253,7 +253,7 @@ int main(int argc, char** argv)
                                     {"WAV -> AVI with sound", "b.wav", "v.avi", true}};
 
     FinestraDiProva w(std::make_unique<GstMediaDevice>());
-    w->show();
+    w.form->show();
     warmUpGStreamer(); // as the program does after its first paint
     const Registratore rec(audio);
     test::spin(500);
@@ -279,7 +279,7 @@ int main(int argc, char** argv)
                         const auto t = Clock::now();
                         QTest::mouseClick(w->MMControl1->playButton(), Qt::LeftButton);
                         return t;
-                    }, [&] { return !isTrue(w->RiproduzioneAttiva) && !w->MMControl1->device().isOpen(); });
+                    }, [&] { return !isTrue(w.lettore->RiproduzioneAttiva) && !w->MMControl1->device().isOpen(); });
                     if (!w.messages->shown.isEmpty()) {
                         std::fprintf(stderr, "ours, %s: %s\n", c.name, qPrintable(w.messages->shown.last().prompt));
                         w.messages->shown.clear();
