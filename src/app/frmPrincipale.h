@@ -169,6 +169,7 @@ private:
 
     // Player.
     void PassiStatusUpdate();
+    void PreparaProssima();
     void ApriCanzoneSelezionata();
     void ImpostaTipoDispositivo();
     int voceSelezionata() const;

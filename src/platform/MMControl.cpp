@@ -70,6 +70,15 @@ QToolButton* makeButton(QWidget* parent, Glyph glyph, const QString& name)
     return b;
 }
 
+MediaKind kindOf(const QString& deviceType)
+{
+    if (deviceType.compare(QLatin1String("Sequencer"), Qt::CaseInsensitive) == 0)
+        return MediaKind::Midi;
+    if (deviceType.compare(QLatin1String("WaveAudio"), Qt::CaseInsensitive) == 0)
+        return MediaKind::Wave;
+    return MediaKind::Video; // the file's content decides; no picture is ever lost
+}
+
 } // namespace
 
 MMControl::MMControl(std::unique_ptr<IMediaDevice> device, QWidget* parent)
@@ -108,12 +117,12 @@ MMControl::~MMControl()
 void MMControl::setDeviceType(const QString& type)
 {
     deviceType_ = type;
-    if (type.compare(QLatin1String("Sequencer"), Qt::CaseInsensitive) == 0)
-        kind_ = MediaKind::Midi;
-    else if (type.compare(QLatin1String("WaveAudio"), Qt::CaseInsensitive) == 0)
-        kind_ = MediaKind::Wave;
-    else
-        kind_ = MediaKind::Video; // the file's content decides; no picture is ever lost
+    kind_ = kindOf(type);
+}
+
+void MMControl::prepareNext(const QString& fileName, const QString& deviceType)
+{
+    device_->prepare(fileName, kindOf(deviceType));
 }
 
 qint32 MMControl::length() const

@@ -35,6 +35,12 @@ public:
     // "Sequencer" and "WaveAudio" play sound only; "AVIVideo", and any type
     // the control does not know, may also show a picture.
     void setDeviceType(const QString& type);
+
+    // A hint that `fileName` will be opened next with `deviceType`: the
+    // device may get it ready meanwhile. Nothing that can be seen changes.
+    void prepareNext(const QString& fileName, const QString& deviceType);
+    // The open song is playing and short of its end.
+    bool songRunning() const { return device_->state() == MediaState::Playing; }
     QString deviceType() const { return deviceType_; }
     void setFileName(const QString& name) { fileName_ = name; }
     QString fileName() const { return fileName_; }

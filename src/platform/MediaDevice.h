@@ -34,7 +34,12 @@ public:
     // and leaves the device Closed.
     virtual void open(const QString& path, MediaKind kind) = 0;
 
-    // Closes the open song and releases every resource; a no-op when Closed.
+    // A hint that `path` is likely to be opened next: the device may get it
+    // ready meanwhile, so that its open is instant. It changes nothing that
+    // can be seen: the open song goes on, and another open simply comes instead.
+    virtual void prepare(const QString& /*path*/, MediaKind /*kind*/) {}
+
+    // Closes the open song; a no-op when Closed.
     virtual void close() = 0;
 
     // Ready: starts playing. Playing or Ended: nothing changes (never

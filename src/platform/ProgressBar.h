@@ -18,6 +18,9 @@ public:
     void setVal(float value) { value_ = value; refresh(); }
     float val() const { return value_; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void refresh();
     float max_ = 100;

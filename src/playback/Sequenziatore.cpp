@@ -98,6 +98,30 @@ void frmPrincipale::MMControl1_StatusUpdate()
         PassiStatusUpdate();
     } catch (const std::exception&) {
     }
+    PreparaProssima();
+}
+
+// While a song plays in sequence, the device may get the song that follows
+// ready, so that it starts without a hole. Only a hint: the next song is
+// still opened and started by the steps above, when they say so.
+void frmPrincipale::PreparaProssima()
+{
+    if (!isTrue(RiproduzioneAttiva) || !MMControl1->songRunning())
+        return;
+    const int voci = List1->count();
+    int prossima = IndiceCanzone.valore();
+    if (prossima >= voci) {
+        // After the last entry only "Ripeti" goes on, from the first.
+        QListWidgetItem* ultima = List1->item(voci - 1);
+        if (Check1->checkState() == Qt::Unchecked || !ultima || !ultima->isSelected())
+            return;
+        prossima = 0;
+    }
+    if (prossima < 0 || prossima >= Canzoni.size())
+        return;
+    const QString percorso = CartellaCanzoni + Separator + Canzoni.at(prossima);
+    const TipoCanzone* tipo = tipoCanzone(percorso.right(3).toLower());
+    MMControl1->prepareNext(percorso, tipo ? QString(tipo->dispositivo) : MMControl1->deviceType());
 }
 
 void frmPrincipale::PassiStatusUpdate()

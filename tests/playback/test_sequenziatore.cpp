@@ -61,6 +61,7 @@ TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
     tick();
     EXPECT_EQ(w.lettore->IndiceCanzone, 1);
     EXPECT_EQ(w->ProgressBar1->val(), 400.0f);
+    EXPECT_EQ(w.media->prepared, "Midi /m/b.mid") << "what follows is got ready while a song plays";
 
     endOfSong();
     tick(); // opens the next song, does not start it yet
@@ -78,6 +79,7 @@ TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
     EXPECT_EQ(w.media->openKind, "Video");
     tick();
     EXPECT_TRUE(w.media->playing());
+    EXPECT_EQ(w.media->prepared, "Video /m/c.avi") << "nothing follows the last song without Ripeti";
 
     endOfSong();
     tick(); // end of the list
@@ -98,6 +100,7 @@ TEST_F(Sequenziatore, RipetiStartsTheListAgainWithDoubledSeparatorForAFolderEndi
     play();
     EXPECT_EQ(w.media->openPath, "/m/b.wav") << "the play handler adds no second separator";
     tick();
+    EXPECT_EQ(w.media->prepared, "Wave /m//a.wav") << "with Ripeti the first song follows the last";
     endOfSong();
     tick();
     EXPECT_EQ(current(), 0);

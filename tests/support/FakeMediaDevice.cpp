@@ -4,10 +4,22 @@
 
 namespace sonora::test {
 
-void FakeMediaDevice::open(const QString& path, MediaKind kind)
+namespace {
+QLatin1String kindName(MediaKind kind)
 {
     static const char* const names[] = {"Midi", "Wave", "Video"};
-    state_->calls << QStringLiteral("open %1 %2").arg(QLatin1String(names[int(kind)]), path);
+    return QLatin1String(names[int(kind)]);
+}
+} // namespace
+
+void FakeMediaDevice::prepare(const QString& path, MediaKind kind)
+{
+    state_->prepared = kindName(kind) + QLatin1Char(' ') + path;
+}
+
+void FakeMediaDevice::open(const QString& path, MediaKind kind)
+{
+    state_->calls << QStringLiteral("open %1 %2").arg(kindName(kind), path);
     state_->state = MediaState::Closed;
     if (state_->failingPaths.contains(path))
         throw MediaError(path, QStringLiteral("file non trovato"));
@@ -15,7 +27,7 @@ void FakeMediaDevice::open(const QString& path, MediaKind kind)
     state_->duration = state_->durationOnOpen;
     state_->openPath = path;
     state_->position = 0ms;
-    state_->openKind = QLatin1String(names[int(kind)]);
+    state_->openKind = kindName(kind);
 }
 
 void FakeMediaDevice::close()

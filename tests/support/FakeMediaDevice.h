@@ -23,6 +23,7 @@ public:
         QStringList failingPaths;                         // opens of these paths fail
         QString openPath;
         QString openKind; // "Midi", "Wave" or "Video"
+        QString prepared; // "<kind> <path>" of the latest hint of what comes next
 
         bool open() const { return state != MediaState::Closed; }
         bool playing() const { return state == MediaState::Playing; }
@@ -34,6 +35,7 @@ public:
     std::shared_ptr<State> script() const { return state_; }
 
     void open(const QString& path, MediaKind kind) override;
+    void prepare(const QString& path, MediaKind kind) override;
     void close() override;
     void play() override;
     void stop() override;

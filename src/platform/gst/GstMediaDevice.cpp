@@ -1,6 +1,7 @@
 #include "platform/gst/GstMediaDevice.h"
 
 #include "platform/Errori.h"
+#include "platform/gst/AudioOutput.h"
 #include "platform/gst/GstHandles.h"
 #include "platform/gst/GstReasons.h"
 #include "platform/gst/GstRuntime.h"
@@ -21,6 +22,9 @@
 
 namespace sonora {
 namespace {
+
+// How long the device stays ready to play after a close.
+constexpr int kRestAfterMs = 3000;
 
 // playbin's flags (GstPlayFlags is private to the plugin).
 constexpr guint kPlayVideo = 1u << 0;
@@ -52,6 +56,8 @@ IMediaDevice::Duration toMs(qint64 ns)
 
 struct GstMediaDevice::Session {
     QString path;
+    MediaKind kind = MediaKind::Video;
+    GstStateChangeReturn change = GST_STATE_CHANGE_FAILURE; // of the preroll
     LinkPtr link;
     ElementRef pipeline;
     BusRef bus;
@@ -72,6 +78,14 @@ struct GstMediaDevice::Session {
 GstMediaDevice::GstMediaDevice(GstDeviceOptions options)
     : options_(std::move(options))
 {
+    // Idle for a while: the prepared song and the system's audio stream go.
+    rest_.setSingleShot(true);
+    rest_.setInterval(kRestAfterMs);
+    connect(&rest_, &QTimer::timeout, this, [this] {
+        next_.reset();
+        if (output_)
+            output_->rest();
+    });
     // Cheap (cached after the first device); GStreamer itself starts on the first open.
     soundFont_ = options_.soundFontCandidates ? chooseSoundFont(*options_.soundFontCandidates) : defaultSoundFont();
 }
@@ -79,6 +93,7 @@ GstMediaDevice::GstMediaDevice(GstDeviceOptions options)
 GstMediaDevice::~GstMediaDevice()
 {
     close();
+    next_.reset(); // every song pipeline before the output they feed
 }
 
 MediaState GstMediaDevice::state() const
@@ -116,7 +131,7 @@ QWidget* GstMediaDevice::videoWindow() const
     return window_.get();
 }
 
-std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QString& path, MediaKind kind)
+std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::beginSession(const QString& path, MediaKind kind)
 {
     ErrorPtr uriError;
     GCharPtr uri(gst_filename_to_uri(QFile::encodeName(path).constData(), uriError.out()));
@@ -125,6 +140,7 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QStr
 
     auto session = std::make_unique<Session>();
     session->path = path;
+    session->kind = kind;
     // playbin rather than playbin3: in GStreamer 1.22 it is still the default,
     // best-tested player, and everything we need (flags, element-setup, custom
     // sinks) behaves the same in both.
@@ -136,7 +152,7 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QStr
 
     auto link = std::make_shared<PipelineLink>();
     link->device = this;
-    link->generation = ++generation_;
+    link->generation = ++lastGeneration_;
     link->pipeline = playbin;
     link->path = path;
     link->observer = options_.observer;
@@ -148,21 +164,33 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QStr
     g_signal_connect_data(playbin, "element-setup", G_CALLBACK(onElementSetup), linkData(link), freeLinkClosure,
                           GConnectFlags(0));
 
-    ElementRef audioSink = makeAudioSink(path, options_);
+    ElementRef audioSink = output_->makeSongSink(path);
     noteFirstBuffer(audioSink.get(), link);
     if (options_.observer)
         observeAudioBuffers(audioSink.get(), options_.observer);
     g_object_set(playbin, "audio-sink", audioSink.get(), nullptr);
     ElementRef videoSink = makeVideoSink(path, options_, video, link);
-    if (video)
+    if (video) {
         noteFirstBuffer(videoSink.get(), link);
+        // Sound is heard a little after its sink renders it; so is the picture.
+        g_object_set(videoSink.get(), "ts-offset", gint64(output_->latency()), nullptr);
+    }
     g_object_set(playbin, "video-sink", videoSink.get(), nullptr);
     // Only what is needed: no subtitles, no software volume, no deinterlacing.
     const guint flags = video ? kPlayAudio | kPlayVideo : kPlayAudio;
     g_object_set(playbin, "flags", flags, "uri", uri.get(), nullptr);
 
+    // Preroll on GStreamer's threads; finishOpen() waits for it.
+    session->change = gst_element_set_state(playbin, GST_STATE_PAUSED);
+    return session;
+}
+
+void GstMediaDevice::finishOpen(Session& session)
+{
     // Wait for the preroll: then the length is known and play() starts at once.
-    const GstStateChangeReturn change = gst_element_set_state(playbin, GST_STATE_PAUSED);
+    PipelineLink* link = session.link.get();
+    const QString& path = session.path;
+    const GstStateChangeReturn change = session.change;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.openTimeoutMs);
     std::unique_lock lock(link->mutex);
     if (change == GST_STATE_CHANGE_FAILURE) {
@@ -189,32 +217,60 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::startSession(const QStr
         throw MediaError(path, QStringLiteral("il file non è pronto dopo %1 secondi: potrebbe essere danneggiato o "
                                               "trovarsi su un disco troppo lento")
                                    .arg(options_.openTimeoutMs / 1000.0, 0, 'g', 2));
-    if (!options_.fakeAudioSink && fellBackToFakeOutput(audioSink.get()))
-        throw MediaError(path, QStringLiteral("nessuna uscita audio funzionante; controllare che la scheda audio "
-                                              "sia collegata e che il servizio audio (PipeWire o PulseAudio) sia "
-                                              "attivo"));
     // Prerolled on an immediate end of stream: a header and nothing after it.
     if (!link->anyData.load())
         throw MediaError(path, QStringLiteral("il file è troncato o non contiene né suoni né immagini"));
     link->error.reset();
-    return session;
+}
+
+void GstMediaDevice::startOutput(const QString& path)
+{
+    ensureGStreamer();
+    rest_.stop();
+    if (!output_)
+        output_ = std::make_unique<AudioOutput>(options_.fakeAudioSink, path);
+    output_->start(path);
 }
 
 void GstMediaDevice::open(const QString& path, MediaKind kind)
 {
     close();
-    ensureGStreamer();
     checkPlayableFile(path);
-    std::unique_ptr<Session> session = startSession(path, kind);
+    startOutput(path);
+    std::unique_ptr<Session> session;
+    if (next_ && next_->path == path && next_->kind == kind)
+        session = std::move(next_);
+    else
+        session = beginSession(path, kind);
+    next_.reset(); // another song came instead: it is of no use any more
+    finishOpen(*session);
 
     const qint64 duration = queryDuration(session->pipeline.get());
     if (duration >= 0 && duration < GST_MSECOND)
         throw MediaError(path, QStringLiteral("il file è troncato o non contiene suoni: la sua durata è zero"));
     durationNs_ = duration;
+    generation_ = session->link->generation;
     session_ = std::move(session);
     if (options_.observer)
         options_.observer->opened();
     showLatestFrame(generation_); // the prerolled picture, if the song has one
+}
+
+void GstMediaDevice::prepare(const QString& path, MediaKind kind)
+{
+    if (next_ && next_->path == path && next_->kind == kind)
+        return;
+    next_.reset();
+    // Only a hint: it never starts GStreamer or the output, and whatever
+    // fails here is reported by the open that may follow.
+    if (!output_)
+        return;
+    try {
+        checkPlayableFile(path);
+        next_ = beginSession(path, kind);
+    } catch (const std::exception&) {
+        next_.reset();
+    }
 }
 
 void GstMediaDevice::close()
@@ -222,6 +278,8 @@ void GstMediaDevice::close()
     // The window goes first so that no frame is painted from a stopping pipeline.
     window_.reset();
     session_.reset();
+    if (output_)
+        rest_.start();
     playing_ = false;
     endNotified_ = false;
     playbackError_.clear();

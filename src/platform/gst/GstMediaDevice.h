@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@ class QWidget;
 
 namespace sonora {
 
+class AudioOutput;
 class VideoWindow;
 struct PipelineLink;
 class PlaybackObserver;
@@ -38,6 +40,7 @@ public:
     ~GstMediaDevice() override;
 
     void open(const QString& path, MediaKind kind) override;
+    void prepare(const QString& path, MediaKind kind) override;
     void close() override;
     void play() override;
     void stop() override;
@@ -61,13 +64,20 @@ private:
     void showLatestFrame(quint64 generation);
     void endOfSong(const QString& error);
     void readDuration();
-    std::unique_ptr<Session> startSession(const QString& path, MediaKind kind);
+    void startOutput(const QString& path);
+    std::unique_ptr<Session> beginSession(const QString& path, MediaKind kind);
+    void finishOpen(Session& session);
 
     GstDeviceOptions options_;
     QString soundFont_;
+    // Declared first, destroyed last: every song pipeline feeds it.
+    std::unique_ptr<AudioOutput> output_;
+    QTimer rest_;
     std::unique_ptr<Session> session_;
+    std::unique_ptr<Session> next_; // prepared, prerolling or prerolled
     std::unique_ptr<VideoWindow> window_;
-    quint64 generation_ = 0;
+    quint64 generation_ = 0;     // of the open song's pipeline
+    quint64 lastGeneration_ = 0; // of the newest pipeline made
     bool playing_ = false;
     bool endNotified_ = false;
     QString playbackError_;

@@ -71,9 +71,9 @@ GstFlowReturn onVideoSample(GstAppSink* sink, gpointer data) { return handOverFr
 
 } // namespace
 
-ElementRef makeAudioSink(const QString& path, const GstDeviceOptions& options)
+ElementRef makeAudioSink(const QString& path, bool fake)
 {
-    if (!options.fakeAudioSink)
+    if (!fake)
         return requireElement("autoaudiosink", path);
     ElementRef sink = makeElement("fakeaudiosink");
     if (!sink)

@@ -16,7 +16,7 @@ class PlaybackObserver;
 
 // The system's default output, or a fake one that still keeps time.
 // Throws MediaError naming the missing component.
-ElementRef makeAudioSink(const QString& path, const GstDeviceOptions& options);
+ElementRef makeAudioSink(const QString& path, bool fake);
 
 // An appsink that offers each frame to the link, or a fake sink when the song
 // shows no picture or the options ask for no window. Throws MediaError.

@@ -124,3 +124,25 @@ TEST_F(GstDeviceTest, HundredsOfOpensLeakNothing)
     EXPECT_LT(grownKiB, 1024) << "the heap grew by " << grownKiB << " KiB in 195 opens";
 #endif
 }
+
+TEST_F(GstDeviceTest, APreparedSongIsTheOneOpenedAndAnotherOpenThrowsItAway)
+{
+    device->open(media.wav300, MediaKind::Wave);
+    device->play();
+    device->prepare(media.wav1000, MediaKind::Wave);
+    EXPECT_EQ(livePipelines(), 2);
+    ASSERT_TRUE(waitUntil([&] { return ends == 1; }));
+    device->close();
+    device->open(media.wav1000, MediaKind::Wave);
+    EXPECT_EQ(livePipelines(), 1) << "the prepared pipeline became the open one";
+    EXPECT_NEAR(ms(device->duration()), 1000, 20);
+    EXPECT_EQ(device->state(), MediaState::Ready);
+
+    device->prepare(media.mid0, MediaKind::Midi);
+    device->prepare(media.mid0, MediaKind::Wave); // the same file to be played otherwise is another song
+    device->open(media.wav300, MediaKind::Wave);
+    EXPECT_EQ(livePipelines(), 1);
+    EXPECT_NEAR(ms(device->duration()), 300, 20);
+    ASSERT_TRUE(playToEnd());
+    EXPECT_EQ(ends, 2);
+}

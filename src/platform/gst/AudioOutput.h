@@ -1,0 +1,55 @@
+#pragma once
+// One audio output shared by every song. Opening the system's audio stream
+// anew for each song leaves a hole between songs while the sound server sets
+// it up; instead a long-lived pipeline, appsrc ! audioconvert ! audioresample
+// ! sink, stays open, and each song's pipeline ends in an appsink that hands
+// its sound over. The end of one song and the start of the next then meet
+// with no silence, as long as the next one starts within the output's latency.
+// Private to the media device; UI thread only, except the appsink callbacks.
+
+#include "platform/gst/GstHandles.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace sonora {
+
+class AudioOutput {
+public:
+    // Sound handed over ahead of its time: the next song has as long to start
+    // after the last one ended without a hole; short enough to go unnoticed.
+    static constexpr GstClockTime kCushion = 20 * GST_MSECOND;
+    struct Timeline;
+
+    // `fake`: a clock-synchronised fake sink instead of the system's output.
+    // Throws MediaError, naming `path`, when no output works.
+    AudioOutput(bool fake, const QString& path);
+    ~AudioOutput();
+    AudioOutput(const AudioOutput&) = delete;
+    AudioOutput& operator=(const AudioOutput&) = delete;
+
+    // The sink for one song's pipeline: it plays in step with the clock, so the
+    // song is paced as if it played into the system's output itself.
+    ElementRef makeSongSink(const QString& path);
+
+    // How long after a song's sink renders a sound it is heard; pictures are
+    // delayed by as much to stay in step.
+    static constexpr GstClockTime latency() { return kCushion; }
+
+    // The system's stream is kept while songs play, and given back when the
+    // device has been idle for a while (a running stream keeps the sound
+    // server and this process waking up).
+    void start(const QString& path);
+    void rest();
+
+private:
+    ElementRef pipeline_;
+    ElementRef source_;
+    std::shared_ptr<Timeline> timeline_;
+    ElementRef sink_;
+    bool fake_ = false;
+    bool running_ = false;
+};
+
+} // namespace sonora
