@@ -9,4 +9,9 @@ namespace sonora {
 // streaming threads well. Call once, first thing in main().
 void limitaArenaMemoria();
 
+// Hands the memory freed since, above a little, back to the system: after a
+// file dialog, or once no song is open, the program goes back to weighing
+// what its window needs instead of the most it ever held.
+void restituisciMemoriaLibera();
+
 } // namespace sonora

@@ -1,6 +1,9 @@
 #include "platform/QtFileDialog.h"
 
+#include "platform/Memoria.h"
+
 #include <QFileDialog>
+#include <QTimer>
 
 namespace sonora {
 namespace {
@@ -69,7 +72,11 @@ FileDialogAnswer QtFileDialog::run(const FileDialogRequest& request)
     if (!lastDirectory_.isEmpty())
         dialog.setDirectory(lastDirectory_);
     configure(dialog, request);
+    if (onShow_)
+        onShow_();
     const bool accepted = dialog.exec() == QDialog::Accepted;
+    // What the dialog built to show the folders goes with it.
+    QTimer::singleShot(0, [] { restituisciMemoriaLibera(); });
     lastDirectory_ = dialog.directory().absolutePath();
     if (!accepted)
         return {};

@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <functional>
+
 class QFileDialog;
 #include <QWidget>
 
@@ -15,6 +17,9 @@ class QtFileDialog : public IFileDialogBackend {
 public:
     explicit QtFileDialog(QWidget* parent = nullptr) : parent_(parent) {}
     void setParent(QWidget* parent) { parent_ = parent; }
+    // Runs as each dialog opens, before it waits for the user: the seconds a
+    // person spends choosing are time that can be put to use.
+    void onShow(std::function<void()> action) { onShow_ = std::move(action); }
 
     FileDialogAnswer run(const FileDialogRequest& request) override;
 
@@ -28,6 +33,7 @@ public:
 
 private:
     QPointer<QWidget> parent_;
+    std::function<void()> onShow_;
     // Each dialog opens where the previous one was left.
     QString lastDirectory_;
 };

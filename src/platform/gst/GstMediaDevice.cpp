@@ -1,6 +1,7 @@
 #include "platform/gst/GstMediaDevice.h"
 
 #include "platform/Errori.h"
+#include "platform/Memoria.h"
 #include "platform/gst/AudioOutput.h"
 #include "platform/gst/GstHandles.h"
 #include "platform/gst/GstReasons.h"
@@ -23,8 +24,9 @@
 namespace sonora {
 namespace {
 
-// How long the device stays ready to play after a close.
-constexpr int kRestAfterMs = 3000;
+// How long the device stays ready to play after a close: song changes take
+// milliseconds, so a second means the user stopped or the list ended.
+constexpr int kRestAfterMs = 1000;
 
 // playbin's flags (GstPlayFlags is private to the plugin).
 constexpr guint kPlayVideo = 1u << 0;
@@ -85,6 +87,7 @@ GstMediaDevice::GstMediaDevice(GstDeviceOptions options)
         next_.reset();
         if (output_)
             output_->rest();
+        restituisciMemoriaLibera();
     });
     // Cheap (cached after the first device); GStreamer itself starts on the first open.
     soundFont_ = options_.soundFontCandidates ? chooseSoundFont(*options_.soundFontCandidates) : defaultSoundFont();

@@ -45,13 +45,6 @@ constexpr MediaTypeComponent kMediaTypes[] = {
     {"image/jpeg", "jpegdec"},
 };
 
-// Plugins that a WAV, MIDI or AVI song loads on its first Open.
-constexpr const char* kPlugins[] = {
-    "coreelements", "typefindfunctions", "playback", "app", "autodetect",
-    "audioconvert", "audioresample", "volume", "videoconvertscale", "videoconvert",
-    "videoscale", "wavparse", "midi", "fluidsynthmidi", "avi", "jpeg",
-};
-
 std::once_flag initOnce;
 QString initFailure; // written once, inside initOnce
 
@@ -79,17 +72,12 @@ void warmUp()
 {
     // Nothing may escape a thread, and an Open waits until this says Finished.
     try {
+        // The registry, whose first build scans every plugin. The plugins
+        // themselves load when a song needs them: a user of WAV songs never
+        // pays for the MIDI synthesiser or the video codecs.
         std::call_once(initOnce, initialise);
-        if (initFailure.isEmpty()) {
-            for (const char* name : kPlugins) {
-                if (warmUpCancelled.load())
-                    break;
-                // Unknown names (plugins merged or not installed) simply return null.
-                GstObjectRef<GstPlugin>::adopt(gst_plugin_load_by_name(name)).reset();
-            }
-            if (!warmUpCancelled.load())
-                (void)defaultSoundFont();
-        }
+        if (initFailure.isEmpty() && !warmUpCancelled.load())
+            (void)defaultSoundFont();
     } catch (...) {
         // Open starts GStreamer itself and reports what goes wrong.
     }

@@ -10,13 +10,13 @@ namespace sonora {
 // Throws MediaError when GStreamer cannot start.
 void ensureGStreamer();
 
-// Starts GStreamer and loads the plugins songs use, on a thread of its own:
-// the first run after GStreamer is installed scans every plugin, which takes
-// seconds, and the window must not freeze meanwhile; an Open made once it is
-// done pays for none of it. Returns at once; later calls do nothing. Call it
-// once the main window is shown; it never throws (a failure shows up at
-// Open). The thread is joined when the QApplication is destroyed, or at the
-// latest at process exit.
+// Starts GStreamer on a thread of its own: the first run after GStreamer is
+// installed scans every plugin, which takes seconds, and the window must not
+// freeze meanwhile; an Open made once it is done pays for none of it.
+// Returns at once; later calls do nothing. Call it when playing comes near
+// (the user is choosing a compilation); it never throws (a failure shows up
+// at Open). The thread is joined when the QApplication is destroyed, or at
+// the latest at process exit.
 void warmUpGStreamer();
 
 // "il componente X (pacchetto Y)" for an element factory name, or for the media
