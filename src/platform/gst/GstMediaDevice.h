@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -83,6 +84,8 @@ private:
     QString playbackError_;
     qint64 durationNs_ = -1; // -1: not known (yet)
     qint64 endPositionNs_ = -1; // where the song stopped, once its end reached us
+    // Songs that ended and are being taken down on GStreamer's threads.
+    std::shared_ptr<std::atomic<int>> reaping_ = std::make_shared<std::atomic<int>>(0);
 };
 
 } // namespace sonora

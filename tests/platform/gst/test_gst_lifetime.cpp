@@ -132,9 +132,9 @@ TEST_F(GstDeviceTest, APreparedSongIsTheOneOpenedAndAnotherOpenThrowsItAway)
     device->prepare(media.wav1000, MediaKind::Wave);
     EXPECT_EQ(livePipelines(), 2);
     ASSERT_TRUE(waitUntil([&] { return ends == 1; }));
-    device->close();
+    device->close(); // an ended song is taken down in the background
     device->open(media.wav1000, MediaKind::Wave);
-    EXPECT_EQ(livePipelines(), 1) << "the prepared pipeline became the open one";
+    EXPECT_TRUE(waitUntil([] { return livePipelines() == 1; }, 2000)) << "the prepared pipeline became the open one";
     EXPECT_NEAR(ms(device->duration()), 1000, 20);
     EXPECT_EQ(device->state(), MediaState::Ready);
 

@@ -65,5 +65,5 @@ TEST(GstWarmUp, ReturnsAtOnceAndAnOpenMadeMeanwhileWaitsForIt)
     device.play();
     EXPECT_TRUE(waitUntil([&] { return ends == 1; }, 5000));
     device.close();
-    EXPECT_EQ(livePipelines(), 0);
+    EXPECT_TRUE(waitUntil([] { return livePipelines() == 0; }, 2000));
 }
