@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <limits>
 #include <mutex>
-#include <thread>
 
 namespace sonora {
 namespace {
@@ -98,8 +97,7 @@ GstMediaDevice::~GstMediaDevice()
 {
     close();
     next_.reset(); // every song pipeline before the output they feed
-    for (int i = 0; reaping_->load() > 0 && i < 200; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    reaper_.finish();
 }
 
 MediaState GstMediaDevice::state() const
@@ -287,20 +285,9 @@ void GstMediaDevice::close()
         // A song that has played to its end has nothing more to say, and
         // stopping some pipelines takes a tenth of a second (the MIDI
         // synthesiser's): that would be a hole before the next song. It is
-        // taken down on a thread of GStreamer's instead.
+        // taken down on a thread of its own instead.
         session_->link->detach();
-        reaping_->fetch_add(1);
-        GstElement* pipeline = session_->pipeline.get();
-        auto* job = new std::pair(std::move(session_), reaping_);
-        gst_element_call_async(
-            pipeline,
-            [](GstElement*, gpointer data) {
-                auto* j = static_cast<decltype(job)>(data);
-                j->first.reset();
-                j->second->fetch_sub(1);
-                delete j;
-            },
-            job, nullptr);
+        reaper_.bury(std::move(session_));
     }
     session_.reset();
     if (output_)

@@ -3,12 +3,12 @@
 
 #include "platform/MediaDevice.h"
 #include "platform/gst/GstRuntime.h" // warmUpGStreamer()
+#include "platform/gst/Reaper.h"
 
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
-#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -84,8 +84,8 @@ private:
     QString playbackError_;
     qint64 durationNs_ = -1; // -1: not known (yet)
     qint64 endPositionNs_ = -1; // where the song stopped, once its end reached us
-    // Songs that ended and are being taken down on GStreamer's threads.
-    std::shared_ptr<std::atomic<int>> reaping_ = std::make_shared<std::atomic<int>>(0);
+    // Takes down the pipelines of songs that ended, off the UI thread.
+    Reaper<Session> reaper_;
 };
 
 } // namespace sonora
