@@ -16,6 +16,7 @@ namespace {
 // file of the time, so the common WAV needs no conversion at all, and one
 // format for all means the output never renegotiates between songs.
 constexpr const char* kFormat = "audio/x-raw,format=S16LE,layout=interleaved,rate=44100,channels=2";
+constexpr guint64 kBytesPerSecond = 44100 * 2 * 2;
 
 } // namespace
 
@@ -65,8 +66,10 @@ GstFlowReturn onSongSample(GstAppSink* sink, gpointer data)
         return GST_FLOW_OK;
     GstBuffer* out = gst_buffer_copy(buffer); // shares the memory, not the stamps
     bool discont = false;
-    GST_BUFFER_PTS(out) = timeline.stamp(GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0,
-                                         discont);
+    // The length from the sound itself: exact, whatever the stamps said.
+    const GstClockTime duration = gst_util_uint64_scale(gst_buffer_get_size(buffer), GST_SECOND, kBytesPerSecond);
+    GST_BUFFER_PTS(out) = timeline.stamp(duration, discont);
+    GST_BUFFER_DURATION(out) = duration;
     GST_BUFFER_DTS(out) = GST_CLOCK_TIME_NONE;
     if (discont)
         GST_BUFFER_FLAG_SET(out, GST_BUFFER_FLAG_DISCONT);
