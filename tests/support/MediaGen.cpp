@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
 #include <algorithm>
@@ -532,6 +533,48 @@ QImage eraPicture(QSize size)
     return image;
 }
 
+namespace {
+
+// One picture through a video `encoder` of GStreamer's libav plugin: a key
+// frame, with the stream's header in front when the encoder keeps it apart.
+QByteArray encodePicture(const QImage& picture, const char* encoder)
+{
+    ElementRef pipeline = launch(QStringLiteral("appsrc name=in format=time caps=video/x-raw,format=BGRx,width=%1,"
+                                                "height=%2,framerate=25/1 ! videoconvert ! %3 ! "
+                                                "appsink name=out sync=false")
+                                     .arg(picture.width()).arg(picture.height()).arg(QLatin1String(encoder)));
+    ElementRef in = ElementRef::adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "in"));
+    ElementRef out = ElementRef::adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "out"));
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    const qsizetype bytes = picture.sizeInBytes();
+    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, gsize(bytes), nullptr);
+    gst_buffer_fill(buffer, 0, picture.constBits(), gsize(bytes));
+    GST_BUFFER_PTS(buffer) = 0;
+    GST_BUFFER_DURATION(buffer) = GST_SECOND / 25;
+    gst_app_src_push_buffer(GST_APP_SRC(in.get()), buffer);
+    gst_app_src_end_of_stream(GST_APP_SRC(in.get()));
+    QByteArray frame;
+    if (SampleRef sample = SampleRef::adopt(gst_app_sink_pull_sample(GST_APP_SINK(out.get())))) {
+        const GstStructure* s = gst_caps_get_structure(gst_sample_get_caps(sample.get()), 0);
+        for (GstBuffer* part : {s && gst_structure_has_field(s, "codec_data")
+                                    ? gst_value_get_buffer(gst_structure_get_value(s, "codec_data"))
+                                    : nullptr,
+                                gst_sample_get_buffer(sample.get())}) {
+            GstMapInfo map;
+            if (part && gst_buffer_map(part, &map, GST_MAP_READ)) {
+                frame.append(reinterpret_cast<const char*>(map.data), qsizetype(map.size));
+                gst_buffer_unmap(part, &map);
+            }
+        }
+    }
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    if (frame.isEmpty())
+        throw std::runtime_error(std::string("MediaGen: ") + encoder + " made nothing");
+    return frame;
+}
+
+} // namespace
+
 QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, EraSound sound, int durationMs)
 {
     const QSize size = eraPicture().size();
@@ -572,14 +615,28 @@ QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, Era
         case EraVideo::Dib32:
             bits = 32;
             break;
+        case EraVideo::Cinepak:
+            compression = fourcc("cvid");
+            frame = encodePicture(eraPicture(), "avenc_cinepak");
+            break;
+        case EraVideo::MsVideo1:
+            bits = 16;
+            compression = fourcc("CRAM");
+            frame = encodePicture(eraPicture(), "avenc_msvideo1");
+            break;
+        case EraVideo::Mpeg4:
+            compression = fourcc("FMP4");
+            frame = encodePicture(eraPicture(), "avenc_mpeg4");
+            break;
         case EraVideo::Unknown:
             compression = fourcc("XVQZ");
             break;
         default:
             break;
         }
-        frame = video == EraVideo::Rle8 ? rle8(size)
-                                        : dibRows(size, bits, video == EraVideo::Dib16Bitfields565, topDown);
+        if (frame.isEmpty())
+            frame = video == EraVideo::Rle8 ? rle8(size)
+                                            : dibRows(size, bits, video == EraVideo::Dib16Bitfields565, topDown);
         QByteArray bih;
         appendLe(bih, 40, 4);
         appendLe(bih, quint32(size.width()), 4);
@@ -618,7 +675,8 @@ QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, Era
     avih += QByteArray(16, '\0');
 
     // Interleaved: each video frame followed by its share of whole sound blocks.
-    const QByteArray videoId = video == EraVideo::Rle8 || video == EraVideo::Unknown ? "00dc" : "00db";
+    const bool compressed = !(video >= EraVideo::Dib8 && video <= EraVideo::Dib32);
+    const QByteArray videoId = compressed ? "00dc" : "00db";
     const QByteArray soundId = hasVideo ? "01wb" : "00wb";
     QByteArray movi("movi"), index;
     const auto add = [&](const QByteArray& id, const QByteArray& body) {

@@ -36,7 +36,7 @@ QString writeAvi(const QString& dir, const QString& name, int durationMs, QSize 
 // RIFF writer: video frames drawn from eraPicture(), sound a 440 Hz tone at
 // 22.05 kHz mono, compressed where asked by GStreamer's own encoders.
 enum class EraVideo { None, Dib8, Dib8TopDown, Dib16, Dib16Bitfields565, Dib24, Dib24TopDown, Dib32, Rle8, Cinepak,
-                      Unknown };
+                      MsVideo1, Mpeg4, Unknown };
 enum class EraSound { None, U8, S16, S24, Float, Extensible, MuLaw, ALaw, ImaAdpcm, MsAdpcm, Mp3, Mp2, Unknown };
 // Four coloured quadrants, so that a picture upside down, mirrored or with a
 // wrong palette shows in its corners.
