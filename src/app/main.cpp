@@ -4,7 +4,7 @@
 #include "platform/Memoria.h"
 #include "platform/MessageBox.h"
 #include "platform/QtFileDialog.h"
-#include "platform/gst/GstMediaDevice.h"
+#include "platform/DispositivoCaricato.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -67,7 +67,9 @@ int main(int argc, char** argv)
     sonora::Servizi servizi;
     servizi.dialogo = std::move(dialog);
     servizi.messaggi = std::move(messages);
-    servizi.dispositivo = std::make_unique<sonora::GstMediaDevice>();
+    auto device = std::make_unique<sonora::DispositivoCaricato>();
+    sonora::DispositivoCaricato* devicePtr = device.get();
+    servizi.dispositivo = std::move(device);
     servizi.terminaApplicazione = [] { QCoreApplication::exit(0); };
 
     sonora::frmPrincipale window(std::move(servizi));
@@ -76,7 +78,7 @@ int main(int argc, char** argv)
     // GStreamer starts in the background once the user starts choosing a
     // compilation: nothing plays before that, and until then the program
     // weighs and costs no more than its window.
-    dialogPtr->onShow([] { sonora::warmUpGStreamer(); });
+    dialogPtr->onShow([devicePtr] { devicePtr->preparaRiproduzione(); });
     // The start-up benchmark asks to hear of the first paint (steady clock)
     // and to end there.
     std::optional<AfterFirstPaint> report;

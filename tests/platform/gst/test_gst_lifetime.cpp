@@ -1,5 +1,6 @@
 // Lifetime: stale messages, re-entrant callbacks, destruction, no leaks.
 #include "GstTestMedia.h"
+#include "platform/DispositivoCaricato.h"
 
 #include <QFile>
 #include <QPointer>
@@ -145,4 +146,26 @@ TEST_F(GstDeviceTest, APreparedSongIsTheOneOpenedAndAnotherOpenThrowsItAway)
     EXPECT_NEAR(ms(device->duration()), 300, 20);
     ASSERT_TRUE(playToEnd());
     EXPECT_EQ(ends, 2);
+}
+
+TEST(DispositivoCaricato, LoadsThePlaybackModuleWhenFirstNeededOrSaysWhatToDo)
+{
+    DispositivoCaricato missing(QStringLiteral("/nessun/modulo.so"));
+    missing.close();
+    EXPECT_EQ(missing.state(), MediaState::Closed);
+    try {
+        missing.open(GstMedia::get().wav300, MediaKind::Wave);
+        ADD_FAILURE() << "opened without its module";
+    } catch (const MediaError& e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("Reinstallare"))) << e.message().toStdString();
+    }
+
+    DispositivoCaricato device(QStringLiteral(SONORA_MODULO_DI_PROVA), true);
+    int ends = 0;
+    device.onEnded = [&] { ++ends; };
+    device.open(GstMedia::get().wav300, MediaKind::Wave);
+    EXPECT_NEAR(ms(device.duration()), 300, 20);
+    device.play();
+    EXPECT_TRUE(waitUntil([&] { return ends == 1; }));
+    EXPECT_EQ(device.state(), MediaState::Ended);
 }
