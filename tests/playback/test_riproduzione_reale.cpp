@@ -3,6 +3,7 @@
 
 #include "platform/gst/GstMediaDevice.h"
 #include "support/FinestraDiProva.h"
+#include "support/GstThreads.h"
 #include "support/MediaGen.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"

@@ -4,6 +4,7 @@
 #include "platform/Errori.h"
 #include "platform/gst/GstMediaDevice.h"
 #include "platform/gst/PlaybackObserver.h"
+#include "support/GstThreads.h"
 #include "support/MediaGen.h"
 #include "support/Wait.h"
 
@@ -78,18 +79,6 @@ inline GstDeviceOptions testOptions(std::shared_ptr<PipelineCounter> observer = 
     options.observer = std::move(observer);
     return options;
 }
-
-// GStreamer's pooled streaming threads end by themselves a while after their
-// pipelines stop; one ending just as the program exits brings down the leak
-// checker's scan. They are joined once the tests are done.
-class JoinGstThreads : public ::testing::Environment {
-    void TearDown() override
-    {
-        if (gst_is_initialized())
-            gst_task_cleanup_all();
-    }
-};
-inline ::testing::Environment* const joinGstThreads = ::testing::AddGlobalTestEnvironment(new JoinGstThreads);
 
 class GstDeviceTest : public ::testing::Test {
 protected:
