@@ -173,7 +173,6 @@ private:
     void ApriCanzoneSelezionata();
     void ImpostaTipoDispositivo();
     int voceSelezionata() const;
-    QString estensioneCanzone() const;
     const QString& canzone(int index) const;
 
     // Of the services, only what the handlers use stays: the message box

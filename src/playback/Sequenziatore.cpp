@@ -29,9 +29,11 @@ constexpr std::array<TipoCanzone, 4> TipiCanzone = {{
     {QLatin1StringView("avi"), QLatin1StringView("AVIVideo"), comando::Play},
 }};
 
-// Null for an unknown kind.
-const TipoCanzone* tipoCanzone(const QString& ext)
+// How the song at `percorso` is played, by its last three characters in
+// any case; null for an unknown kind.
+const TipoCanzone* tipoCanzone(const QString& percorso)
 {
+    const QString ext = percorso.right(3).toLower();
     const auto it = std::find_if(TipiCanzone.begin(), TipiCanzone.end(),
                                  [&](const TipoCanzone& t) { return t.estensione == ext; });
     return it == TipiCanzone.end() ? nullptr : &*it;
@@ -64,16 +66,11 @@ int frmPrincipale::voceSelezionata() const
     return selected.isEmpty() ? -1 : selected.first().row();
 }
 
-QString frmPrincipale::estensioneCanzone() const
-{
-    return MMControl1->fileName().right(3).toLower();
-}
-
 // Every open chooses the device by the song's extension; an unknown one
 // leaves the device type as it was.
 void frmPrincipale::ImpostaTipoDispositivo()
 {
-    if (const TipoCanzone* tipo = tipoCanzone(estensioneCanzone()))
+    if (const TipoCanzone* tipo = tipoCanzone(MMControl1->fileName()))
         MMControl1->setDeviceType(tipo->dispositivo);
 }
 
@@ -120,7 +117,7 @@ void frmPrincipale::PreparaProssima()
     if (prossima < 0 || prossima >= Canzoni.size())
         return;
     const QString percorso = CartellaCanzoni + Separator + Canzoni.at(prossima);
-    const TipoCanzone* tipo = tipoCanzone(percorso.right(3).toLower());
+    const TipoCanzone* tipo = tipoCanzone(percorso);
     MMControl1->prepareNext(percorso, tipo ? QString(tipo->dispositivo) : MMControl1->deviceType());
 }
 
@@ -137,7 +134,7 @@ void frmPrincipale::PassiStatusUpdate()
 
     // 3. Keep a song that is short of its end started.
     if (MMControl1->position() < MMControl1->length()) {
-        if (const TipoCanzone* tipo = tipoCanzone(estensioneCanzone()))
+        if (const TipoCanzone* tipo = tipoCanzone(MMControl1->fileName()))
             MMControl1->setCommand(tipo->avvio);
     }
 
