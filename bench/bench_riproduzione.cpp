@@ -7,6 +7,7 @@
 // Run: cmake --build build --target bench_riproduzione && build/bench/bench_riproduzione
 
 #include "Cronometro.h"
+#include "Processo.h"
 #include "platform/gst/GstMediaDevice.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
@@ -25,29 +26,12 @@
 
 using namespace sonora;
 using namespace sonora::test;
+using sonora::bench::riassunto;
 using Clock = Cronometro::Clock;
 
 namespace {
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return -1;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-void report(const char* what, const std::vector<double>& v)
-{
-    if (v.empty()) {
-        std::printf("%-44s no samples\n", what);
-        return;
-    }
-    std::printf("%-44s median %6.1f ms  min %6.1f  max %6.1f  (n=%zu)\n", what, median(v),
-                *std::min_element(v.begin(), v.end()), *std::max_element(v.begin(), v.end()), v.size());
-}
 
 struct Banco {
     TempDir dir;
@@ -168,7 +152,7 @@ int main(int argc, char** argv)
         return std::pair<QString, QString>("a.wav", "b.wav");
     }, 40, wavWav1, wavWav2);
     wavWav1.insert(wavWav1.end(), wavWav2.begin(), wavWav2.end());
-    report("silence WAV -> WAV", wavWav1);
+    riassunto("silence WAV -> WAV", wavWav1);
 
     std::vector<double> midiWav, wavMidi;
     silenzioTraCanzoni([](const QString& d) {
@@ -176,10 +160,10 @@ int main(int argc, char** argv)
         writeWav(d, "d.wav", 250);
         return std::pair<QString, QString>("c.mid", "d.wav");
     }, 40, midiWav, wavMidi);
-    report("silence MIDI -> WAV", midiWav);
-    report("silence WAV -> MIDI", wavMidi);
+    riassunto("silence MIDI -> WAV", midiWav);
+    riassunto("silence WAV -> MIDI", wavMidi);
 
-    report("play button -> first buffer (WAV)", playAlPrimoBuffer(30));
+    riassunto("play button -> first buffer (WAV)", playAlPrimoBuffer(30));
     std::printf("%-44s %6.2f %% of one core\n", "CPU while a WAV plays", cpuWhilePlaying(5));
     return 0;
 }
