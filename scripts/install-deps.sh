@@ -7,8 +7,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  # window, dialogs, timers, SVG pictures
-  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-translations-l10n
+  # window, dialogs, timers, fonts; SVG for drawing the pictures when building
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins qt6-translations-l10n libfontconfig-dev
   # media playback
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad

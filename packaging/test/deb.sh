@@ -31,7 +31,7 @@ depends=$(field Depends)
 echo "Depends: $depends"
 groups=$(sed -e 's/([^)]*)//g' -e 's/ //g' <<<"$depends" | tr ',' '\n' | sort -u)
 group_with() { awk -F'|' -v p="$1" '{ for (i = 1; i <= NF; i++) if ($i == p) { print; next } }' <<<"$groups"; }
-for p in qt6-qpa-plugins libqt6svg6 gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
+for p in qt6-qpa-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
          gstreamer1.0-plugins-bad gstreamer1.0-libav fonts-liberation2; do
   # Alone in its group: an alternative would make it optional.
   [ "$(group_with "$p")" = "$p" ] || fail "Depends does not require $p"

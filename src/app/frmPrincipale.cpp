@@ -1,6 +1,7 @@
 #include "app/frmPrincipale.h"
 
 #include "app/Aspetto.h"
+#include "app/Immagini.h"
 #include "app/Suggerimenti.h"
 #include "platform/ErrorBoundary.h"
 #include "platform/Twips.h"
@@ -19,8 +20,6 @@
 #include <QToolButton>
 #include <QWindow>
 
-void sonoraInitAssets();
-
 namespace sonora {
 namespace {
 
@@ -36,11 +35,11 @@ W* place(W* w, const char* name, int left, int top, int width, int height)
     return w;
 }
 
-QPushButton* pictureButton(QWidget* parent, const QString& picture, const QString& tip,
+QPushButton* pictureButton(QWidget* parent, const char* picture, const QString& tip,
                            const QString& hint, QSize iconSize)
 {
     auto* b = new QPushButton(parent);
-    b->setIcon(QIcon(picture));
+    b->setIcon(immagini::icona(picture));
     b->setIconSize(iconSize);
     b->setToolTip(tip);
     // Screen readers name the picture buttons by their tool tips and
@@ -50,6 +49,23 @@ QPushButton* pictureButton(QWidget* parent, const QString& picture, const QStrin
     b->setAutoDefault(false);
     return b;
 }
+
+// A thin rule sets the status line apart even while it is empty. Drawn by
+// hand: a style sheet would cost more start-up time than the rest of the
+// window together.
+class BarraDiStato : public QStatusBar {
+public:
+    using QStatusBar::QStatusBar;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QStatusBar::paintEvent(event);
+        QPainter p(this);
+        p.setPen(palette().color(QPalette::Mid));
+        p.drawLine(0, 0, width() - 1, 0);
+    }
+};
 
 // Qt announces a plain top-level widget as a "filler"; screen readers must
 // hear the program's window as a window, named by its caption.
@@ -68,12 +84,11 @@ frmPrincipale::frmPrincipale(Servizi servizi, QWidget* parent)
     , terminaApplicazione_(std::move(servizi.terminaApplicazione))
     , messaggi_(std::move(servizi.messaggi))
 {
-    sonoraInitAssets();
     static const bool accessibile = (QAccessible::installFactory(finestraAccessibile), true);
     Q_UNUSED(accessibile);
     setObjectName(QStringLiteral("frmPrincipale"));
     setWindowTitle(Caption);
-    setWindowIcon(QIcon(QStringLiteral(":/assets/altoparlante.svg")));
+    setWindowIcon(immagini::icona("altoparlante"));
     setFont(aspetto::carattere());
     // The client area at its design position; the window system may still
     // place the window elsewhere.
@@ -99,10 +114,8 @@ void frmPrincipale::creaControlli(std::unique_ptr<IMediaDevice> dispositivo)
     Command1->setAutoDefault(false);
     Command1->setVisible(false);
 
-    StatusBar1 = place(new QStatusBar(this), "StatusBar1", 0, 4425, 4725, 255);
+    StatusBar1 = place(new BarraDiStato(this), "StatusBar1", 0, 4425, 4725, 255);
     StatusBar1->setSizeGripEnabled(false);
-    // A thin rule sets the status line apart even while it is empty.
-    StatusBar1->setStyleSheet(QStringLiteral("QStatusBar { border-top: 1px solid palette(mid); }"));
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(150);
@@ -112,7 +125,7 @@ void frmPrincipale::creaControlli(std::unique_ptr<IMediaDevice> dispositivo)
 
     Check1 = place(new QCheckBox(QStringLiteral("Ripeti"), this), "Check1", 120, 2880, 855, 255);
 
-    cmdFine = place(pictureButton(this, QStringLiteral(":/assets/stop.svg"), QStringLiteral("Esci"),
+    cmdFine = place(pictureButton(this, "stop", QStringLiteral("Esci"),
                                   suggerimento::cmdFine, QSize(28, 28)),
                     "cmdFine", 3840, 3720, 735, 495);
 
@@ -121,11 +134,11 @@ void frmPrincipale::creaControlli(std::unique_ptr<IMediaDevice> dispositivo)
     List1->setUniformItemSizes(true);
     List1->setAccessibleName(QStringLiteral("Canzoni"));
 
-    cmdNuova = place(pictureButton(this, QStringLiteral(":/assets/pagina.svg"), QStringLiteral("Nuova"),
+    cmdNuova = place(pictureButton(this, "pagina", QStringLiteral("Nuova"),
                                    suggerimento::cmdNuova, QSize(16, 16)),
                      "cmdNuova", 4200, 240, 375, 375);
 
-    cmdCompilation = place(pictureButton(this, QStringLiteral(":/assets/cartella.svg"), QStringLiteral("Apri"),
+    cmdCompilation = place(pictureButton(this, "cartella", QStringLiteral("Apri"),
                                          suggerimento::cmdCompilation, QSize(16, 16)),
                            "cmdCompilation", 3720, 240, 375, 375);
 

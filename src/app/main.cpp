@@ -1,6 +1,7 @@
 // Sonoraccoltiera: builds and plays compilations of songs.
 
 #include "app/frmPrincipale.h"
+#include "platform/Caratteri.h"
 #include "platform/Memoria.h"
 #include "platform/MessageBox.h"
 #include "platform/QtFileDialog.h"
@@ -49,6 +50,7 @@ private:
 int main(int argc, char** argv)
 {
     sonora::limitaArenaMemoria();
+    sonora::CaratteriInAnticipo caratteri;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sonoraccoltiera"));
     QApplication::setDesktopFileName(QStringLiteral("sonoraccoltiera"));
@@ -72,6 +74,7 @@ int main(int argc, char** argv)
     servizi.dispositivo = std::move(device);
     servizi.terminaApplicazione = [] { QCoreApplication::exit(0); };
 
+    caratteri.attendi();
     sonora::frmPrincipale window(std::move(servizi));
     dialogPtr->setParent(&window);
     messagesPtr->setParent(&window);

@@ -1,12 +1,12 @@
 #include "diversions/FinestraDedica.h"
 
 #include "app/Aspetto.h"
+#include "app/Immagini.h"
 #include "platform/Twips.h"
 
 #include <QApplication>
 #include <QPainter>
 #include <QPushButton>
-#include <QSvgRenderer>
 
 namespace sonora {
 namespace {
@@ -57,9 +57,7 @@ QImage FinestraDedica::immagine() const
 {
     QImage image(PictureSize, QImage::Format_RGB888);
     image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QSvgRenderer(d_.picture).render(&painter, QRectF(QPointF(0, 0), PictureSize));
+    QPainter(&image).drawImage(0, 0, immagini::immagine(d_.picture, PictureSize));
     return image;
 }
 
@@ -127,7 +125,7 @@ frmTof::frmTof()
     : FinestraDedica({QStringLiteral("Da Tof"), 1875, 3060, QRect(360, 1800, 1335, 855),
                       QRect(360, 2520, 1215, 495),
                       {QStringLiteral("A Pimna e Tobrasco"), QStringLiteral("con tanto amore"), QStringLiteral("da papà.")},
-                      QStringLiteral(":/assets/dedica_tof.svg"), QPoint(5220, 3570)})
+                      "dedica_tof", QPoint(5220, 3570)})
 {
 }
 
@@ -142,7 +140,7 @@ frmBremino::frmBremino()
                       QRect(360, 2760, 1215, 495),
                       {QStringLiteral("Sono fortunato"), QStringLiteral("perché ho due tesori:"),
                        QStringLiteral("Vurla e Garlot.")},
-                      QStringLiteral(":/assets/dedica_bremino.svg"), QPoint(5055, 3570)})
+                      "dedica_bremino", QPoint(5055, 3570)})
 {
 }
 

@@ -22,7 +22,7 @@ struct DescrizioneDedica {
     QRect label1;          // design box, twips
     QRect command1;        // twips
     QStringList righe;     // the dedication's three lines
-    QString picture;       // resource of the 125 × 119 picture
+    const char* picture;   // name of the 125 × 119 picture
     QPoint designPosition; // client area's top left on the screen, twips
 };
 

@@ -246,6 +246,7 @@ TEST_F(Dediche, WindowsShowTheirTextsExactlyAndAreLoadedAfreshEachTime)
         const QImage picture = c.window->immagine();
         EXPECT_EQ(picture.size(), QSize(125, 119));
         EXPECT_EQ(picture.format(), QImage::Format_RGB888);
+        EXPECT_NE(picture.pixel(62, 59), picture.pixel(0, 0)) << "the picture is drawn, not left blank";
     }
 }
 
