@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QIcon>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
@@ -51,8 +50,8 @@ QPushButton* pictureButton(QWidget* parent, const char* picture, const QString& 
 }
 
 // A thin rule sets the status line apart even while it is empty. Drawn by
-// hand: a style sheet would cost more start-up time than the rest of the
-// window together.
+// hand: a style sheet would bring in Qt's whole style-sheet engine, and
+// restyle the bar through it, for one line.
 class BarraDiStato : public QStatusBar {
 public:
     using QStatusBar::QStatusBar;
