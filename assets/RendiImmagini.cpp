@@ -94,15 +94,15 @@ int source(int argc, char** argv)
     QByteArray arrays, table;
     int n = 0;
     for (int i = 3; i < argc; ++i) {
-        const QString spec = QString::fromLocal8Bit(argv[i]);
-        const qsizetype eq = spec.indexOf(QLatin1Char('=')), colon = spec.lastIndexOf(QLatin1Char(':'));
+        const QString voce = QString::fromLocal8Bit(argv[i]);
+        const qsizetype eq = voce.indexOf(QLatin1Char('=')), colon = voce.lastIndexOf(QLatin1Char(':'));
         if (eq < 1 || colon < eq)
-            return fail(QStringLiteral("immagine non valida: %1").arg(spec));
-        const QByteArray name = spec.left(eq).toUtf8();
-        QSvgRenderer svg(spec.mid(eq + 1, colon - eq - 1));
+            return fail(QStringLiteral("immagine non valida: %1").arg(voce));
+        const QByteArray name = voce.left(eq).toUtf8();
+        QSvgRenderer svg(voce.mid(eq + 1, colon - eq - 1));
         if (!svg.isValid())
-            return fail(QStringLiteral("impossibile leggere l'immagine SVG %1").arg(spec.mid(eq + 1, colon - eq - 1)));
-        for (const QString& s : spec.mid(colon + 1).split(QLatin1Char(','))) {
+            return fail(QStringLiteral("impossibile leggere l'immagine SVG %1").arg(voce.mid(eq + 1, colon - eq - 1)));
+        for (const QString& s : voce.mid(colon + 1).split(QLatin1Char(','))) {
             const QSize size = parseSize(s);
             if (!size.isValid())
                 return fail(QStringLiteral("misura non valida: %1").arg(s));
