@@ -53,9 +53,9 @@ QImage render(QSvgRenderer& svg, QSize size)
 QSize parseSize(const QString& text)
 {
     const QStringList parts = text.split(QLatin1Char('x'));
-    bool okW = false, okH = false;
+    bool okW = false, okH = true;
     const int w = parts.value(0).toInt(&okW);
-    const int h = parts.size() == 2 ? parts[1].toInt(&okH) : (okH = okW, w);
+    const int h = parts.size() == 2 ? parts[1].toInt(&okH) : w;
     if (!okW || !okH || parts.size() > 2 || w < 1 || h < 1 || w > 4096 || h > 4096)
         return {};
     return {w, h};
