@@ -239,6 +239,7 @@ void GstMediaDevice::startOutput(const QString& path)
 void GstMediaDevice::open(const QString& path, MediaKind kind)
 {
     close();
+    refusedHint_.clear(); // the next hint is tried afresh
     checkPlayableFile(path);
     startOutput(path);
     std::unique_ptr<Session> session;
@@ -264,6 +265,10 @@ void GstMediaDevice::prepare(const QString& path, MediaKind kind)
 {
     if (next_ && next_->path == path && next_->kind == kind)
         return;
+    // The same hint comes with every tick: a song that cannot be prepared is
+    // not tried again until another song opens.
+    if (path == refusedHint_)
+        return;
     next_.reset();
     // Only a hint: it never starts GStreamer or the output, and whatever
     // fails here is reported by the open that may follow.
@@ -274,6 +279,7 @@ void GstMediaDevice::prepare(const QString& path, MediaKind kind)
         next_ = beginSession(path, kind);
     } catch (const std::exception&) {
         next_.reset();
+        refusedHint_ = path;
     }
 }
 

@@ -76,6 +76,7 @@ private:
     QTimer rest_;
     std::unique_ptr<Session> session_;
     std::unique_ptr<Session> next_; // prepared, prerolling or prerolled
+    QString refusedHint_;           // a song that could not be prepared
     std::unique_ptr<VideoWindow> window_;
     quint64 generation_ = 0;     // of the open song's pipeline
     quint64 lastGeneration_ = 0; // of the newest pipeline made
