@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <chrono>
+#include <dirent.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
@@ -30,7 +31,37 @@ inline double msBetween(Clock::time_point from, Clock::time_point to)
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-// In MiB; -1 when the process is gone. `pid` is a number or "self".
+// `pid` and every process it started that still runs, children first found
+// through /proc. A program that plays in a helper process weighs both.
+inline std::vector<pid_t> famiglia(pid_t pid)
+{
+    std::vector<std::pair<pid_t, pid_t>> genitori; // (pid, parent)
+    if (DIR* proc = opendir("/proc")) {
+        while (const dirent* e = readdir(proc)) {
+            const pid_t p = pid_t(std::atoi(e->d_name));
+            if (p <= 0)
+                continue;
+            std::ifstream f("/proc/" + std::string(e->d_name) + "/stat");
+            std::string line;
+            if (!std::getline(f, line) || line.rfind(')') == std::string::npos)
+                continue;
+            std::istringstream rest(line.substr(line.rfind(')') + 2));
+            std::string state;
+            pid_t parent = 0;
+            rest >> state >> parent;
+            genitori.emplace_back(p, parent);
+        }
+        closedir(proc);
+    }
+    std::vector<pid_t> tutti{pid};
+    for (size_t i = 0; i < tutti.size(); ++i)
+        for (const auto& [p, parent] : genitori)
+            if (parent == tutti[i])
+                tutti.push_back(p);
+    return tutti;
+}
+
+// In MiB, the process alone; -1 when it is gone. `pid` is a number or "self".
 inline double rssMiB(const std::string& pid = "self")
 {
     std::ifstream f("/proc/" + pid + "/status");
@@ -41,10 +72,20 @@ inline double rssMiB(const std::string& pid = "self")
     return -1;
 }
 
-inline double rssMiB(pid_t pid) { return rssMiB(std::to_string(pid)); }
+// The process and the processes it started; -1 when it is gone.
+inline double rssMiB(pid_t pid)
+{
+    double sum = rssMiB(std::to_string(pid));
+    if (sum < 0)
+        return -1;
+    for (const pid_t p : famiglia(pid))
+        if (p != pid)
+            sum += std::max(0.0, rssMiB(std::to_string(p)));
+    return sum;
+}
 
-// utime + stime, in seconds; -1 when the process is gone.
-inline double cpuSeconds(pid_t pid)
+// utime + stime in seconds, of one process; -1 when it is gone.
+inline double cpuSecondsOf(pid_t pid)
 {
     std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
@@ -58,6 +99,18 @@ inline double cpuSeconds(pid_t pid)
         if (i == 15) stime = std::stoull(field);
     }
     return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+// The same, with the processes it started that still run; -1 when it is gone.
+inline double cpuSeconds(pid_t pid)
+{
+    double sum = cpuSecondsOf(pid);
+    if (sum < 0)
+        return -1;
+    for (const pid_t p : famiglia(pid))
+        if (p != pid)
+            sum += std::max(0.0, cpuSecondsOf(p));
+    return sum;
 }
 
 struct Avvio {

@@ -1,5 +1,7 @@
-// Soak: song after song with "Ripeti" through the real window and GStreamer
-// device, on tiny WAV and MIDI files, for a given number of transitions.
+// Soak: song after song with "Ripeti" through the real window and the
+// program's device, which plays in its player process, on tiny WAV and MIDI
+// files, for a given number of transitions. Memory is the program's and its
+// player's together.
 // Fails on a crash or a stall; in an uninstrumented build also when resident
 // memory at the end exceeds its value after the first 100 transitions by
 // more than 10 MB (sanitizer builds hold freed memory back on purpose, and
@@ -8,7 +10,7 @@
 
 #include "Processo.h"
 #include "platform/Memoria.h"
-#include "platform/gst/GstMediaDevice.h"
+#include "platform/DispositivoRemoto.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
 #include "support/TempDir.h"
@@ -46,10 +48,7 @@ int main(int argc, char** argv)
     writeWav(dir.path(), "c.wav", 60, 22050, 1);
     writeRmi(dir.path(), "d.rmi", 80);
 
-    GstDeviceOptions options;
-    options.fakeAudioSink = true;
-    options.fakeVideoSink = true;
-    FinestraDiProva w(std::make_unique<GstMediaDevice>(options));
+    FinestraDiProva w(std::make_unique<DispositivoRemoto>(DispositivoRemoto::programmaPredefinito(), true));
     w.apri(dir.file("soak.cmp"), dir.path(), {"a.wav", "b.mid", "c.wav", "d.rmi"});
     w->Check1->setChecked(true);
 
@@ -57,7 +56,7 @@ int main(int argc, char** argv)
     double rssAt100 = -1;
     QObject::connect(w->List1, &QListWidget::currentRowChanged, [&] {
         if (++done == 100)
-            rssAt100 = rssMiB();
+            rssAt100 = rssMiB(getpid());
     });
 
     QElapsedTimer clock;
@@ -74,7 +73,7 @@ int main(int argc, char** argv)
         last = done;
     }
     w->MMControl1->clickStop();
-    const double rssEnd = rssMiB();
+    const double rssEnd = rssMiB(getpid());
     const int printed = int(w.form->printed().size());
     std::printf("%d transitions in %.1f s; RSS after 100: %.1f MiB, after %d: %.1f MiB; errors printed: %d\n",
                 done, clock.elapsed() / 1000.0, rssAt100, done, rssEnd, printed);

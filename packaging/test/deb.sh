@@ -40,13 +40,14 @@ done
   fail "no sound output among the Depends"
 [ -n "$(group_with timgm6mb-soundfont)" ] || fail "no General MIDI soundfont among the Depends"
 
-# --- Contents: owned by root, readable by all, only the binary executable.
+# --- Contents: owned by root, readable by all, only the two programs executable.
 dpkg-deb -c "$deb" >"$scratch/contents"
 while read -r mode owner _ _ _ path _; do
   [ "$owner" = root/root ] || fail "$path owned by $owner"
   case "$mode:$path" in
     d*) [ "$mode" = drwxr-xr-x ] || fail "$path is $mode" ;;
-    *:./usr/bin/sonoraccoltiera) [ "$mode" = -rwxr-xr-x ] || fail "$path is $mode" ;;
+    *:./usr/bin/sonoraccoltiera | *:./usr/lib/sonoraccoltiera/sonora-riproduttore)
+      [ "$mode" = -rwxr-xr-x ] || fail "$path is $mode" ;;
     *) [ "$mode" = -rw-r--r-- ] || fail "$path is $mode" ;;
   esac
 done <"$scratch/contents"
@@ -56,6 +57,7 @@ dpkg -x "$deb" "$root"
 share=$root/usr/share
 expected=(
   "$root/usr/bin/sonoraccoltiera"
+  "$root/usr/lib/sonoraccoltiera/sonora-riproduttore"
   "$share/applications/sonoraccoltiera.desktop"
   "$share/mime/packages/sonoraccoltiera.xml"
   "$share/icons/hicolor/scalable/apps/sonoraccoltiera.svg"
@@ -67,7 +69,10 @@ for f in "${expected[@]}"; do
   [ -s "$f" ] || fail "${f#"$root"} missing from the package"
 done
 binary=$root/usr/bin/sonoraccoltiera
-readelf -S "$binary" | grep -q '\.debug_info' && fail "the packaged binary is not stripped"
+player=$root/usr/lib/sonoraccoltiera/sonora-riproduttore
+for b in "$binary" "$player"; do
+  readelf -S "$b" | grep -q '\.debug_info' && fail "${b#"$root"} is not stripped"
+done
 
 # The names the desktop looks things up by must be the names installed.
 entry=$share/applications/sonoraccoltiera.desktop
@@ -78,9 +83,9 @@ for icon in "$(sed -n 's/^Icon=//p' "$entry")" \
   [ -f "$share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "icon '$icon' is not installed"
 done
 
-# Every library the binary links must come from a package it depends on.
-needed=$(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
-[ -n "$needed" ] || fail "no NEEDED entries in the binary"
+# Every library either program links must come from a package it depends on.
+needed=$(readelf -d "$binary" "$player" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u)
+[ -n "$needed" ] || fail "no NEEDED entries in the programs"
 multiarch=$(gcc -print-multiarch)
 for lib in $needed; do
   # The native copy, not a 32-bit one that happens to be installed too.
@@ -96,3 +101,8 @@ out=$(cd / && env -u DISPLAY -u WAYLAND_DISPLAY HOME="$scratch" XDG_RUNTIME_DIR=
   { status=$?; cat "$scratch/stderr"; fail "the installed program ended with status $status"; }
 grep -Eqx 'first-paint [0-9]+' <<<"$out" || { cat "$scratch/stderr"; fail "no first paint: '$out'"; }
 echo "the installed program painted its window"
+
+# The player loads: run by hand, it says that the program starts it.
+"$player" 2>"$scratch/stderr" && fail "the player ran without the program"
+grep -q -- --canale "$scratch/stderr" || { cat "$scratch/stderr"; fail "the installed player does not start"; }
+echo "the installed player loads"

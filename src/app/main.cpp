@@ -5,7 +5,7 @@
 #include "platform/Memoria.h"
 #include "platform/MessageBox.h"
 #include "platform/QtFileDialog.h"
-#include "platform/DispositivoCaricato.h"
+#include "platform/DispositivoRemoto.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -69,8 +69,8 @@ int main(int argc, char** argv)
     sonora::Servizi servizi;
     servizi.dialogo = std::move(dialog);
     servizi.messaggi = std::move(messages);
-    auto device = std::make_unique<sonora::DispositivoCaricato>();
-    sonora::DispositivoCaricato* devicePtr = device.get();
+    auto device = std::make_unique<sonora::DispositivoRemoto>();
+    sonora::DispositivoRemoto* devicePtr = device.get();
     servizi.dispositivo = std::move(device);
     servizi.terminaApplicazione = [] { QCoreApplication::exit(0); };
 

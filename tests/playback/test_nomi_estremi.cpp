@@ -44,7 +44,6 @@ TEST(NomiEstremi, AwkwardNamesInADeepFolderAreWrittenReadAndPlayed)
 
     GstDeviceOptions options;
     options.fakeAudioSink = true;
-    options.fakeVideoSink = true;
     FinestraDiProva w(std::make_unique<GstMediaDevice>(options));
     QStringList paths;
     for (const QString& n : names)

@@ -21,7 +21,6 @@ std::unique_ptr<IMediaDevice> realDevice()
 {
     GstDeviceOptions options;
     options.fakeAudioSink = true;
-    options.fakeVideoSink = true;
     return std::make_unique<GstMediaDevice>(options);
 }
 

@@ -24,7 +24,10 @@ constexpr guint64 kBytesPerSecond = 44100 * 2 * 2;
 // their buffers as they play them, in step with the clock; each is stamped
 // right after the one before, so consecutive songs join without a hole.
 // After a pause longer than the cushion that would be in the past, and the
-// buffer is stamped a cushion ahead of now instead.
+// buffer is stamped a cushion ahead of now instead. The first sound after
+// the output starts is stamped at once: the song that brings it runs a
+// cushion ahead of the clock (see startsAhead()), so it is heard without
+// waiting and the cushion is there all the same.
 struct AudioOutput::Timeline {
     std::mutex mutex;
     GstElement* pipeline = nullptr; // lives as long as the output
@@ -34,7 +37,7 @@ struct AudioOutput::Timeline {
     GstClockTime stamp(GstClockTime duration, bool& discont)
     {
         std::lock_guard lock(mutex);
-        GstClockTime at = kCushion;
+        GstClockTime at = 0;
         discont = next == GST_CLOCK_TIME_NONE;
         if (!discont) {
             // The running time once the first buffer has started the output.
@@ -148,6 +151,12 @@ void AudioOutput::start(const QString& path)
                                               "attivo"));
     }
     running_ = true;
+}
+
+bool AudioOutput::startsAhead() const
+{
+    std::lock_guard lock(timeline_->mutex);
+    return timeline_->next == GST_CLOCK_TIME_NONE;
 }
 
 void AudioOutput::rest()

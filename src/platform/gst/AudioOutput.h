@@ -43,6 +43,11 @@ public:
     void start(const QString& path);
     void rest();
 
+    // True until the output has had its first sound since it started: the
+    // song that brings it must play a cushion ahead of the clock, as its
+    // sound is played at once instead of a cushion later.
+    bool startsAhead() const;
+
 private:
     ElementRef pipeline_;
     ElementRef source_;

@@ -2,6 +2,7 @@
 
 #include "platform/Errori.h"
 #include "platform/Memoria.h"
+#include "platform/VideoOutput.h"
 #include "platform/gst/AudioOutput.h"
 #include "platform/gst/GstHandles.h"
 #include "platform/gst/GstReasons.h"
@@ -10,7 +11,6 @@
 #include "platform/gst/PipelineLink.h"
 #include "platform/gst/PlaybackObserver.h"
 #include "platform/gst/SoundFont.h"
-#include "platform/gst/VideoWindow.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -130,11 +130,6 @@ IMediaDevice::Duration GstMediaDevice::position() const
     return toMs(position);
 }
 
-QWidget* GstMediaDevice::videoWindow() const
-{
-    return window_.get();
-}
-
 std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::beginSession(const QString& path, MediaKind kind)
 {
     ErrorPtr uriError;
@@ -236,6 +231,19 @@ void GstMediaDevice::startOutput(const QString& path)
     output_->start(path);
 }
 
+void GstMediaDevice::warmUp()
+{
+    try {
+        ensureGStreamer();
+        preloadCommonPlugins();
+        if (!output_) {
+            output_ = std::make_unique<AudioOutput>(options_.fakeAudioSink, QString());
+            output_->rest(); // connected, with no stream until a song plays
+        }
+    } catch (const std::exception&) {
+    }
+}
+
 void GstMediaDevice::open(const QString& path, MediaKind kind)
 {
     close();
@@ -286,7 +294,8 @@ void GstMediaDevice::prepare(const QString& path, MediaKind kind)
 void GstMediaDevice::close()
 {
     // The window goes first so that no frame is painted from a stopping pipeline.
-    window_.reset();
+    if (options_.video)
+        options_.video->closeWindow();
     if (session_ && session_->link->ended.load()) {
         // A song that has played to its end has nothing more to say, and
         // stopping some pipelines takes a tenth of a second (the MIDI
@@ -314,7 +323,20 @@ void GstMediaDevice::play()
         return;
     if (options_.observer)
         options_.observer->playStarting();
-    if (gst_element_set_state(session_->pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    GstElement* pipeline = session_->pipeline.get();
+    if (output_->startsAhead()) {
+        // The first song of a fresh output starts a cushion into its running
+        // time: its first sound is heard at once, with the rest of the
+        // cushion handed over behind it.
+        GstClock* clock = gst_system_clock_obtain();
+        gst_pipeline_use_clock(GST_PIPELINE(pipeline), clock);
+        gst_element_set_start_time(pipeline, GST_CLOCK_TIME_NONE);
+        gst_element_set_base_time(pipeline, gst_clock_get_time(clock) - AudioOutput::kCushion);
+        gst_object_unref(clock);
+    } else {
+        gst_element_set_start_time(pipeline, 0); // the pipeline keeps its own time again
+    }
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         MessageRef error;
         {
             std::lock_guard lock(session_->link->mutex);
@@ -411,14 +433,9 @@ void GstMediaDevice::showLatestFrame(quint64 generation)
     if (!session_ || generation != generation_)
         return;
     auto [frame, display] = session_->link->takeFrame();
-    if (frame.isNull())
+    if (frame.isNull() || !options_.video)
         return;
-    const bool opening = !window_;
-    if (opening)
-        window_ = std::make_unique<VideoWindow>(fileName(session_->path), display.isValid() ? display : frame.size());
-    window_->setFrame(frame);
-    if (opening)
-        window_->show();
+    options_.video->showFrame(fileName(session_->path), display.isValid() ? display : frame.size(), frame);
 }
 
 } // namespace sonora

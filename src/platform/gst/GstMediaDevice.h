@@ -12,12 +12,10 @@
 #include <memory>
 #include <optional>
 
-class QWidget;
-
 namespace sonora {
 
 class AudioOutput;
-class VideoWindow;
+class IVideoOutput;
 struct PipelineLink;
 class PlaybackObserver;
 
@@ -25,8 +23,9 @@ struct GstDeviceOptions {
     // A clock-synchronised fake instead of the system's audio output, so tests
     // and benchmarks play in real time without a sound card.
     bool fakeAudioSink = false;
-    // Video frames go to a synchronised fake sink and no window appears.
-    bool fakeVideoSink = false;
+    // Where the pictures of video songs go. None: they are decoded in time
+    // and dropped, and only the sound is heard.
+    IVideoOutput* video = nullptr;
     // Soundfonts to choose from, best first, instead of the known Debian paths.
     std::optional<QStringList> soundFontCandidates;
     // Longest wait in open() for the song to be ready to play.
@@ -40,6 +39,12 @@ public:
     explicit GstMediaDevice(GstDeviceOptions options = {});
     ~GstMediaDevice() override;
 
+    // Gets GStreamer, the plugins a WAV song needs and the connection to the
+    // sound server ready, without opening an audio stream, so that the first
+    // song starts as quickly as the next ones. Never throws: whatever fails
+    // here is reported by the first open.
+    void warmUp();
+
     void open(const QString& path, MediaKind kind) override;
     void prepare(const QString& path, MediaKind kind) override;
     void close() override;
@@ -49,8 +54,6 @@ public:
     std::optional<Duration> duration() const override;
     Duration position() const override;
 
-    // The window that shows the open video song; null when the song has no picture.
-    QWidget* videoWindow() const;
     // The soundfont MIDI songs play with (empty when none is installed).
     const QString& soundFont() const { return soundFont_; }
     // Why the open song stopped early while playing; empty if it did not.
@@ -77,7 +80,6 @@ private:
     std::unique_ptr<Session> session_;
     std::unique_ptr<Session> next_; // prepared, prerolling or prerolled
     QString refusedHint_;           // a song that could not be prepared
-    std::unique_ptr<VideoWindow> window_;
     quint64 generation_ = 0;     // of the open song's pipeline
     quint64 lastGeneration_ = 0; // of the newest pipeline made
     bool playing_ = false;

@@ -161,6 +161,15 @@ void warmUpGStreamer()
         qAddPostRoutine(endWarmUp);
 }
 
+void preloadCommonPlugins()
+{
+    for (const char* name : {"coreelements", "typefindfunctions", "playback", "wavparse", "audioconvert",
+                             "audioresample", "app", "autodetect", "pulseaudio"}) {
+        if (GstPlugin* plugin = gst_plugin_load_by_name(name))
+            gst_object_unref(plugin);
+    }
+}
+
 QString missingElementText(const QString& factory)
 {
     for (const Component& c : kComponents) {

@@ -86,7 +86,7 @@ ElementRef makeAudioSink(const QString& path, bool fake)
 
 ElementRef makeVideoSink(const QString& path, const GstDeviceOptions& options, bool showVideo, const LinkPtr& link)
 {
-    if (!showVideo || options.fakeVideoSink) {
+    if (!showVideo || !options.video) {
         // Even with video off, playbin needs a sink of ours: without one it probes
         // every installed video sink (KMS, DirectFB...), some of which crash
         // without a display.

@@ -19,7 +19,7 @@ class PlaybackObserver;
 ElementRef makeAudioSink(const QString& path, bool fake);
 
 // An appsink that offers each frame to the link, or a fake sink when the song
-// shows no picture or the options ask for no window. Throws MediaError.
+// shows no picture or the options give it nowhere to go. Throws MediaError.
 ElementRef makeVideoSink(const QString& path, const GstDeviceOptions& options, bool showVideo, const LinkPtr& link);
 
 // Notes in the link that a buffer, sound or picture, reached the sink at all.

@@ -2,6 +2,7 @@
 // Shared media and helpers of the GStreamer device tests.
 
 #include "platform/Errori.h"
+#include "platform/VideoWindow.h"
 #include "platform/gst/GstMediaDevice.h"
 #include "platform/gst/PlaybackObserver.h"
 #include "support/GstThreads.h"
@@ -72,11 +73,14 @@ inline int ms(IMediaDevice::Duration d) { return int(d.count()); }
 inline int ms(std::optional<IMediaDevice::Duration> d) { return d ? int(d->count()) : -1; }
 
 // A device that plays into clock-synchronised fake sinks, in real time.
-inline GstDeviceOptions testOptions(std::shared_ptr<PipelineCounter> observer = std::make_shared<PipelineCounter>())
+// Pictures go to `video`, if given.
+inline GstDeviceOptions testOptions(std::shared_ptr<PipelineCounter> observer = std::make_shared<PipelineCounter>(),
+                                   IVideoOutput* video = nullptr)
 {
     GstDeviceOptions options;
     options.fakeAudioSink = true;
     options.observer = std::move(observer);
+    options.video = video;
     return options;
 }
 
@@ -112,7 +116,8 @@ protected:
     const GstMedia& media = GstMedia::get();
     QTemporaryDir scratch;
     std::shared_ptr<PipelineCounter> observed = std::make_shared<PipelineCounter>();
-    std::unique_ptr<GstMediaDevice> device = std::make_unique<GstMediaDevice>(testOptions(observed));
+    VideoWindowOutput video;
+    std::unique_ptr<GstMediaDevice> device = std::make_unique<GstMediaDevice>(testOptions(observed, &video));
     int ends = 0;
 };
 

@@ -1,11 +1,14 @@
 // Lifetime: stale messages, re-entrant callbacks, destruction, no leaks.
 #include "GstTestMedia.h"
-#include "platform/DispositivoCaricato.h"
+#include "platform/DispositivoRemoto.h"
+#include "support/TempDir.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QWidget>
 
+#include <csignal>
 #include <malloc.h>
 
 using namespace sonora;
@@ -87,7 +90,7 @@ TEST_F(GstDeviceTest, EndOfStreamCallbackMayOpenAndPlayTheNextSong)
 TEST_F(GstDeviceTest, OpeningAnotherSongReplacesTheOpenOne)
 {
     device->open(media.avi, MediaKind::Video);
-    QPointer<QWidget> window = device->videoWindow();
+    QPointer<QWidget> window = video.window();
     ASSERT_TRUE(window);
     device->open(media.wav300, MediaKind::Wave);
     EXPECT_TRUE(window.isNull());
@@ -148,24 +151,92 @@ TEST_F(GstDeviceTest, APreparedSongIsTheOneOpenedAndAnotherOpenThrowsItAway)
     EXPECT_EQ(ends, 2);
 }
 
-TEST(DispositivoCaricato, LoadsThePlaybackModuleWhenFirstNeededOrSaysWhatToDo)
+// The program's device: the same songs, played by a player process.
+TEST(DispositivoRemoto, PlaysThroughAPlayerThatGoesAtRestOrSaysWhatToDo)
 {
-    DispositivoCaricato missing(QStringLiteral("/nessun/modulo.so"));
+    DispositivoRemoto missing(QStringLiteral("/nessun/riproduttore"));
     missing.close();
     EXPECT_EQ(missing.state(), MediaState::Closed);
     try {
         missing.open(GstMedia::get().wav300, MediaKind::Wave);
-        ADD_FAILURE() << "opened without its module";
+        ADD_FAILURE() << "opened without its player";
     } catch (const MediaError& e) {
         EXPECT_TRUE(e.message().contains(QStringLiteral("Reinstallare"))) << e.message().toStdString();
     }
 
-    DispositivoCaricato device(QStringLiteral(SONORA_MODULO_DI_PROVA), true);
+    const GstMedia& media = GstMedia::get();
+    auto device = std::make_unique<DispositivoRemoto>(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
+    int ends = 0;
+    device->onEnded = [&] { ++ends; };
+    EXPECT_EQ(device->riproduttore(), 0) << "no player before playing comes near";
+
+    // The player's refusal reaches the program in the same words.
+    const QString absent = media.wav300 + QStringLiteral(".assente");
+    GstMediaDevice local(testOptions());
+    QString inProcess, remote;
+    try {
+        local.open(absent, MediaKind::Wave);
+    } catch (const MediaError& e) {
+        inProcess = e.message();
+    }
+    try {
+        device->open(absent, MediaKind::Wave);
+    } catch (const MediaError& e) {
+        remote = e.message();
+    }
+    EXPECT_FALSE(remote.isEmpty());
+    EXPECT_EQ(remote, inProcess);
+    EXPECT_EQ(device->state(), MediaState::Closed);
+
+    // Pictures cross to a window of the program.
+    device->open(media.avi, MediaKind::Video);
+    EXPECT_NEAR(ms(device->duration()), 400, 45);
+    ASSERT_TRUE(waitUntil([&] { return device->videoWindow() != nullptr; }));
+    QPointer<VideoWindow> window = qobject_cast<VideoWindow*>(device->videoWindow());
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->frame().size(), QSize(160, 120));
+    device->play();
+    ASSERT_TRUE(waitUntil([&] { return ends == 1; }));
+    EXPECT_EQ(device->state(), MediaState::Ended);
+    EXPECT_NEAR(ms(device->position()), 400, 45);
+    device->close();
+    EXPECT_TRUE(window.isNull());
+
+    // At rest the player goes, and the next song starts another.
+    const qint64 first = device->riproduttore();
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(waitUntil([&] { return device->riproduttore() == 0; }, 3000));
+    EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(first)); }, 3000));
+    device->open(media.wav300, MediaKind::Wave);
+    const qint64 second = device->riproduttore();
+    EXPECT_NE(second, first);
+    device->play();
+    ASSERT_TRUE(waitUntil([&] { return ends == 2; }));
+
+    // A player never outlives the program.
+    device.reset();
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(second)));
+}
+
+TEST(DispositivoRemoto, APlayerThatCrashesEndsOnlyItsSong)
+{
+    TempDir dir;
+    const QString long_ = writeWav(dir.path(), QStringLiteral("lunga.wav"), 5000);
+    DispositivoRemoto device(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
     int ends = 0;
     device.onEnded = [&] { ++ends; };
-    device.open(GstMedia::get().wav300, MediaKind::Wave);
-    EXPECT_NEAR(ms(device.duration()), 300, 20);
+    device.open(long_, MediaKind::Wave);
     device.play();
-    EXPECT_TRUE(waitUntil([&] { return ends == 1; }));
-    EXPECT_EQ(device.state(), MediaState::Ended);
+    spin(200);
+    ASSERT_EQ(::kill(pid_t(device.riproduttore()), SIGKILL), 0);
+    ASSERT_TRUE(waitUntil([&] { return ends == 1; }));
+    EXPECT_EQ(device.state(), MediaState::Ended) << "the song counts as ended, so a compilation moves on";
+    EXPECT_GT(ms(device.position()), 100);
+    EXPECT_LT(ms(device.position()), 5000);
+    device.close();
+
+    device.open(GstMedia::get().wav300, MediaKind::Wave);
+    device.play();
+    EXPECT_TRUE(waitUntil([&] { return ends == 2; }));
 }

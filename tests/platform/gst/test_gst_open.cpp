@@ -78,10 +78,10 @@ TEST_F(GstDeviceTest, FileContentDecidesWhatPlaysWhateverTheType)
     EXPECT_NEAR(ms(device->duration()), 400, 20);
     device->open(media.wav300, MediaKind::Video);
     EXPECT_NEAR(ms(device->duration()), 300, 20);
-    EXPECT_EQ(device->videoWindow(), nullptr) << "no picture, no window";
+    EXPECT_EQ(video.window(), nullptr) << "no picture, no window";
     device->open(media.avi, MediaKind::Wave);
     EXPECT_NEAR(ms(device->duration()), 400, 45);
-    EXPECT_EQ(device->videoWindow(), nullptr) << "an audio device shows no picture";
+    EXPECT_EQ(video.window(), nullptr) << "an audio device shows no picture";
 }
 
 TEST_F(GstDeviceTest, OpensFilesWithAwkwardNames)
@@ -136,7 +136,7 @@ TEST_F(GstDeviceTest, BrokenFilesThrowQuicklyAndLeaveTheDeviceClosed)
                 EXPECT_TRUE(message.contains(b.expected)) << message.toStdString();
             }
             EXPECT_EQ(device->state(), MediaState::Closed);
-            EXPECT_EQ(device->videoWindow(), nullptr);
+            EXPECT_EQ(video.window(), nullptr);
             EXPECT_EQ(livePipelines(), 0);
         }
     }

@@ -109,7 +109,7 @@ TEST_F(GstDeviceTest, MidiSongsPlayToTheirEnd)
 TEST_F(GstDeviceTest, AviShowsItsPictureInAWindowOfItsOwn)
 {
     device->open(media.avi, MediaKind::Video);
-    QPointer<QWidget> window = device->videoWindow();
+    QPointer<QWidget> window = video.window();
     ASSERT_TRUE(window);
     EXPECT_TRUE(window->isWindow());
     EXPECT_TRUE(window->isVisible());
@@ -121,7 +121,7 @@ TEST_F(GstDeviceTest, AviShowsItsPictureInAWindowOfItsOwn)
         << "the first frame is shown before playing";
 
     ASSERT_TRUE(playToEnd());
-    EXPECT_EQ(device->videoWindow(), window.data());
+    EXPECT_EQ(video.window(), window.data());
 
     device->close();
     EXPECT_TRUE(window.isNull()) << "the window goes with the song";
@@ -130,7 +130,7 @@ TEST_F(GstDeviceTest, AviShowsItsPictureInAWindowOfItsOwn)
 TEST_F(GstDeviceTest, VideoWindowGoesWhenTheDeviceGoes)
 {
     device->open(media.avi, MediaKind::Video);
-    QPointer<QWidget> window = device->videoWindow();
+    QPointer<QWidget> window = video.window();
     ASSERT_TRUE(window);
     device->play();
     spin(50);
@@ -219,7 +219,7 @@ TEST_F(GstDeviceTest, FilesOfTheWindowsEraPlayPictureAndSound)
         const bool picture = c.video != V::None && c.video != V::Unknown;
         const bool sound = c.sound != S::None && c.sound != S::Unknown;
         EXPECT_EQ(observed->audioBuffers > 0, sound) << "sound reached the sink";
-        QWidget* window = device->videoWindow();
+        QWidget* window = video.window();
         ASSERT_EQ(window != nullptr, picture);
         if (picture) {
             EXPECT_EQ(window->size(), drawn.size());

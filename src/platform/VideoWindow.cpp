@@ -1,4 +1,4 @@
-#include "platform/gst/VideoWindow.h"
+#include "platform/VideoWindow.h"
 
 #include <QPainter>
 
@@ -41,6 +41,16 @@ void VideoWindow::paintEvent(QPaintEvent*)
     }
     p.setRenderHint(QPainter::SmoothPixmapTransform, target.size() != frame_.size());
     p.drawImage(target, frame_);
+}
+
+void VideoWindowOutput::showFrame(const QString& title, QSize display, const QImage& frame)
+{
+    const bool opening = !window_;
+    if (opening)
+        window_ = std::make_unique<VideoWindow>(title, display);
+    window_->setFrame(frame);
+    if (opening)
+        window_->show();
 }
 
 } // namespace sonora

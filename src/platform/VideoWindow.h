@@ -1,8 +1,12 @@
 #pragma once
 // The window that shows the picture of a video song.
 
+#include "platform/VideoOutput.h"
+
 #include <QImage>
 #include <QWidget>
+
+#include <memory>
 
 namespace sonora {
 
@@ -23,6 +27,18 @@ protected:
 private:
     QImage frame_;
     QSize videoSize_;
+};
+
+// Shows each song's pictures in a VideoWindow of its own.
+class VideoWindowOutput : public IVideoOutput {
+public:
+    void showFrame(const QString& title, QSize display, const QImage& frame) override;
+    void closeWindow() override { window_.reset(); }
+    // The open song's window; null when it has shown no picture.
+    QWidget* window() const { return window_.get(); }
+
+private:
+    std::unique_ptr<VideoWindow> window_;
 };
 
 } // namespace sonora
