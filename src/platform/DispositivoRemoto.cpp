@@ -254,19 +254,12 @@ void DispositivoRemoto::tratta(const QByteArray& notizia)
         const auto brano = l.campo<quint64>();
         const auto titolo = l.campo<QString>();
         const auto display = l.campo<QSize>();
-        const auto misura = l.campo<QSize>();
-        auto* righe = new QByteArray(l.campo<QByteArray>());
+        Picture picture;
+        picture.size = l.campo<QSize>();
+        picture.rgbx = l.campo<QByteArray>();
         invia(messaggio(Richiesta::FotogrammaVisto)); // taken, shown or not: the next may come
-        const bool intero = l.integra() && !misura.isEmpty() &&
-                            righe->size() == qsizetype(misura.width()) * 4 * misura.height();
-        if (brano != brano_ || !aperto_ || !intero) {
-            delete righe;
-            return;
-        }
-        const QImage picture(reinterpret_cast<const uchar*>(righe->constData()), misura.width(), misura.height(),
-                             qsizetype(misura.width()) * 4, QImage::Format_RGBX8888,
-                             [](void* dati) { delete static_cast<QByteArray*>(dati); }, righe);
-        video_.showFrame(titolo, display, picture);
+        if (brano == brano_ && aperto_ && l.integra() && picture.isWhole())
+            video_.showFrame(titolo, display, picture);
         return;
     }
     case Notizia::Risposta:

@@ -2,18 +2,28 @@
 // Where the pictures of a video song go: to a window of this process, or
 // across to the program from the process that plays.
 
-#include <QImage>
+#include <QByteArray>
 #include <QSize>
 #include <QString>
 
 namespace sonora {
+
+// One picture: rows of RGBX pixels, four bytes each, with nothing between
+// rows. Plain bytes, so that the process that plays needs no graphics library.
+struct Picture {
+    QSize size;
+    QByteArray rgbx;
+    bool isNull() const { return size.isEmpty(); }
+    // The bytes are whole for the size: a picture from elsewhere is checked.
+    bool isWhole() const { return !isNull() && rgbx.size() == qsizetype(size.width()) * 4 * size.height(); }
+};
 
 class IVideoOutput {
 public:
     virtual ~IVideoOutput() = default;
     // The open song's newest picture. The first one of a song opens its window,
     // titled `title`, with room for a picture of `display` (its shape on screen).
-    virtual void showFrame(const QString& title, QSize display, const QImage& frame) = 0;
+    virtual void showFrame(const QString& title, QSize display, const Picture& picture) = 0;
     // The song closed: its window goes.
     virtual void closeWindow() = 0;
 };

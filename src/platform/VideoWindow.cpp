@@ -43,8 +43,15 @@ void VideoWindow::paintEvent(QPaintEvent*)
     p.drawImage(target, frame_);
 }
 
-void VideoWindowOutput::showFrame(const QString& title, QSize display, const QImage& frame)
+void VideoWindowOutput::showFrame(const QString& title, QSize display, const Picture& picture)
 {
+    if (!picture.isWhole())
+        return;
+    // The image shares the bytes, and keeps them alive as long as it needs them.
+    auto* bytes = new QByteArray(picture.rgbx);
+    const QImage frame(reinterpret_cast<const uchar*>(bytes->constData()), picture.size.width(),
+                       picture.size.height(), qsizetype(picture.size.width()) * 4, QImage::Format_RGBX8888,
+                       [](void* data) { delete static_cast<QByteArray*>(data); }, bytes);
     const bool opening = !window_;
     if (opening)
         window_ = std::make_unique<VideoWindow>(title, display);

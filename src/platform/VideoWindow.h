@@ -32,7 +32,7 @@ private:
 // Shows each song's pictures in a VideoWindow of its own.
 class VideoWindowOutput : public IVideoOutput {
 public:
-    void showFrame(const QString& title, QSize display, const QImage& frame) override;
+    void showFrame(const QString& title, QSize display, const Picture& picture) override;
     void closeWindow() override { window_.reset(); }
     // The open song's window; null when it has shown no picture.
     QWidget* window() const { return window_.get(); }

@@ -14,7 +14,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
 #include <QtDebug>
 
 #include <algorithm>
@@ -435,7 +434,7 @@ void GstMediaDevice::showLatestFrame(quint64 generation)
     auto [frame, display] = session_->link->takeFrame();
     if (frame.isNull() || !options_.video)
         return;
-    options_.video->showFrame(fileName(session_->path), display.isValid() ? display : frame.size(), frame);
+    options_.video->showFrame(fileName(session_->path), display.isValid() ? display : frame.size, frame);
 }
 
 } // namespace sonora

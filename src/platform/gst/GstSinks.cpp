@@ -5,7 +5,6 @@
 #include "platform/gst/GstReasons.h"
 #include "platform/gst/PlaybackObserver.h"
 
-#include <QImage>
 
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
@@ -53,16 +52,19 @@ GstFlowReturn handOverFrame(GstAppSink* sink, gpointer data, bool preroll)
     GstVideoFrame frame;
     if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
         return GST_FLOW_OK;
-    // A deep copy: the buffer goes back to GStreamer as soon as we return.
-    QImage image = QImage(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-                          GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
-                          GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_RGBX8888)
-                       .copy();
+    // A copy: the buffer goes back to GStreamer as soon as we return.
+    Picture picture;
+    picture.size = QSize(GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame));
+    const size_t row = size_t(picture.size.width()) * 4;
+    picture.rgbx.resize(qsizetype(row) * picture.size.height());
+    const auto* from = static_cast<const char*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    for (int y = 0; y < picture.size.height(); ++y)
+        std::memcpy(picture.rgbx.data() + qsizetype(row) * y, from + qsizetype(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0)) * y, row);
     gst_video_frame_unmap(&frame);
     QSize display(info.width, info.height);
     if (info.par_n > 0 && info.par_d > 0 && info.par_n != info.par_d)
         display.setWidth(int(qint64(info.width) * info.par_n / info.par_d));
-    linkOf(data).offerFrame(std::move(image), display);
+    linkOf(data).offerFrame(std::move(picture), display);
     return GST_FLOW_OK;
 }
 

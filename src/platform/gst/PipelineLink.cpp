@@ -23,7 +23,7 @@ void PipelineLink::release()
 {
     std::lock_guard lock(mutex);
     error.reset();
-    frame = QImage();
+    frame = Picture();
 }
 
 void PipelineLink::forward(GstMessageType type, const QString& reason)
@@ -37,10 +37,10 @@ void PipelineLink::forward(GstMessageType type, const QString& reason)
         Qt::QueuedConnection);
 }
 
-void PipelineLink::offerFrame(QImage image, QSize display)
+void PipelineLink::offerFrame(Picture picture, QSize display)
 {
     std::lock_guard lock(mutex);
-    frame = std::move(image);
+    frame = std::move(picture);
     displaySize = display;
     if (!device || framePosted)
         return;
@@ -114,11 +114,11 @@ void onElementSetup(GstElement*, GstElement* element, gpointer data)
     g_object_set(element, "soundfont", link.soundFont.constData(), nullptr);
 }
 
-std::pair<QImage, QSize> PipelineLink::takeFrame()
+std::pair<Picture, QSize> PipelineLink::takeFrame()
 {
     std::lock_guard lock(mutex);
     framePosted = false;
-    return {std::exchange(frame, QImage()), displaySize};
+    return {std::exchange(frame, Picture()), displaySize};
 }
 
 } // namespace sonora

@@ -6,7 +6,8 @@
 #include "platform/gst/GstHandles.h"
 
 #include <QByteArray>
-#include <QImage>
+#include "platform/VideoOutput.h"
+
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -44,7 +45,7 @@ struct PipelineLink {
     std::atomic<bool> ended{false};
 
     // The newest video frame, handed to the UI thread at most one at a time.
-    QImage frame;
+    Picture frame;
     QSize displaySize;
     bool framePosted = false;
 
@@ -55,10 +56,10 @@ struct PipelineLink {
     // Only plain values cross to the UI thread: a queued GstMessage would keep
     // its source, and so the pipeline, alive after close().
     void forward(GstMessageType type, const QString& reason = QString());
-    void offerFrame(QImage image, QSize display);
+    void offerFrame(Picture picture, QSize display);
     // The UI thread takes the newest frame (null if none) and its display
     // size; the next frame offered is handed over again.
-    std::pair<QImage, QSize> takeFrame();
+    std::pair<Picture, QSize> takeFrame();
 };
 
 using LinkPtr = std::shared_ptr<PipelineLink>;

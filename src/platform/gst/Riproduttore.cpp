@@ -34,13 +34,9 @@ public:
     {
     }
 
-    void showFrame(const QString& title, QSize display, const QImage& frame) override
+    void showFrame(const QString& title, QSize display, const Picture& picture) override
     {
-        const QImage rgbx = frame.convertToFormat(QImage::Format_RGBX8888);
-        QByteArray righe(qsizetype(rgbx.width()) * 4 * rgbx.height(), Qt::Uninitialized);
-        for (int y = 0; y < rgbx.height(); ++y)
-            std::memcpy(righe.data() + qsizetype(y) * rgbx.width() * 4, rgbx.constScanLine(y), size_t(rgbx.width()) * 4);
-        QByteArray m = messaggio(Notizia::Fotogramma, brano_, title, display, rgbx.size(), righe);
+        QByteArray m = messaggio(Notizia::Fotogramma, brano_, title, display, picture.size, picture.rgbx);
         if (inViaggio_) {
             inAttesa_ = std::move(m);
             return;
