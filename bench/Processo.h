@@ -84,6 +84,22 @@ inline double rssMiB(pid_t pid)
     return sum;
 }
 
+// Memory no other process shares (Private_Clean + Private_Dirty), in MiB, of
+// the process and the processes it started; -1 when it is gone.
+inline double privateMiB(pid_t pid)
+{
+    double sum = -1;
+    for (const pid_t p : famiglia(pid)) {
+        std::ifstream f("/proc/" + std::to_string(p) + "/smaps_rollup");
+        std::string line;
+        while (std::getline(f, line)) {
+            if (line.rfind("Private_Clean:", 0) == 0 || line.rfind("Private_Dirty:", 0) == 0)
+                sum = std::max(sum, 0.0) + std::stod(line.substr(line.find(':') + 1)) / 1024.0;
+        }
+    }
+    return sum;
+}
+
 // utime + stime in seconds, of one process; -1 when it is gone.
 inline double cpuSecondsOf(pid_t pid)
 {

@@ -96,7 +96,9 @@ public:
         // would reach their server instead of ours.
         for (int attempt = 0, n = 100 + getpid() % 800; attempt < 20; ++attempt, ++n) {
             display_ = ":" + std::to_string(n);
-            server_ = avvia({{"Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}});
+            // -noreset: by default the server resets when its last client
+            // leaves, and a program starting just then cannot connect.
+            server_ = avvia({{"Xvfb", display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}, {}});
             for (int i = 0; i < 100 && aspetta(server_.pid, 0) < 0; ++i) {
                 if (esegui({{"xdotool", "getdisplaygeometry"}, {"DISPLAY=" + display_}}) == 0 && aspetta(server_.pid, 0) < 0)
                     return;

@@ -6,7 +6,10 @@
 //   - idle CPU while the title marquee runs;
 //   - resident memory on a private X server, one program at a time,
 //     interleaved: ours idle after start-up, the bare window, Audacious with
-//     its window shown; then ours after it played a song and was stopped.
+//     its window shown; then ours while it plays a song and after it was
+//     stopped. A process's figure includes the processes it started (ours
+//     plays in a player process). Beside it, the memory no other process
+//     shares, which is what each program really adds to a system.
 //     Ours is driven like a person would, with xdotool: "Apri", the path
 //     typed into the file dialog, play, stop. Where to click is read from
 //     the window classes themselves. Sound goes to a private PulseAudio
@@ -81,7 +84,8 @@ void clic(const std::string& display, const std::string& window, QPoint at)
 }
 
 struct Memoria {
-    std::vector<double> ours, bare, audacious, oursAfterPlay;
+    std::vector<double> ours, bare, audacious, oursPlaying, oursAfterPlay;
+    std::vector<double> oursPrivate, barePrivate, audaciousPrivate;
     int notPlayed = 0;
 };
 
@@ -120,21 +124,25 @@ void misuraMemoria(const std::string& ours, const std::string& bare, int repetit
     audaciousEnv.push_back("XDG_CONFIG_HOME=" + media.file("config").toStdString());
 
     // A run whose program shows no window, or is gone, is reported and not counted.
-    auto pesa = [&](const char* who, const Figlio& f, std::vector<double>& into) {
+    auto pesa = [&](const char* who, const Figlio& f, std::vector<double>& into,
+                    std::vector<double>* privateInto = nullptr) {
         const double rss = rssMiB(f.pid);
-        if (rss > 0)
+        if (rss > 0) {
             into.push_back(rss);
+            if (privateInto)
+                privateInto->push_back(privateMiB(f.pid));
+        }
         else
             std::fprintf(stderr, "%s ended early, status %d\n", who, aspetta(f.pid, 0));
         return rss > 0;
     };
     auto idle = [&](const std::vector<std::string>& argv, const std::vector<std::string>& e, int settleMs,
-                    std::vector<double>& into) {
+                    std::vector<double>& into, std::vector<double>* privateInto = nullptr) {
         Figlio f = avvia({argv, e});
         if (aspettaFinestre(x.display(), f.pid, 1).empty())
             std::fprintf(stderr, "%s showed no window\n", argv[0].c_str());
         pausa(settleMs);
-        pesa(argv[0].c_str(), f, into);
+        pesa(argv[0].c_str(), f, into, privateInto);
         termina(f.pid);
     };
     // Audacious's first start in an empty settings folder sets itself up and
@@ -142,17 +150,19 @@ void misuraMemoria(const std::string& ours, const std::string& bare, int repetit
     std::vector<double> first;
     idle({"audacious"}, audaciousEnv, 4000, first);
     for (int i = 0; i < repetitions; ++i) {
-        idle({bare}, env, 3000, m.bare);
-        idle({"audacious"}, audaciousEnv, 4000, m.audacious);
+        idle({bare}, env, 3000, m.bare, &m.barePrivate);
+        idle({"audacious"}, audaciousEnv, 4000, m.audacious, &m.audaciousPrivate);
 
         // Ours: 3 s is well past start-up.
         Figlio f = avvia({{ours}, env});
         const auto windows = aspettaFinestre(x.display(), f.pid, 1);
         pausa(3000);
-        const bool weighed = pesa("ours", f, m.ours);
+        const bool weighed = pesa("ours", f, m.ours, &m.oursPrivate);
         if (!weighed || windows.empty()) {
-            if (weighed)
+            if (weighed) {
                 m.ours.pop_back();
+                m.oursPrivate.pop_back();
+            }
             std::fprintf(stderr, "our window did not appear\n");
             termina(f.pid);
             continue;
@@ -171,6 +181,7 @@ void misuraMemoria(const std::string& ours, const std::string& bare, int repetit
         pausa(1500); // the first song, into the second
         if (audio.streams() < 2) // the silent keep-alive stream is one
             ++m.notPlayed;
+        pesa("ours while playing", f, m.oursPlaying);
         clic(x.display(), main, at.stop);
         pausa(2000);
         if (m.ours.size() > m.oursAfterPlay.size() && !pesa("ours after playing", f, m.oursAfterPlay))
@@ -235,6 +246,11 @@ int main(int argc, char** argv)
     riassunto("idle resident memory, Audacious", m.audacious, "MiB");
     rapporto("idle memory ours / bare window", m.ours, m.bare, 0);
     rapporto("idle memory ours / Audacious", m.ours, m.audacious, 0.8);
+    riassunto("idle private memory, ours", m.oursPrivate, "MiB");
+    riassunto("idle private memory, bare Qt window", m.barePrivate, "MiB");
+    riassunto("idle private memory, Audacious", m.audaciousPrivate, "MiB");
+    rapporto("idle private memory ours / Audacious", m.oursPrivate, m.audaciousPrivate, 0);
+    riassunto("resident memory, ours while playing (with its player)", m.oursPlaying, "MiB");
     riassunto("resident memory, ours after play and stop", m.oursAfterPlay, "MiB");
     std::vector<double> growth;
     for (size_t i = 0; i < std::min(m.ours.size(), m.oursAfterPlay.size()); ++i)
