@@ -28,8 +28,9 @@ using namespace riproduttore;
 constexpr int kRiposoMs = 1000;
 // A player started for a compilation being chosen waits longer for its first song.
 constexpr int kSceltaMs = 60000;
-// An open waits up to two seconds for the song; a player silent for this
-// long is hung.
+// An open waits up to two seconds for its song, and the first start after
+// GStreamer is installed scans its plugins for some seconds; a player silent
+// for this long is hung.
 constexpr int kRispostaMs = 30000;
 
 MediaError interruzione(const QString& path)

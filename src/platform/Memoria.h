@@ -2,11 +2,13 @@
 
 namespace sonora {
 
-// GStreamer runs every song on streaming threads of its own, and glibc gives
-// such threads memory arenas that keep what they free for later reuse: over
-// the first few hundred songs resident memory would climb by some 18 MB
-// before levelling off. Two arenas serve the UI thread and one song's
-// streaming threads well. Call once, first thing in main().
+// glibc gives threads memory arenas of their own, which keep what they free
+// for later reuse. In the player, GStreamer runs every song on streaming
+// threads of its own: over the first few hundred songs resident memory would
+// climb by some 18 MB before levelling off. Two arenas serve the main thread
+// and one song's streaming threads well, and in the program the main thread
+// and the one that reads the fonts while Qt starts, without either waiting
+// for the other. Call once, first thing in main().
 void limitaArenaMemoria();
 
 // Hands the memory freed since, above a little, back to the system: after a
