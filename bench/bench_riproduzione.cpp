@@ -9,6 +9,7 @@
 #include "Cronometro.h"
 #include "Processo.h"
 #include "platform/gst/GstMediaDevice.h"
+#include "platform/gst/GstRuntime.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
 #include "support/TempDir.h"
@@ -142,7 +143,7 @@ int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    warmUpGStreamer();
+    ensureGStreamer();
 
     std::vector<double> wavWav1, wavWav2;
     silenzioTraCanzoni([](const QString& d) {

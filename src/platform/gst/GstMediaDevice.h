@@ -2,7 +2,6 @@
 // The media device that really plays: WAV, MIDI and AVI songs through GStreamer.
 
 #include "platform/MediaDevice.h"
-#include "platform/gst/GstRuntime.h" // warmUpGStreamer()
 #include "platform/gst/Reaper.h"
 
 #include <QObject>

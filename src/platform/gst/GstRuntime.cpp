@@ -2,13 +2,8 @@
 
 #include "platform/Errori.h"
 #include "platform/gst/GstHandles.h"
-#include "platform/gst/SoundFont.h"
 
-#include <QCoreApplication>
-
-#include <atomic>
 #include <mutex>
-#include <thread>
 
 namespace sonora {
 namespace {
@@ -62,103 +57,15 @@ void initialise()
         gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(wild.get()), GST_RANK_NONE);
 }
 
-enum WarmUpState : int { NotStarted, Running, Finished };
-std::atomic<int> warmUpState{NotStarted};
-// Set when the process ends: what is left of the warm-up is of no use then,
-// and from then on Qt's statics may be going away.
-std::atomic<bool> warmUpCancelled{false};
-
-void warmUp()
-{
-    // Nothing may escape a thread, and an Open waits until this says Finished.
-    try {
-        // The registry, whose first build scans every plugin. The plugins
-        // themselves load when a song needs them: a user of WAV songs never
-        // pays for the MIDI synthesiser or the video codecs.
-        std::call_once(initOnce, initialise);
-        if (initFailure.isEmpty() && !warmUpCancelled.load())
-            (void)defaultSoundFont();
-    } catch (...) {
-        // Open starts GStreamer itself and reports what goes wrong.
-    }
-    warmUpState.store(Finished, std::memory_order_release);
-    warmUpState.notify_all();
-}
-
-// Owns the warm-up's thread, which must end before what it uses is destroyed:
-// it is joined in the QApplication's destructor (a post routine), or else when
-// this object dies among the statics at exit. A scan under way cannot be
-// interrupted, so the process may take that long to end.
-class WarmUpThread {
-public:
-    ~WarmUpThread() { cancelAndJoin(); }
-
-    void start()
-    {
-        std::lock_guard lock(mutex_);
-        thread_ = std::thread(warmUp);
-    }
-
-    void cancelAndJoin()
-    {
-        std::lock_guard lock(mutex_);
-        warmUpCancelled.store(true);
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-private:
-    std::mutex mutex_;
-    std::thread thread_;
-};
-
-WarmUpThread& warmUpThread()
-{
-    static WarmUpThread thread;
-    return thread;
-}
-
-void endWarmUp()
-{
-    warmUpThread().cancelAndJoin();
-}
-
-void waitForWarmUp()
-{
-    for (int s = warmUpState.load(std::memory_order_acquire); s == Running;
-         s = warmUpState.load(std::memory_order_acquire))
-        warmUpState.wait(Running, std::memory_order_acquire);
-}
-
 } // namespace
 
 void ensureGStreamer()
 {
-    // An Open during the warm-up waits for all of it rather than loading the
-    // same plugins alongside it.
-    waitForWarmUp();
     std::call_once(initOnce, initialise);
     if (!initFailure.isEmpty())
         throw MediaError(QStringLiteral("Impossibile avviare GStreamer, il motore di riproduzione: %1. "
                                         "Reinstallare il pacchetto libgstreamer1.0-0.")
                              .arg(initFailure));
-}
-
-void warmUpGStreamer()
-{
-    int expected = NotStarted;
-    if (!warmUpState.compare_exchange_strong(expected, Running))
-        return;
-    WarmUpThread& thread = warmUpThread(); // constructed before the thread runs
-    try {
-        thread.start();
-    } catch (...) {
-        // No thread to be had: warm up here, as the caller would otherwise wait at Open.
-        warmUp();
-        return;
-    }
-    if (QCoreApplication::instance())
-        qAddPostRoutine(endWarmUp);
 }
 
 void preloadCommonPlugins()

@@ -5,19 +5,11 @@
 
 namespace sonora {
 
-// Starts GStreamer once per process; later calls return at once. While a
-// warm-up is running it waits for the warm-up to finish instead.
+// Starts GStreamer once per process; later calls return at once. The first
+// start after GStreamer is installed scans every plugin, which takes
+// seconds: the player process does it while the user chooses a compilation.
 // Throws MediaError when GStreamer cannot start.
 void ensureGStreamer();
-
-// Starts GStreamer on a thread of its own: the first run after GStreamer is
-// installed scans every plugin, which takes seconds, and the window must not
-// freeze meanwhile; an Open made once it is done pays for none of it.
-// Returns at once; later calls do nothing. Call it when playing comes near
-// (the user is choosing a compilation); it never throws (a failure shows up
-// at Open). The thread is joined when the QApplication is destroyed, or at
-// the latest at process exit.
-void warmUpGStreamer();
 
 // Loads the plugins that the commonest song, a WAV file, and the system's
 // audio output need, so that the first song opens as quickly as the next.

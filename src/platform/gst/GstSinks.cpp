@@ -5,7 +5,6 @@
 #include "platform/gst/GstReasons.h"
 #include "platform/gst/PlaybackObserver.h"
 
-
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
 
@@ -58,8 +57,9 @@ GstFlowReturn handOverFrame(GstAppSink* sink, gpointer data, bool preroll)
     const size_t row = size_t(picture.size.width()) * 4;
     picture.rgbx.resize(qsizetype(row) * picture.size.height());
     const auto* from = static_cast<const char*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    const qsizetype stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
     for (int y = 0; y < picture.size.height(); ++y)
-        std::memcpy(picture.rgbx.data() + qsizetype(row) * y, from + qsizetype(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0)) * y, row);
+        std::memcpy(picture.rgbx.data() + qsizetype(row) * y, from + stride * y, row);
     gst_video_frame_unmap(&frame);
     QSize display(info.width, info.height);
     if (info.par_n > 0 && info.par_d > 0 && info.par_n != info.par_d)

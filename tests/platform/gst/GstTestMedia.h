@@ -4,6 +4,7 @@
 #include "platform/Errori.h"
 #include "platform/VideoWindow.h"
 #include "platform/gst/GstMediaDevice.h"
+#include "platform/gst/GstRuntime.h"
 #include "platform/gst/PlaybackObserver.h"
 #include "support/GstThreads.h"
 #include "support/MediaGen.h"

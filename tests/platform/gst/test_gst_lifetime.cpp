@@ -3,6 +3,7 @@
 #include "platform/DispositivoRemoto.h"
 #include "support/TempDir.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -239,4 +240,43 @@ TEST(DispositivoRemoto, APlayerThatCrashesEndsOnlyItsSong)
     device.open(GstMedia::get().wav300, MediaKind::Wave);
     device.play();
     EXPECT_TRUE(waitUntil([&] { return ends == 2; }));
+}
+
+// The first start after GStreamer is installed: a registry of its own makes
+// the player scan every plugin, which takes seconds.
+TEST(DispositivoRemoto, APlayerScanningItsPluginsHoldsNeitherTheProgramNorItsEnd)
+{
+    TempDir dir;
+    const QString song = writeWav(dir.path(), QStringLiteral("tono.wav"), 300);
+    // For the players of this test only.
+    struct Registro {
+        QByteArray before = qgetenv("GST_REGISTRY");
+        ~Registro() { before.isNull() ? qunsetenv("GST_REGISTRY") : qputenv("GST_REGISTRY", before); }
+    } restored;
+    qputenv("GST_REGISTRY", QFile::encodeName(dir.file(QStringLiteral("registry.bin"))));
+
+    // Dismissed while it scans: it must not be left behind.
+    qint64 pid = 0;
+    {
+        DispositivoRemoto device(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
+        device.preparaRiproduzione();
+        pid = device.riproduttore();
+        ASSERT_GT(pid, 0);
+    }
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
+    QFile::remove(dir.file(QStringLiteral("registry.bin")));
+
+    DispositivoRemoto device(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
+    int ends = 0;
+    device.onEnded = [&] { ++ends; };
+    QElapsedTimer clock;
+    clock.start();
+    device.preparaRiproduzione();
+    EXPECT_LT(clock.elapsed(), 100) << "the program waited for the scan: its window would freeze";
+    // Asked during the scan, the open waits for it.
+    ASSERT_NO_THROW(device.open(song, MediaKind::Wave));
+    RecordProperty("first_open_ms", int(clock.elapsed()));
+    EXPECT_NEAR(ms(device.duration()), 300, 20);
+    device.play();
+    EXPECT_TRUE(waitUntil([&] { return ends == 1; }, 5000));
 }
