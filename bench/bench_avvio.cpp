@@ -1,13 +1,14 @@
 // The whole program, started as a user starts it, beside its yardsticks:
 //   - start-up: from spawning the process to the first paint of the main
 //     window (the program reports that moment on the steady clock), our
-//     program and a bare Qt window of the same size (finestra_nuda)
-//     interleaved, on a private X server and offscreen;
+//     program, a bare Qt window of the same size (finestra_nuda) and the
+//     same with one line of text (what text alone costs), interleaved, on a
+//     private X server and offscreen;
 //   - idle CPU while the title marquee runs;
 //   - resident memory on a private X server, one program at a time,
-//     interleaved: ours idle after start-up, the bare window, Audacious with
-//     its window shown; then ours while it plays a song and after it was
-//     stopped. A process's figure includes the processes it started (ours
+//     interleaved: ours idle after start-up, the bare window (also with its
+//     line of text), Audacious with its window shown; then ours while it
+//     plays a song and after it was stopped. A process's figure includes the processes it started (ours
 //     plays in a player process). Beside it, the memory no other process
 //     shares, which is what each program really adds to a system.
 //     Ours is driven like a person would, with xdotool: "Apri", the path
@@ -35,12 +36,12 @@ using namespace sonora::bench;
 namespace {
 
 // `platform` is Qt's, plus the display's variable where there is one.
-double startUpMs(const std::string& binary, const std::vector<std::string>& platform)
+double startUpMs(const std::vector<std::string>& argv, const std::vector<std::string>& platform)
 {
     std::vector<std::string> env = platform;
     env.push_back("SONORA_REPORT_FIRST_PAINT=1");
     const auto t0 = Clock::now();
-    const std::string text = uscitaDi({{binary}, env}, 30000);
+    const std::string text = uscitaDi({argv, env}, 30000);
     long long ns = 0;
     if (std::sscanf(text.c_str(), "first-paint %lld", &ns) != 1)
         return -1;
@@ -84,7 +85,7 @@ void clic(const std::string& display, const std::string& window, QPoint at)
 }
 
 struct Memoria {
-    std::vector<double> ours, bare, audacious, oursPlaying, oursAfterPlay;
+    std::vector<double> ours, bare, bareText, audacious, oursPlaying, oursAfterPlay;
     std::vector<double> oursPrivate, barePrivate, audaciousPrivate;
     int notPlayed = 0;
 };
@@ -151,6 +152,7 @@ void misuraMemoria(const std::string& ours, const std::string& bare, int repetit
     idle({"audacious"}, audaciousEnv, 4000, first);
     for (int i = 0; i < repetitions; ++i) {
         idle({bare}, env, 3000, m.bare, &m.barePrivate);
+        idle({bare, "--testo"}, env, 3000, m.bareText);
         idle({"audacious"}, audaciousEnv, 4000, m.audacious, &m.audaciousPrivate);
 
         // Ours: 3 s is well past start-up.
@@ -216,23 +218,22 @@ int main(int argc, char** argv)
         const std::vector<std::pair<const char*, std::vector<std::string>>> platforms = {
             {"X server", {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + x.display()}},
             {"offscreen", {"QT_QPA_PLATFORM=offscreen"}}};
+        const std::vector<std::vector<std::string>> programs = {{binary}, {bare}, {bare, "--testo"}};
         for (const auto& [name, platform] : platforms) {
-            startUpMs(binary, platform);
-            startUpMs(bare, platform);
-            std::vector<double> ours, peer;
-            for (int i = 0; i < repetitions; ++i) {
-                if (i % 2) {
-                    ours.push_back(startUpMs(binary, platform));
-                    peer.push_back(startUpMs(bare, platform));
-                } else {
-                    peer.push_back(startUpMs(bare, platform));
-                    ours.push_back(startUpMs(binary, platform));
+            for (const auto& program : programs)
+                startUpMs(program, platform);
+            std::vector<double> times[3];
+            for (int i = 0; i < repetitions; ++i)
+                for (int k = 0; k < 3; ++k) {
+                    const int p = (i + k) % 3;
+                    times[p].push_back(startUpMs(programs[p], platform));
                 }
-            }
             std::printf("%s:\n", name);
-            riassunto("  start-up to first paint, ours", ours);
-            riassunto("  start-up to first paint, bare Qt window", peer);
-            rapporto("  start-up ours / bare window", ours, peer, 1.1);
+            riassunto("  start-up to first paint, ours", times[0]);
+            riassunto("  start-up to first paint, bare Qt window", times[1]);
+            riassunto("  the same with one line of text", times[2]);
+            rapporto("  start-up ours / bare window", times[0], times[1], 1.1);
+            rapporto("  start-up ours / window with one line of text", times[0], times[2], 0);
         }
     }
 
@@ -251,7 +252,9 @@ int main(int argc, char** argv)
     riassunto("idle resident memory, ours", m.ours, "MiB");
     riassunto("idle resident memory, bare Qt window", m.bare, "MiB");
     riassunto("idle resident memory, Audacious", m.audacious, "MiB");
+    riassunto("idle resident memory, the same with one line of text", m.bareText, "MiB");
     rapporto("idle memory ours / bare window", m.ours, m.bare, 0);
+    rapporto("idle memory ours / window with one line of text", m.ours, m.bareText, 0);
     rapporto("idle memory ours / Audacious", m.ours, m.audacious, 0.8);
     riassunto("idle private memory, ours", m.oursPrivate, "MiB");
     riassunto("idle private memory, bare Qt window", m.barePrivate, "MiB");
