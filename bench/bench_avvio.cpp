@@ -8,9 +8,10 @@
 //   - resident memory on a private X server, one program at a time,
 //     interleaved: ours idle after start-up, the bare window (also with its
 //     line of text), Audacious with its window shown; then ours while it
-//     plays a song and after it was stopped. A process's figure includes the processes it started (ours
-//     plays in a player process). Beside it, the memory no other process
-//     shares, which is what each program really adds to a system.
+//     plays a song and after it was stopped. A process's figure includes
+//     the processes it started (ours plays in a player process). Beside it,
+//     the memory no other process shares, which is what each program really
+//     adds to a system.
 //     Ours is driven like a person would, with xdotool: "Apri", the path
 //     typed into the file dialog, play, stop. Where to click is read from
 //     the window classes themselves. Sound goes to a private PulseAudio
