@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSocketNotifier>
-#include <QtDebug>
 
 #include <algorithm>
 
@@ -111,7 +110,6 @@ void DispositivoRemoto::avvia()
     notifier_ = std::make_unique<QSocketNotifier>(fds[0], QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &DispositivoRemoto::leggiNotizie);
     brano_ = 0;
-    suonato_ = false;
 }
 
 void DispositivoRemoto::congeda()
@@ -132,7 +130,7 @@ void DispositivoRemoto::congeda()
 void DispositivoRemoto::riposa()
 {
     if (canale_ && !aperto_)
-        riposo_.start(suonato_ ? kRiposoMs : kSceltaMs);
+        riposo_.start(brano_ > 0 ? kRiposoMs : kSceltaMs); // it has had a song, or only a dialog
 }
 
 void DispositivoRemoto::perso()
@@ -150,8 +148,8 @@ void DispositivoRemoto::perso()
     if (stato_.durataMs >= 0)
         stato_.posizioneMs = std::min(stato_.posizioneMs, stato_.durataMs);
     QTimer::singleShot(0, this, [this] {
-        if (interrotto_ && onEnded)
-            onEnded();
+        if (interrotto_)
+            reportEnded();
     });
 }
 
@@ -242,14 +240,7 @@ void DispositivoRemoto::tratta(const QByteArray& notizia)
         if (l.campo<quint64>() != brano_ || !aperto_)
             return;
         statoFresco_ = false;
-        if (onEnded) {
-            // An exception must not unwind through Qt's event loop, which cannot take it.
-            try {
-                onEnded();
-            } catch (const std::exception& e) {
-                qCritical("onEnded: %s", e.what());
-            }
-        }
+        reportEnded();
         return;
     case Notizia::Fotogramma: {
         const auto brano = l.campo<quint64>();
@@ -259,7 +250,7 @@ void DispositivoRemoto::tratta(const QByteArray& notizia)
         picture.size = l.campo<QSize>();
         picture.rgbx = l.campo<QByteArray>();
         invia(messaggio(Richiesta::FotogrammaVisto)); // taken, shown or not: the next may come
-        if (brano == brano_ && aperto_ && l.integra() && picture.isWhole())
+        if (brano == brano_ && aperto_ && l.integra())
             video_.showFrame(titolo, display, picture);
         return;
     }
@@ -296,7 +287,6 @@ void DispositivoRemoto::open(const QString& path, MediaKind kind)
     close();
     avvia();
     ++brano_;
-    suonato_ = true;
     percorso_ = path;
     try {
         chiedi(messaggio(Richiesta::Apri, path, quint8(kind)));

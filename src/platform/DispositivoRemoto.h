@@ -78,7 +78,6 @@ private:
     VideoWindowOutput video_;
     QTimer riposo_;
     quint64 brano_ = 0;    // Apri requests sent to this player
-    bool suonato_ = false; // this player has opened a song
     bool aperto_ = false;  // a song is open
     QString percorso_;     // its file
     bool interrotto_ = false; // the player died with it open: it counts as ended

@@ -5,8 +5,10 @@
 // scriptable double.
 
 #include <QString>
+#include <QtGlobal>
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <optional>
 
@@ -60,6 +62,21 @@ public:
     // Called on the UI thread when the device leaves Playing by itself (it
     // only ever goes to Ended), so the control can act at once.
     std::function<void()> onEnded;
+
+protected:
+    // Calls onEnded, if set, from an event of the device's own. The callback
+    // may well close this song and open the next; an exception must not
+    // unwind through Qt's event loop, which cannot take it.
+    void reportEnded()
+    {
+        if (auto callback = onEnded) {
+            try {
+                callback();
+            } catch (const std::exception& e) {
+                qCritical("onEnded: %s", e.what());
+            }
+        }
+    }
 };
 
 } // namespace sonora

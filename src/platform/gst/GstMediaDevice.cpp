@@ -14,7 +14,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QtDebug>
 
 #include <algorithm>
 #include <limits>
@@ -416,15 +415,7 @@ void GstMediaDevice::endOfSong(const QString& error)
         position = std::max<qint64>(durationNs_, 0);
     endPositionNs_ = position;
     session_->link->ended = true;
-    // Last: the callback may well close this song and open the next. An
-    // exception must not unwind through Qt's event loop, which cannot take it.
-    if (auto callback = onEnded) {
-        try {
-            callback();
-        } catch (const std::exception& e) {
-            qCritical("onEnded: %s", e.what());
-        }
-    }
+    reportEnded(); // last: it may well close this song and open the next
 }
 
 void GstMediaDevice::showLatestFrame(quint64 generation)
