@@ -3,7 +3,7 @@
 // end of each stream, each play() and the first audio buffer after it. All
 // lock-free, as the buffer hook runs on a streaming thread.
 
-#include "platform/gst/PlaybackObserver.h"
+#include "riproduttore/PlaybackObserver.h"
 
 #include <atomic>
 #include <chrono>

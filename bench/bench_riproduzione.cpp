@@ -8,8 +8,8 @@
 
 #include "Cronometro.h"
 #include "Processo.h"
-#include "platform/gst/GstMediaDevice.h"
-#include "platform/gst/GstRuntime.h"
+#include "riproduttore/GstMediaDevice.h"
+#include "riproduttore/GstRuntime.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
 #include "support/TempDir.h"

@@ -9,7 +9,7 @@
 //   build/bench/soak 2000        (CI runs it with 200 as a test)
 
 #include "Processo.h"
-#include "platform/Memoria.h"
+#include "comune/Memoria.h"
 #include "platform/DispositivoRemoto.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"

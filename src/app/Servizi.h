@@ -3,7 +3,7 @@
 // the real ones; tests pass scriptable doubles.
 
 #include "platform/CommonDialog.h"
-#include "platform/MediaDevice.h"
+#include "comune/MediaDevice.h"
 #include "platform/MessageBox.h"
 
 #include <functional>

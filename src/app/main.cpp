@@ -2,7 +2,7 @@
 
 #include "app/frmPrincipale.h"
 #include "platform/Caratteri.h"
-#include "platform/Memoria.h"
+#include "comune/Memoria.h"
 #include "platform/MessageBox.h"
 #include "platform/QtFileDialog.h"
 #include "platform/DispositivoRemoto.h"

@@ -1,6 +1,6 @@
 #include "compilation/FormatoCompilation.h"
 
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 #include "platform/Vb16.h"
 
 #include <QStringDecoder>

@@ -1,8 +1,8 @@
 #include "platform/DispositivoRemoto.h"
 
-#include "platform/Canale.h"
-#include "platform/Errori.h"
-#include "platform/Riproduttore.h"
+#include "comune/Canale.h"
+#include "comune/Errori.h"
+#include "comune/Protocollo.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -6,7 +6,7 @@
 // on a damaged file ends only that song: the device reports it as ended, and
 // the compilation goes on with a fresh player.
 
-#include "platform/MediaDevice.h"
+#include "comune/MediaDevice.h"
 #include "platform/VideoWindow.h"
 
 #include <QElapsedTimer>

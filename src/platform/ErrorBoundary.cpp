@@ -1,6 +1,6 @@
 #include "platform/ErrorBoundary.h"
 
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 
 #include <new>
 

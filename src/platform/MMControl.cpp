@@ -1,6 +1,6 @@
 #include "platform/MMControl.h"
 
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 
 #include <QHBoxLayout>
 #include <QPainter>

@@ -5,7 +5,7 @@
 // 100 ms, which is what drives the play-list sequencer.
 
 #include "platform/Comando.h"
-#include "platform/MediaDevice.h"
+#include "comune/MediaDevice.h"
 #include "platform/Vb16.h"
 
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "platform/QtFileDialog.h"
 
-#include "platform/Memoria.h"
+#include "comune/Memoria.h"
 
 #include <QFileDialog>
 #include <QTimer>

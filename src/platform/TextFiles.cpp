@@ -1,6 +1,6 @@
 #include "platform/TextFiles.h"
 
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 
 #include <QFileInfo>
 

@@ -4,7 +4,7 @@
 // are 16-bit with true = -1, and any non-zero value tests as true. The
 // rules live in the types, so no call site has to remember them.
 
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 
 #include <compare>
 #include <concepts>

@@ -1,7 +1,7 @@
 #pragma once
 // The window that shows the picture of a video song.
 
-#include "platform/VideoOutput.h"
+#include "comune/VideoOutput.h"
 
 #include <QImage>
 #include <QWidget>

@@ -1,5 +1,5 @@
 #include "compilation/FormatoCompilation.h"
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 
 #include "support/QtPrinters.h"
 

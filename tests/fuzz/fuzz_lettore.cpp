@@ -3,7 +3,7 @@
 // reads again to the same compilation.
 
 #include "compilation/FormatoCompilation.h"
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 
 #include <cstdint>
 #include <cstdlib>

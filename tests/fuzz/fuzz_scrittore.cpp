@@ -3,7 +3,7 @@
 // the folder and names the selection held.
 
 #include "compilation/FormatoCompilation.h"
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 #include "platform/TextFiles.h"
 #include "support/TempDir.h"
 

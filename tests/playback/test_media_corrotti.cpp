@@ -2,7 +2,7 @@
 // no crash, no hang (every open returns within 2 s), the outcome the
 // sequencer's rules give, and the next good song still plays.
 
-#include "platform/gst/GstMediaDevice.h"
+#include "riproduttore/GstMediaDevice.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
 #include "support/TempDir.h"

@@ -1,7 +1,7 @@
 // Songs with awkward names in a very deep folder: chosen, written, read
 // back and played through the real device like any other.
 
-#include "platform/gst/GstMediaDevice.h"
+#include "riproduttore/GstMediaDevice.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
 #include "support/TempDir.h"

@@ -1,7 +1,7 @@
 // Whole compilations played through the real GStreamer device, on media the
 // test makes, into synchronised fake sinks.
 
-#include "platform/gst/GstMediaDevice.h"
+#include "riproduttore/GstMediaDevice.h"
 #include "support/FinestraDiProva.h"
 #include "support/GstThreads.h"
 #include "support/MediaGen.h"

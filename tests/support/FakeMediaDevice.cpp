@@ -1,6 +1,6 @@
 #include "support/FakeMediaDevice.h"
 
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 
 namespace sonora::test {
 

@@ -2,7 +2,7 @@
 // A media device the test drives: it records every call, reports the state,
 // duration and position the test sets, and can be made to fail or to end.
 
-#include "platform/MediaDevice.h"
+#include "comune/MediaDevice.h"
 #include "support/QtPrinters.h"
 
 #include <QStringList>

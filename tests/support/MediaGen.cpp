@@ -1,6 +1,6 @@
 #include "support/MediaGen.h"
 
-#include "platform/gst/GstHandles.h"
+#include "riproduttore/GstHandles.h"
 
 #include <QDir>
 #include <QFile>

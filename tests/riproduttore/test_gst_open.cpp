@@ -1,8 +1,8 @@
 // Opening songs: lengths, awkward names, and every way a file can be unplayable.
 #include "GstTestMedia.h"
 
-#include "platform/gst/GstHandles.h"
-#include "platform/gst/SoundFont.h"
+#include "riproduttore/GstHandles.h"
+#include "riproduttore/SoundFont.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -3,10 +3,10 @@
 // it (device = null) before the pipeline stops, so no thread can reach a
 // device that is gone or has moved on to another song.
 
-#include "platform/gst/GstHandles.h"
+#include "riproduttore/GstHandles.h"
 
 #include <QByteArray>
-#include "platform/VideoOutput.h"
+#include "comune/VideoOutput.h"
 
 #include <QSize>
 #include <QString>

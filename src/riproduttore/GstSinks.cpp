@@ -1,9 +1,9 @@
-#include "platform/gst/GstSinks.h"
+#include "riproduttore/GstSinks.h"
 
-#include "platform/Errori.h"
-#include "platform/gst/GstMediaDevice.h"
-#include "platform/gst/GstReasons.h"
-#include "platform/gst/PlaybackObserver.h"
+#include "comune/Errori.h"
+#include "riproduttore/GstMediaDevice.h"
+#include "riproduttore/GstReasons.h"
+#include "riproduttore/PlaybackObserver.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>

@@ -1,16 +1,16 @@
-#include "platform/gst/GstMediaDevice.h"
+#include "riproduttore/GstMediaDevice.h"
 
-#include "platform/Errori.h"
-#include "platform/Memoria.h"
-#include "platform/VideoOutput.h"
-#include "platform/gst/AudioOutput.h"
-#include "platform/gst/GstHandles.h"
-#include "platform/gst/GstReasons.h"
-#include "platform/gst/GstRuntime.h"
-#include "platform/gst/GstSinks.h"
-#include "platform/gst/PipelineLink.h"
-#include "platform/gst/PlaybackObserver.h"
-#include "platform/gst/SoundFont.h"
+#include "comune/Errori.h"
+#include "comune/Memoria.h"
+#include "comune/VideoOutput.h"
+#include "riproduttore/AudioOutput.h"
+#include "riproduttore/GstHandles.h"
+#include "riproduttore/GstReasons.h"
+#include "riproduttore/GstRuntime.h"
+#include "riproduttore/GstSinks.h"
+#include "riproduttore/PipelineLink.h"
+#include "riproduttore/PlaybackObserver.h"
+#include "riproduttore/SoundFont.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "platform/gst/GstReasons.h"
+#include "riproduttore/GstReasons.h"
 
-#include "platform/Errori.h"
-#include "platform/gst/GstHandles.h"
-#include "platform/gst/GstRuntime.h"
+#include "comune/Errori.h"
+#include "riproduttore/GstHandles.h"
+#include "riproduttore/GstRuntime.h"
 
 #include <QFile>
 #include <QtDebug>

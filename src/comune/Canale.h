@@ -1,7 +1,7 @@
 #pragma once
 // The program and its player process talk over a stream socket, in messages:
 // each a 32-bit length, then that many bytes. Both ends use this class; the
-// messages themselves are in Riproduttore.h.
+// messages themselves are in Protocollo.h.
 
 #include <QByteArray>
 

@@ -1,11 +1,11 @@
 #pragma once
 // Shared media and helpers of the GStreamer device tests.
 
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 #include "platform/VideoWindow.h"
-#include "platform/gst/GstMediaDevice.h"
-#include "platform/gst/GstRuntime.h"
-#include "platform/gst/PlaybackObserver.h"
+#include "riproduttore/GstMediaDevice.h"
+#include "riproduttore/GstRuntime.h"
+#include "riproduttore/PlaybackObserver.h"
 #include "support/GstThreads.h"
 #include "support/MediaGen.h"
 #include "support/Wait.h"

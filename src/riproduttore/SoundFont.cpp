@@ -1,4 +1,4 @@
-#include "platform/gst/SoundFont.h"
+#include "riproduttore/SoundFont.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #pragma once
 // The media device that really plays: WAV, MIDI and AVI songs through GStreamer.
 
-#include "platform/MediaDevice.h"
-#include "platform/gst/Reaper.h"
+#include "comune/MediaDevice.h"
+#include "riproduttore/Reaper.h"
 
 #include <QObject>
 #include <QStringList>

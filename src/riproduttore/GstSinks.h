@@ -2,8 +2,8 @@
 // The sinks a song plays into, and the probes on them that note its first
 // buffer and hand its video frames to the UI thread. Private to the media device.
 
-#include "platform/gst/GstHandles.h"
-#include "platform/gst/PipelineLink.h"
+#include "riproduttore/GstHandles.h"
+#include "riproduttore/PipelineLink.h"
 
 #include <QString>
 

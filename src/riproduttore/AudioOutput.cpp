@@ -1,8 +1,8 @@
-#include "platform/gst/AudioOutput.h"
+#include "riproduttore/AudioOutput.h"
 
-#include "platform/Errori.h"
-#include "platform/gst/GstReasons.h"
-#include "platform/gst/GstSinks.h"
+#include "comune/Errori.h"
+#include "riproduttore/GstReasons.h"
+#include "riproduttore/GstSinks.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>

@@ -7,7 +7,7 @@
 // with no silence, as long as the next one starts within the output's latency.
 // Private to the media device; UI thread only, except the appsink callbacks.
 
-#include "platform/gst/GstHandles.h"
+#include "riproduttore/GstHandles.h"
 
 #include <QString>
 

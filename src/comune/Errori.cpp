@@ -1,4 +1,4 @@
-#include "platform/Errori.h"
+#include "comune/Errori.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,9 +1,9 @@
-#include "platform/gst/PipelineLink.h"
+#include "riproduttore/PipelineLink.h"
 
-#include "platform/gst/GstMediaDevice.h"
-#include "platform/gst/GstReasons.h"
-#include "platform/gst/PlaybackObserver.h"
-#include "platform/gst/StreamRepair.h"
+#include "riproduttore/GstMediaDevice.h"
+#include "riproduttore/GstReasons.h"
+#include "riproduttore/PlaybackObserver.h"
+#include "riproduttore/StreamRepair.h"
 
 #include <QMetaObject>
 

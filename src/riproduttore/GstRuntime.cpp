@@ -1,7 +1,7 @@
-#include "platform/gst/GstRuntime.h"
+#include "riproduttore/GstRuntime.h"
 
-#include "platform/Errori.h"
-#include "platform/gst/GstHandles.h"
+#include "comune/Errori.h"
+#include "riproduttore/GstHandles.h"
 
 #include <mutex>
 

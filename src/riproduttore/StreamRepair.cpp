@@ -1,6 +1,6 @@
-#include "platform/gst/StreamRepair.h"
+#include "riproduttore/StreamRepair.h"
 
-#include "platform/gst/GstHandles.h"
+#include "riproduttore/GstHandles.h"
 
 #include <QFile>
 #include <QtEndian>

@@ -1,4 +1,4 @@
-#include "platform/Canale.h"
+#include "comune/Canale.h"
 
 #include <QtEndian>
 

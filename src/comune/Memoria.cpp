@@ -1,4 +1,4 @@
-#include "platform/Memoria.h"
+#include "comune/Memoria.h"
 
 #include <malloc.h>
 

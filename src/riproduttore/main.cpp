@@ -2,12 +2,12 @@
 // the socket it is given. It ends when the program hangs up, or when the
 // program itself ends.
 
-#include "platform/Canale.h"
-#include "platform/Errori.h"
-#include "platform/Memoria.h"
-#include "platform/Riproduttore.h"
-#include "platform/VideoOutput.h"
-#include "platform/gst/GstMediaDevice.h"
+#include "comune/Canale.h"
+#include "comune/Errori.h"
+#include "comune/Memoria.h"
+#include "comune/Protocollo.h"
+#include "comune/VideoOutput.h"
+#include "riproduttore/GstMediaDevice.h"
 
 #include <QCoreApplication>
 #include <QSize>

@@ -3,7 +3,7 @@
 // checks made before GStreamer sees the file, and translations of what
 // GStreamer reports. Private to the media device.
 
-#include "platform/gst/GstHandles.h"
+#include "riproduttore/GstHandles.h"
 
 #include <QString>
 
