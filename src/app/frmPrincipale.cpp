@@ -141,7 +141,10 @@ void frmPrincipale::creaControlli(std::unique_ptr<IMediaDevice> dispositivo)
                                          suggerimento::cmdCompilation, QSize(16, 16)),
                            "cmdCompilation", 3720, 240, 375, 375);
 
-    MMControl1 = place(new MMControl(std::move(dispositivo), this), "MMControl1", 120, 3720, 810, 495);
+    // Its buttons' own actions go through this window's error boundary too,
+    // whoever presses them.
+    MMControl1 = place(new MMControl(std::move(dispositivo), [this](const std::function<void()>& h) { esegui(h); }, this),
+                       "MMControl1", 120, 3720, 810, 495);
 
     Label3 = place(new QLabel(QStringLiteral("Versione beta 2"), this), "Label3", 1560, 3840, 1815, 255);
     QFont bold = font();

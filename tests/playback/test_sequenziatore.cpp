@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QListWidget>
 #include <QTest>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 using namespace sonora;
@@ -248,6 +249,29 @@ TEST_F(Sequenziatore, PlayWithoutCompilationOrWithAMissingSongShowsAnErrorAndPla
     EXPECT_TRUE(w.messages->shown[0].prompt.contains("/m/manca.wav"));
     EXPECT_FALSE(w.media->open());
     EXPECT_FALSE(w.media->playing());
+}
+
+TEST_F(Sequenziatore, ADeviceThatFailsToPlayOrStopIsExplainedAndTheProgramGoesOn)
+{
+    carica("/m", {"a.wav", "b.wav"});
+    w.form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+    w.media->playFails = true;
+    w.media->stopFails = true;
+    QTest::mouseClick(w->MMControl1->playButton(), Qt::LeftButton);
+    ASSERT_EQ(w.messages->shown.size(), 1);
+    EXPECT_EQ(w.messages->shown[0].prompt, "Impossibile riprodurre «/m/a.wav»: la riproduzione non parte.");
+    QTest::mouseClick(w->MMControl1->stopButton(), Qt::LeftButton);
+    ASSERT_EQ(w.messages->shown.size(), 2);
+    EXPECT_EQ(w.messages->shown[1].prompt, "Il componente di riproduzione si è interrotto.");
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Falso) << "the stop handler ran before the device failed";
+
+    // The same buttons work again once the device does.
+    w.media->playFails = false;
+    w.media->stopFails = false;
+    QTest::mouseClick(w->MMControl1->playButton(), Qt::LeftButton);
+    EXPECT_TRUE(w.media->playing());
+    EXPECT_EQ(w.messages->shown.size(), 2);
 }
 
 TEST_F(Sequenziatore, AFailingSequenceOpenPrintsCiaoCiaoAndEndsTheTickSilently)
