@@ -94,6 +94,7 @@ frmPrincipale::frmPrincipale(Servizi servizi, QWidget* parent)
     setGeometry(twips::toPixels(4890, 3255, 4725, 4680));
     setFixedSize(size());
     setMouseTracking(true);
+    printed_ = new TestoStampato(this);
 
     creaControlli(std::move(servizi.dispositivo));
     impostaOrdineTab();
@@ -266,28 +267,13 @@ void frmPrincipale::closeEvent(QCloseEvent* event)
     event->accept(); // the window always closes, and with it the program
 }
 
-void frmPrincipale::Print(const QString& text)
-{
-    printed_ << text;
-    update();
-}
-
 void frmPrincipale::paintEvent(QPaintEvent*)
 {
-    // Printed lines start at the top left corner, one below the other, in
-    // the window's font, beneath the controls.
-    if (printed_.isEmpty())
+    // Printed lines lie beneath the controls.
+    if (printed_->lines().isEmpty())
         return;
     QPainter p(this);
-    p.setPen(palette().color(QPalette::WindowText));
-    const QFontMetrics fm(font());
-    int y = fm.ascent();
-    for (const QString& line : printed_) {
-        if (y - fm.ascent() > height())
-            break;
-        p.drawText(0, y, line);
-        y += fm.height();
-    }
+    printed_->paint(p);
 }
 
 } // namespace sonora

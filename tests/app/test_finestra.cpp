@@ -127,6 +127,40 @@ TEST_F(Finestra, StartsWithEveryControlInPlace)
     EXPECT_EQ(bar->currentValue().toInt(), 0);
 }
 
+TEST_F(Finestra, PrintedTextStaysOnlyUntilTheWindowIsDrawnAfresh)
+{
+    w.form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+    const QRect corner(0, 0, 80, 40);
+    const QImage blank = w.form->grab(corner).toImage();
+    auto ciao = [&](int times) {
+        for (int i = 0; i < times; ++i)
+            w.MMControl1_Done(MMControl::NotifyFailure);
+    };
+
+    ciao(2);
+    EXPECT_EQ(w.form->printed(), QStringList({"Ciao ciao", "Ciao ciao"}));
+    EXPECT_NE(w.form->grab(corner).toImage(), blank) << "painting again keeps it";
+
+    // Minimised and restored: drawn afresh, without the text.
+    w.form->hide();
+    w.form->show();
+    EXPECT_TRUE(waitUntil([&] { return w.form->printed().isEmpty(); }));
+    EXPECT_EQ(w.form->grab(corner).toImage(), blank);
+
+    // Covered, then uncovered: the same.
+    ciao(1);
+    EXPECT_EQ(w.form->printed(), QStringList({"Ciao ciao"}));
+    QExposeEvent uncovered(QRegion(0, 0, 100, 100));
+    QCoreApplication::sendEvent(w.form->windowHandle(), &uncovered);
+    EXPECT_TRUE(w.form->printed().isEmpty());
+    EXPECT_EQ(w.form->grab(corner).toImage(), blank);
+
+    // Never more than fits on the window, however much is printed.
+    ciao(1000);
+    EXPECT_LE(w.form->printed().size(), w.form->height() / w.form->fontMetrics().height());
+}
+
 TEST_F(Finestra, EveryCaptionFitsItsBox)
 {
     for (QWidget* c : {static_cast<QWidget*>(w->Check1), static_cast<QWidget*>(w->Check2),
