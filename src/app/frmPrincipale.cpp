@@ -94,7 +94,7 @@ frmPrincipale::frmPrincipale(Servizi servizi, QWidget* parent)
     setGeometry(twips::toPixels(4890, 3255, 4725, 4680));
     setFixedSize(size());
     setMouseTracking(true);
-    printed_ = new TestoStampato(this);
+    testoStampato_ = new TestoStampato(this);
 
     creaControlli(std::move(servizi.dispositivo));
     impostaOrdineTab();
@@ -270,10 +270,10 @@ void frmPrincipale::closeEvent(QCloseEvent* event)
 void frmPrincipale::paintEvent(QPaintEvent*)
 {
     // Printed lines lie beneath the controls.
-    if (printed_->lines().isEmpty())
+    if (testoStampato_->lines().isEmpty())
         return;
     QPainter p(this);
-    printed_->paint(p);
+    testoStampato_->paint(p);
 }
 
 } // namespace sonora

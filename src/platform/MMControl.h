@@ -77,8 +77,9 @@ public:
     qint32 secondNumeric() const { return secondNumeric_; }
 
     // What the play and stop buttons do, for whoever presses them: raise the
-    // event, then, unless the handler cancelled, the control's own action
-    // behind the error boundary. Never throws.
+    // event, whose handler runs behind the window's error boundary as every
+    // handler does, then, unless it cancelled, the control's own action
+    // behind the same boundary. Never throws.
     void clickPlay();
     void clickStop();
 

@@ -3,6 +3,7 @@
 #include <QStyleOptionProgressBar>
 #include <QStylePainter>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
