@@ -94,6 +94,7 @@ frmPrincipale::frmPrincipale(Servizi servizi, QWidget* parent)
     setGeometry(twips::toPixels(4890, 3255, 4725, 4680));
     setFixedSize(size());
     setMouseTracking(true);
+    testoStampato_ = new TestoStampato(this);
 
     creaControlli(std::move(servizi.dispositivo));
     impostaOrdineTab();
@@ -141,7 +142,10 @@ void frmPrincipale::creaControlli(std::unique_ptr<IMediaDevice> dispositivo)
                                          suggerimento::cmdCompilation, QSize(16, 16)),
                            "cmdCompilation", 3720, 240, 375, 375);
 
-    MMControl1 = place(new MMControl(std::move(dispositivo), this), "MMControl1", 120, 3720, 810, 495);
+    // Its buttons' own actions go through this window's error boundary too,
+    // whoever presses them.
+    MMControl1 = place(new MMControl(std::move(dispositivo), [this](const std::function<void()>& h) { esegui(h); }, this),
+                       "MMControl1", 120, 3720, 810, 495);
 
     Label3 = place(new QLabel(QStringLiteral("Versione beta 2"), this), "Label3", 1560, 3840, 1815, 255);
     QFont bold = font();
@@ -263,28 +267,13 @@ void frmPrincipale::closeEvent(QCloseEvent* event)
     event->accept(); // the window always closes, and with it the program
 }
 
-void frmPrincipale::Print(const QString& text)
-{
-    printed_ << text;
-    update();
-}
-
 void frmPrincipale::paintEvent(QPaintEvent*)
 {
-    // Printed lines start at the top left corner, one below the other, in
-    // the window's font, beneath the controls.
-    if (printed_.isEmpty())
+    // Printed lines lie beneath the controls.
+    if (testoStampato_->lines().isEmpty())
         return;
     QPainter p(this);
-    p.setPen(palette().color(QPalette::WindowText));
-    const QFontMetrics fm(font());
-    int y = fm.ascent();
-    for (const QString& line : printed_) {
-        if (y - fm.ascent() > height())
-            break;
-        p.drawText(0, y, line);
-        y += fm.height();
-    }
+    testoStampato_->paint(p);
 }
 
 } // namespace sonora

@@ -10,6 +10,7 @@
 #include "platform/CommonDialog.h"
 #include "platform/MMControl.h"
 #include "platform/ProgressBar.h"
+#include "platform/TestoStampato.h"
 #include "platform/Vb16.h"
 
 #include <QStringList>
@@ -90,8 +91,8 @@ public:
     explicit frmPrincipale(Servizi servizi, QWidget* parent = nullptr);
     ~frmPrincipale() override;
 
-    // The lines printed on the window's surface, top to bottom.
-    const QStringList& printed() const { return printed_; }
+    // The lines printed on the window's surface that it still shows, top to bottom.
+    const QStringList& printed() const { return testoStampato_->lines(); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -141,7 +142,7 @@ private:
     void Label3_DblClick();
 
     // Prints a line of text on the window's surface, each one below the last.
-    void Print(const QString& text);
+    void Print(const QString& text) { testoStampato_->print(text); }
 
     // Runs an event handler behind the error boundary: a failure becomes an
     // Italian error box and the program goes on.
@@ -179,7 +180,7 @@ private:
     // and the end of the program. The dialog and the device went to their
     // controls.
     std::function<void()> terminaApplicazione_;
-    QStringList printed_;
+    TestoStampato* testoStampato_ = nullptr;
     bool shownOnce_ = false;
     std::unique_ptr<IMessageBox> messaggi_;
 };

@@ -14,4 +14,8 @@ inline const QString ApplicationTitle = QStringLiteral("Sonoraccoltiera");
 // Runs one event handler; an exception it throws becomes an error box.
 void runHandler(IMessageBox& messages, const std::function<void()>& handler);
 
+// The boundary as a control is given it by its window: it runs one piece of
+// work that an event of the control starts.
+using HandlerRunner = std::function<void(const std::function<void()>& handler)>;
+
 } // namespace sonora

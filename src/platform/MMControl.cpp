@@ -81,9 +81,10 @@ MediaKind kindOf(const QString& deviceType)
 
 } // namespace
 
-MMControl::MMControl(std::unique_ptr<IMediaDevice> device, QWidget* parent)
+MMControl::MMControl(std::unique_ptr<IMediaDevice> device, HandlerRunner runHandler, QWidget* parent)
     : QWidget(parent)
     , device_(std::move(device))
+    , runHandler_(std::move(runHandler))
 {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -233,8 +234,12 @@ void MMControl::clickPlay()
 {
     Intero cancel = 0;
     emit PlayClick(cancel);
-    if (cancel == 0 && device_->isOpen())
-        device_->play();
+    if (cancel == 0) {
+        runHandler_([this] {
+            if (device_->isOpen())
+                device_->play();
+        });
+    }
     updateLook();
 }
 
@@ -243,7 +248,7 @@ void MMControl::clickStop()
     Intero cancel = 0;
     emit StopClick(cancel);
     if (cancel == 0)
-        device_->stop();
+        runHandler_([this] { device_->stop(); });
 }
 
 void MMControl::setIdleFlag(Booleano value)

@@ -6,6 +6,7 @@
 
 #include "platform/Comando.h"
 #include "comune/MediaDevice.h"
+#include "platform/ErrorBoundary.h"
 #include "platform/Vb16.h"
 
 #include <QIcon>
@@ -25,7 +26,9 @@ public:
     static constexpr Intero NotifySuccessful = 1;
     static constexpr Intero NotifyFailure = 8;
 
-    explicit MMControl(std::unique_ptr<IMediaDevice> device, QWidget* parent = nullptr);
+    // The control's own actions that can fail run through `runHandler`, the
+    // window's error boundary.
+    MMControl(std::unique_ptr<IMediaDevice> device, HandlerRunner runHandler, QWidget* parent = nullptr);
     ~MMControl() override;
 
     // Carries out the command at once. Throws AppError when it fails.
@@ -73,8 +76,10 @@ public:
     void setSecondNumeric(qint32 value) { secondNumeric_ = value; }
     qint32 secondNumeric() const { return secondNumeric_; }
 
-    // What the play and stop buttons do: raise the event, then, unless the
-    // handler cancelled, the control's own action.
+    // What the play and stop buttons do, for whoever presses them: raise the
+    // event, whose handler runs behind the window's error boundary as every
+    // handler does, then, unless it cancelled, the control's own action
+    // behind the same boundary. Never throws.
     void clickPlay();
     void clickStop();
 
@@ -98,6 +103,7 @@ private:
     void scheduleTickSoon();
 
     std::unique_ptr<IMediaDevice> device_;
+    HandlerRunner runHandler_;
     QTimer statusTimer_;
     QToolButton* play_ = nullptr;
     QToolButton* stop_ = nullptr;

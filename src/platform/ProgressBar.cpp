@@ -1,31 +1,72 @@
 #include "platform/ProgressBar.h"
 
+#include <QStyleOptionProgressBar>
+#include <QStylePainter>
+
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace sonora {
+namespace {
+
+// Whole milliseconds; what lies beyond Qt's range is its nearest end.
+int milliseconds(float value)
+{
+    if (!(value > 0)) // NaN too
+        return 0;
+    if (value >= 2147483648.0f)
+        return INT_MAX;
+    return int(std::lround(value));
+}
+
+} // namespace
 
 ProgressBar::ProgressBar(QWidget* parent)
     : QProgressBar(parent)
 {
     setTextVisible(false);
-    refresh();
+    setRange(0, 100);
+    setValue(0);
 }
 
-// One step per pixel of the bar: a value that would not move it changes
-// nothing, so a playing song repaints the bar (and tells screen readers)
-// only when there is something new to see.
-void ProgressBar::resizeEvent(QResizeEvent* event)
+void ProgressBar::setMax(float max)
 {
-    QProgressBar::resizeEvent(event);
-    setRange(0, std::max(1, width()));
-    refresh();
+    const int length = milliseconds(max);
+    // Qt would empty a bar whose value lies beyond its new maximum (value -1).
+    if (value() > length)
+        setValue(length);
+    setMaximum(length);
 }
 
-void ProgressBar::refresh()
+// A playing song moves the value at every tick; the bar is painted again
+// only when its drawn length changes by a pixel.
+void ProgressBar::setVal(float value)
 {
-    const float fraction = max_ > 0 ? std::clamp(value_ / max_, 0.0f, 1.0f) : 0.0f;
-    setValue(static_cast<int>(std::lround(fraction * float(maximum()))));
+    setValue(std::min(milliseconds(value), maximum()));
+    if (drawnLength() != drawn_)
+        update();
+}
+
+int ProgressBar::drawnLength() const
+{
+    return maximum() > 0 ? int(qint64(value()) * width() / maximum()) : 0;
+}
+
+void ProgressBar::paintEvent(QPaintEvent* event)
+{
+    drawn_ = drawnLength();
+    if (maximum() > 0) {
+        QProgressBar::paintEvent(event);
+        return;
+    }
+    // A range of 0 to 0 is Qt's busy bar; this one is empty instead.
+    QStylePainter painter(this);
+    QStyleOptionProgressBar option;
+    initStyleOption(&option);
+    option.maximum = 1;
+    option.progress = 0;
+    painter.drawControl(QStyle::CE_ProgressBar, option);
 }
 
 } // namespace sonora

@@ -1,8 +1,10 @@
 #pragma once
-// ProgressBar1: a progress bar whose maximum and value are single-precision
-// numbers, as the media control reports song lengths and positions. A
-// maximum of 0 (a song without length) shows an empty bar rather than Qt's
-// busy animation, and values beyond the range show as a full or empty bar.
+// ProgressBar1: a progress bar whose maximum and value are the song's length
+// and position in milliseconds, as the media control reports them; they are
+// what Qt's maximum() and value() return and what screen readers read. The
+// sequencer sets them as single-precision numbers. A maximum of 0 (a song
+// without length) shows an empty bar rather than Qt's busy animation, and
+// values beyond the range show as a full or empty bar.
 
 #include <QProgressBar>
 
@@ -13,18 +15,15 @@ class ProgressBar : public QProgressBar {
 public:
     explicit ProgressBar(QWidget* parent = nullptr);
 
-    void setMax(float max) { max_ = max; refresh(); }
-    float max() const { return max_; }
-    void setVal(float value) { value_ = value; refresh(); }
-    float val() const { return value_; }
+    void setMax(float max);
+    void setVal(float value);
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
-    void refresh();
-    float max_ = 100;
-    float value_ = 0;
+    int drawnLength() const;
+    int drawn_ = -1; // the bar's length in pixels when it was last painted
 };
 
 } // namespace sonora

@@ -214,9 +214,6 @@ void GstMediaDevice::finishOpen(Session& session)
         throw MediaError(path, QStringLiteral("il file non è pronto dopo %1 secondi: potrebbe essere danneggiato o "
                                               "trovarsi su un disco troppo lento")
                                    .arg(options_.openTimeoutMs / 1000.0, 0, 'g', 2));
-    // Prerolled on an immediate end of stream: a header and nothing after it.
-    if (!link->anyData.load())
-        throw MediaError(path, QStringLiteral("il file è troncato o non contiene né suoni né immagini"));
     link->error.reset();
 }
 
@@ -257,11 +254,22 @@ void GstMediaDevice::open(const QString& path, MediaKind kind)
     finishOpen(*session);
 
     const qint64 duration = queryDuration(session->pipeline.get());
-    if (duration >= 0 && duration < GST_MSECOND)
-        throw MediaError(path, QStringLiteral("il file è troncato o non contiene suoni: la sua durata è zero"));
+    // Prerolled on an immediate end of stream: a header and nothing after it.
+    // Without even a length, the header itself is cut short.
+    const bool empty = !session->link->anyData.load();
+    if (empty && duration < 0)
+        throw MediaError(path, QStringLiteral("il file è troncato o non contiene né suoni né immagini"));
     durationNs_ = duration;
     generation_ = session->link->generation;
     session_ = std::move(session);
+    // A song whose length reads 0 (a data chunk of 0 bytes, say) is over as
+    // soon as it opens, so a play list moves on past it.
+    if (empty || (duration >= 0 && duration < GST_MSECOND)) {
+        durationNs_ = 0;
+        endPositionNs_ = 0;
+        endNotified_ = true;
+        session_->link->ended = true;
+    }
     if (options_.observer)
         options_.observer->opened();
     showLatestFrame(generation_); // the prerolled picture, if the song has one

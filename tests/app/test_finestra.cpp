@@ -99,8 +99,6 @@ TEST_F(Finestra, StartsWithEveryControlInPlace)
     }
     EXPECT_TRUE(w->Check2->isChecked());
     EXPECT_FALSE(w->Check1->isChecked());
-    EXPECT_EQ(w->ProgressBar1->max(), 100.0f);
-    EXPECT_EQ(w->ProgressBar1->val(), 0.0f);
     EXPECT_EQ(w->List1->count(), 0);
     EXPECT_EQ(w->StatusBar1->currentMessage(), "");
     EXPECT_TRUE(w->Timer1.isActive());
@@ -122,6 +120,45 @@ TEST_F(Finestra, StartsWithEveryControlInPlace)
     EXPECT_EQ(window->text(QAccessible::Name), StartCaption);
     ASSERT_TRUE(doAccessibleAction(w->cmdCompilation, QAccessibleActionInterface::pressAction()));
     EXPECT_EQ(w.dialog->shown.size(), 1) << "Apri shows the open dialog";
+    // Before any song the progress bar reads 0 in 0 to 100.
+    QAccessibleValueInterface* bar = QAccessible::queryAccessibleInterface(w->ProgressBar1)->valueInterface();
+    EXPECT_EQ(bar->minimumValue().toInt(), 0);
+    EXPECT_EQ(bar->maximumValue().toInt(), 100);
+    EXPECT_EQ(bar->currentValue().toInt(), 0);
+}
+
+TEST_F(Finestra, PrintedTextStaysOnlyUntilTheWindowIsDrawnAfresh)
+{
+    w.form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+    const QRect corner(0, 0, 80, 40);
+    const QImage blank = w.form->grab(corner).toImage();
+    auto ciao = [&](int times) {
+        for (int i = 0; i < times; ++i)
+            w.MMControl1_Done(MMControl::NotifyFailure);
+    };
+
+    ciao(2);
+    EXPECT_EQ(w.form->printed(), QStringList({"Ciao ciao", "Ciao ciao"}));
+    EXPECT_NE(w.form->grab(corner).toImage(), blank) << "painting again keeps it";
+
+    // Minimised and restored: drawn afresh, without the text.
+    w.form->hide();
+    w.form->show();
+    EXPECT_TRUE(waitUntil([&] { return w.form->printed().isEmpty(); }));
+    EXPECT_EQ(w.form->grab(corner).toImage(), blank);
+
+    // Covered, then uncovered: the same.
+    ciao(1);
+    EXPECT_EQ(w.form->printed(), QStringList({"Ciao ciao"}));
+    QExposeEvent uncovered(QRegion(0, 0, 100, 100));
+    QCoreApplication::sendEvent(w.form->windowHandle(), &uncovered);
+    EXPECT_TRUE(w.form->printed().isEmpty());
+    EXPECT_EQ(w.form->grab(corner).toImage(), blank);
+
+    // Never more than fits on the window, however much is printed.
+    ciao(1000);
+    EXPECT_LE(w.form->printed().size(), w.form->height() / w.form->fontMetrics().height());
 }
 
 TEST_F(Finestra, EveryCaptionFitsItsBox)

@@ -1,5 +1,6 @@
 #include "platform/MMControl.h"
 #include "support/FakeMediaDevice.h"
+#include "support/FakeMessageBox.h"
 #include "support/Wait.h"
 
 #include <QAccessible>
@@ -17,6 +18,7 @@ namespace {
 struct Control {
     FakeMediaDevice* device;
     std::shared_ptr<FakeMediaDevice::State> media;
+    sonora::test::FakeMessageBox messages;
     MMControl control;
     int ticks = 0;
     QList<Intero> done;
@@ -24,7 +26,8 @@ struct Control {
     Control()
         : device(new FakeMediaDevice)
         , media(device->script())
-        , control(std::unique_ptr<IMediaDevice>(device))
+        , control(std::unique_ptr<IMediaDevice>(device),
+                  [this](const std::function<void()>& handler) { runHandler(messages, handler); })
     {
         QObject::connect(&control, &MMControl::StatusUpdate, [this] { ++ticks; });
         QObject::connect(&control, &MMControl::Done, [this](Intero code) { done << code; });

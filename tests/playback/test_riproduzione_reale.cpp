@@ -53,16 +53,17 @@ struct RiproduzioneReale : ::testing::Test {
 TEST_F(RiproduzioneReale, MixedCompilationPlaysToItsEndInOrder)
 {
     writeWav(dir.path(), "uno.wav", 300);
+    writeWav(dir.path(), "vuota.wav", 0); // a data chunk of 0 bytes: over at once, and the list goes on
     writeMidi(dir.path(), "due.mid", 1, 400);
     writeAvi(dir.path(), "tre.avi", 400);
-    carica({"uno.wav", "due.mid", "tre.avi"});
+    carica({"uno.wav", "vuota.wav", "due.mid", "tre.avi"});
 
     w->MMControl1->clickPlay();
     ASSERT_TRUE(w.messages->shown.isEmpty()) << w.messages->shown.value(0).prompt.toStdString();
     ASSERT_TRUE(waitUntil([&] { return finished(); }, 15000));
-    EXPECT_EQ(opened, QStringList({"uno.wav", "due.mid", "tre.avi"}));
+    EXPECT_EQ(opened, QStringList({"uno.wav", "vuota.wav", "due.mid", "tre.avi"}));
     EXPECT_EQ(w->List1->currentRow(), 0);
-    EXPECT_EQ(w.lettore->IndiceCanzone, 3);
+    EXPECT_EQ(w.lettore->IndiceCanzone, 4);
     EXPECT_TRUE(w.form->printed().isEmpty());
 }
 

@@ -2,10 +2,13 @@
 
 #include "support/FinestraDiProva.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QListWidget>
 #include <QTest>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 using namespace sonora;
@@ -49,7 +52,7 @@ TEST_F(Sequenziatore, PlayOpensTheSelectedSongWithTheDeviceOfItsKind)
         EXPECT_EQ(w.lettore->RiproduzioneAttiva, Vero);
         EXPECT_EQ(w->MMControl1->playingFlag(), Vero);
         EXPECT_EQ(w->MMControl1->idleFlag(), Falso);
-        EXPECT_EQ(w->ProgressBar1->max(), 1000.0f);
+        EXPECT_EQ(w->ProgressBar1->maximum(), 1000);
     }
 }
 
@@ -60,7 +63,7 @@ TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
     w.media->position = 400ms;
     tick();
     EXPECT_EQ(w.lettore->IndiceCanzone, 1);
-    EXPECT_EQ(w->ProgressBar1->val(), 400.0f);
+    EXPECT_EQ(w->ProgressBar1->value(), 400);
     EXPECT_EQ(w.media->prepared, "Midi /m/b.mid") << "what follows is got ready while a song plays";
 
     endOfSong();
@@ -89,7 +92,48 @@ TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
     EXPECT_FALSE(w.media->open());
     EXPECT_EQ(w->MMControl1->idleFlag(), Vero);
     EXPECT_EQ(w->MMControl1->playingFlag(), Falso);
-    EXPECT_EQ(w->ProgressBar1->val(), 1000.0f) << "the bar keeps its last value";
+    EXPECT_EQ(w->ProgressBar1->value(), 1000) << "the bar keeps its last value";
+}
+
+TEST_F(Sequenziatore, TheProgressBarSpeaksMillisecondsAndRepaintsOnlyWhenItMoves)
+{
+    carica("/m", {"lunga.wav", "vuota.wav", "dopo.wav"});
+    w.form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+    struct Paints : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override { count += e->type() == QEvent::Paint; return false; }
+    } paints;
+    w->ProgressBar1->installEventFilter(&paints);
+    QAccessibleValueInterface* bar = QAccessible::queryAccessibleInterface(w->ProgressBar1)->valueInterface();
+
+    w.media->durationOnOpen = 180s;
+    QTest::mouseClick(w->MMControl1->playButton(), Qt::LeftButton);
+    EXPECT_EQ(bar->maximumValue().toInt(), 180000);
+    spin(50);
+    paints.count = 0;
+    for (int ms = 0; ms < 180000; ms += 100) {
+        w.media->position = std::chrono::milliseconds(ms);
+        tick();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(bar->currentValue().toInt(), ms);
+    }
+    EXPECT_EQ(w->ProgressBar1->value(), 179900);
+    // 1800 ticks, one paint per pixel the bar grew at the most.
+    EXPECT_GE(paints.count, w->ProgressBar1->width() / 2);
+    EXPECT_LE(paints.count, w->ProgressBar1->width() + 2);
+
+    // A song of length 0: an empty bar that stays still, not a busy one.
+    w.media->durationOnOpen = 0ms;
+    endOfSong();
+    tick();
+    EXPECT_EQ(w.media->openPath, "/m/vuota.wav");
+    EXPECT_EQ(bar->maximumValue().toInt(), 0);
+    EXPECT_EQ(bar->currentValue().toInt(), 0);
+    spin(50);
+    paints.count = 0;
+    spin(300);
+    EXPECT_EQ(paints.count, 0);
 }
 
 TEST_F(Sequenziatore, RipetiStartsTheListAgainWithDoubledSeparatorForAFolderEndingInOne)
@@ -248,6 +292,29 @@ TEST_F(Sequenziatore, PlayWithoutCompilationOrWithAMissingSongShowsAnErrorAndPla
     EXPECT_TRUE(w.messages->shown[0].prompt.contains("/m/manca.wav"));
     EXPECT_FALSE(w.media->open());
     EXPECT_FALSE(w.media->playing());
+}
+
+TEST_F(Sequenziatore, ADeviceThatFailsToPlayOrStopIsExplainedAndTheProgramGoesOn)
+{
+    carica("/m", {"a.wav", "b.wav"});
+    w.form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.form.get()));
+    w.media->playFails = true;
+    w.media->stopFails = true;
+    QTest::mouseClick(w->MMControl1->playButton(), Qt::LeftButton);
+    ASSERT_EQ(w.messages->shown.size(), 1);
+    EXPECT_EQ(w.messages->shown[0].prompt, "Impossibile riprodurre «/m/a.wav»: la riproduzione non parte.");
+    QTest::mouseClick(w->MMControl1->stopButton(), Qt::LeftButton);
+    ASSERT_EQ(w.messages->shown.size(), 2);
+    EXPECT_EQ(w.messages->shown[1].prompt, "Il componente di riproduzione si è interrotto.");
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Falso) << "the stop handler ran before the device failed";
+
+    // The same buttons work again once the device does.
+    w.media->playFails = false;
+    w.media->stopFails = false;
+    QTest::mouseClick(w->MMControl1->playButton(), Qt::LeftButton);
+    EXPECT_TRUE(w.media->playing());
+    EXPECT_EQ(w.messages->shown.size(), 2);
 }
 
 TEST_F(Sequenziatore, AFailingSequenceOpenPrintsCiaoCiaoAndEndsTheTickSilently)

@@ -189,6 +189,13 @@ TEST(DispositivoRemoto, PlaysThroughAPlayerThatGoesAtRestOrSaysWhatToDo)
     EXPECT_EQ(remote, inProcess);
     EXPECT_EQ(device->state(), MediaState::Closed);
 
+    // A song whose length reads 0 (a data chunk of 0 bytes) is over as soon as it opens.
+    TempDir dir;
+    device->open(writeWav(dir.path(), QStringLiteral("vuota.wav"), 0), MediaKind::Wave);
+    EXPECT_EQ(device->state(), MediaState::Ended);
+    EXPECT_EQ(ms(device->duration()), 0);
+    EXPECT_EQ(ms(device->position()), 0);
+
     // Pictures cross to a window of the program.
     device->open(media.avi, MediaKind::Video);
     EXPECT_NEAR(ms(device->duration()), 400, 45);

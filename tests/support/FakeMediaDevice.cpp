@@ -43,6 +43,8 @@ void FakeMediaDevice::close()
 void FakeMediaDevice::play()
 {
     state_->calls << QStringLiteral("play");
+    if (state_->playFails)
+        throw MediaError(state_->openPath, QStringLiteral("la riproduzione non parte"));
     if (state_->state == MediaState::Ready)
         state_->state = MediaState::Playing;
 }
@@ -50,6 +52,8 @@ void FakeMediaDevice::play()
 void FakeMediaDevice::stop()
 {
     state_->calls << QStringLiteral("stop");
+    if (state_->stopFails)
+        throw MediaError(QStringLiteral("Il componente di riproduzione si è interrotto."));
     if (!state_->open())
         return;
     state_->state = MediaState::Ready;

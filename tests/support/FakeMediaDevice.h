@@ -21,6 +21,8 @@ public:
         Duration position{0};
         std::optional<Duration> durationOnOpen = 1000ms; // of every song opened next
         QStringList failingPaths;                         // opens of these paths fail
+        bool playFails = false;                           // as a player that died or hung
+        bool stopFails = false;
         QString openPath;
         QString openKind; // "Midi", "Wave" or "Video"
         QString prepared; // "<kind> <path>" of the latest hint of what comes next
