@@ -110,7 +110,7 @@ TEST_F(Sequenziatore, TheProgressBarSpeaksMillisecondsAndRepaintsOnlyWhenItMoves
     w.media->durationOnOpen = 180s;
     QTest::mouseClick(w->MMControl1->playButton(), Qt::LeftButton);
     EXPECT_EQ(bar->maximumValue().toInt(), 180000);
-    spin(50);
+    QCoreApplication::processEvents();
     paints.count = 0;
     for (int ms = 0; ms < 180000; ms += 100) {
         w.media->position = std::chrono::milliseconds(ms);
@@ -118,7 +118,6 @@ TEST_F(Sequenziatore, TheProgressBarSpeaksMillisecondsAndRepaintsOnlyWhenItMoves
         QCoreApplication::processEvents();
         ASSERT_EQ(bar->currentValue().toInt(), ms);
     }
-    EXPECT_EQ(w->ProgressBar1->value(), 179900);
     // 1800 ticks, one paint per pixel the bar grew at the most.
     EXPECT_GE(paints.count, w->ProgressBar1->width() / 2);
     EXPECT_LE(paints.count, w->ProgressBar1->width() + 2);
