@@ -1,5 +1,6 @@
 // Sonoraccoltiera: builds and plays compilations of songs.
 
+#include "app/Telecomando.h"
 #include "app/frmPrincipale.h"
 #include "platform/Caratteri.h"
 #include "platform/Memoria.h"
@@ -92,6 +93,12 @@ int main(int argc, char** argv)
             std::fflush(stdout);
             QCoreApplication::exit(0);
         });
+    // The desktop's player controls find the program once its window is up;
+    // without a session bus there are none, and nothing is said.
+    std::unique_ptr<sonora::Telecomando> telecomando;
+    AfterFirstPaint publish(&window, [&] {
+        telecomando = sonora::Telecomando::pubblica(window, QDBusConnection::sessionBus());
+    });
     window.show();
     return QApplication::exec();
 }
