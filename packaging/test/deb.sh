@@ -1,24 +1,20 @@
 #!/usr/bin/env bash
-# The Debian package end to end: built by cpack from this build tree, its
-# control fields, its contents, and the program it installs started up.
-#   deb.sh BUILD_TREE SCRATCH_PARENT
+# The Debian package end to end: its control fields, its contents, and the
+# program it installs started up.
+#   deb.sh PACKAGE_DIR SCRATCH_PARENT
+# PACKAGE_DIR holds the .deb and, in root/, its files (pacchetto.sh).
 set -euo pipefail
-build=$1
+debs=("$1"/*.deb)
+root=$1/root
 scratch=$(mktemp -d "$2/deb.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-for tool in cpack dpkg-deb readelf gcc; do
+for tool in dpkg-deb readelf gcc; do
   command -v $tool >/dev/null || fail "$tool missing"
 done
-
-# Its own output folder, so parallel runs never share a staging area.
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
-  { cat "$scratch/cpack.log"; fail "cpack failed"; }
-debs=("$scratch"/out/*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb, got: ${debs[*]}"
 deb=${debs[0]}
-echo "built $(basename "$deb")"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = sonoraccoltiera ] || fail "Package is '$(field Package)'"
@@ -52,8 +48,6 @@ while read -r mode owner _ _ _ path _; do
   esac
 done <"$scratch/contents"
 
-root=$scratch/root
-dpkg -x "$deb" "$root"
 share=$root/usr/share
 expected=(
   "$root/usr/bin/sonoraccoltiera"
@@ -61,6 +55,10 @@ expected=(
   "$share/applications/sonoraccoltiera.desktop"
   "$share/mime/packages/sonoraccoltiera.xml"
   "$share/icons/hicolor/scalable/apps/sonoraccoltiera.svg"
+  "$share/man/man1/sonoraccoltiera.1.gz"
+  "$share/man/en/man1/sonoraccoltiera.1.gz"
+  "$share/doc/sonoraccoltiera/copyright"
+  "$share/doc/sonoraccoltiera/changelog.gz"
 )
 for side in 16 32 48 64 128 256; do
   expected+=("$share/icons/hicolor/${side}x$side/apps/sonoraccoltiera.png")
@@ -94,12 +92,15 @@ for lib in $needed; do
   [ -n "$(group_with "$owner")" ] || fail "$lib comes from $owner, which Depends does not name"
 done
 
-# --- The installed program starts, from anywhere, and paints its window.
+# --- The installed program starts, from anywhere, and paints its window;
+# without a session bus it says nothing about it.
 out=$(cd / && env -u DISPLAY -u WAYLAND_DISPLAY HOME="$scratch" XDG_RUNTIME_DIR="$scratch" \
+        DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/nessun-bus" \
         QT_QPA_PLATFORM=offscreen SONORA_REPORT_FIRST_PAINT=1 \
         timeout 40 "$binary" 2>"$scratch/stderr") ||
   { status=$?; cat "$scratch/stderr"; fail "the installed program ended with status $status"; }
 grep -Eqx 'first-paint [0-9]+' <<<"$out" || { cat "$scratch/stderr"; fail "no first paint: '$out'"; }
+[ ! -s "$scratch/stderr" ] || { cat "$scratch/stderr"; fail "the installed program wrote to stderr"; }
 echo "the installed program painted its window"
 
 # The player loads: run by hand, it says that the program starts it.
