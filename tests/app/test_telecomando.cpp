@@ -242,16 +242,16 @@ TEST_F(TelecomandoMpris, TellsTheDesktopWhatItIsAndWhatItCanDo)
 TEST_F(TelecomandoMpris, PlayPlaysTheSelectedSongAndTheDesktopFollowsTheSequence)
 {
     writeWav(dir.path(), "uno.wav", 300);
-    writeMidi(dir.path(), "due.mid", 0, 700);
+    writeWav(dir.path(), "due.wav", 700, 22050, 1);
     writeWav(dir.path(), "tre.wav", 700);
-    w.apri(dir.file("serata.cmp"), dir.path(), {"uno.wav", "due.mid", "tre.wav"});
+    w.apri(dir.file("serata.cmp"), dir.path(), {"uno.wav", "due.wav", "tre.wav"});
     w->List1->setCurrentRow(1);
 
     desktop->chiama(Lettore, "Play");
     ASSERT_TRUE(waitUntil([&] { return desktop->stato == "Playing"; }, 10000));
-    EXPECT_TRUE(w->MMControl1->fileName().endsWith("/due.mid"));
+    EXPECT_TRUE(w->MMControl1->fileName().endsWith("/due.wav"));
     const QVariantMap primo = desktop->metadati;
-    EXPECT_EQ(primo.value("xesam:title"), "due.mid");
+    EXPECT_EQ(primo.value("xesam:title"), "due.wav");
     EXPECT_EQ(primo.value("xesam:album"), "serata");
     EXPECT_TRUE(primo.value("mpris:trackid").canConvert<QDBusObjectPath>());
     // Position on request, inside the song.
@@ -261,7 +261,7 @@ TEST_F(TelecomandoMpris, PlayPlaysTheSelectedSongAndTheDesktopFollowsTheSequence
     ASSERT_TRUE(waitUntil([&] { return finito(); }, 15000));
     ASSERT_TRUE(waitUntil([&] { return desktop->stato == "Stopped"; }));
     const QList<Desktop::Visto> attesa = {
-        {"Stopped", ""}, {"Playing", "due.mid"}, {"Playing", "tre.wav"}, {"Stopped", ""}};
+        {"Stopped", ""}, {"Playing", "due.wav"}, {"Playing", "tre.wav"}, {"Stopped", ""}};
     EXPECT_EQ(desktop->storia, attesa) << "no gap shown between the songs";
     EXPECT_TRUE(desktop->metadati.isEmpty());
 
