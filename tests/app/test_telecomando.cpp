@@ -142,10 +142,19 @@ std::ostream& operator<<(std::ostream& os, const Desktop::Visto& v)
     return os << '(' << v.stato.toStdString() << ' ' << v.titolo.toStdString() << ')';
 }
 
+// The program's own device; the player starts now, as the program starts
+// it when the user begins choosing a compilation.
+std::unique_ptr<IMediaDevice> giaPronto()
+{
+    auto d = std::make_unique<DispositivoRemoto>(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
+    d->preparaRiproduzione();
+    return d;
+}
+
 struct TelecomandoMpris : ::testing::Test {
     BusPrivato bus;
     TempDir dir;
-    FinestraDiProva w{std::make_unique<DispositivoRemoto>(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true)};
+    FinestraDiProva w{giaPronto()};
     std::unique_ptr<Telecomando> telecomando;
     std::unique_ptr<Desktop> desktop;
 

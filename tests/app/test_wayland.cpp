@@ -83,8 +83,11 @@ struct Wayland : ::testing::Test {
     {
         if (QGuiApplication::platformName() != QLatin1String("wayland"))
             GTEST_SKIP() << "run by tests/app/wayland.sh, in a Wayland compositor";
-        w = std::make_unique<FinestraDiProva>(
-            std::make_unique<DispositivoRemoto>(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true));
+        // The player starts now, as the program starts it when the user
+        // begins choosing a compilation.
+        auto dispositivo = std::make_unique<DispositivoRemoto>(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
+        dispositivo->preparaRiproduzione();
+        w = std::make_unique<FinestraDiProva>(std::move(dispositivo));
         w->form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(w->form.get(), 10000)) << "the compositor never showed the window";
     }
