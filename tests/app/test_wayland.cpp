@@ -91,15 +91,6 @@ struct Wayland : ::testing::Test {
         w->form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(w->form.get(), 10000)) << "the compositor never showed the window";
     }
-    void TearDown() override
-    {
-        // Unmapped while the compositor still listens, so the next step's
-        // screenshot does not show this window's last picture.
-        if (w) {
-            w->form->hide();
-            spin(50);
-        }
-    }
 };
 
 } // namespace

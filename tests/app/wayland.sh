@@ -20,9 +20,10 @@ unset DISPLAY
 # is told apart from our own leaks only by a full stack.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
 # Pixman draws the screen, so the screenshots hold what a person would see;
-# --debug lets weston-screenshooter take them. Windows appear at once,
-# without fading in.
-printf '[shell]\nanimation=none\nstartup-animation=none\n' >"$runtime/weston.ini"
+# --debug lets weston-screenshooter take them. Windows come and go at once,
+# without fading: a closed window fading out would stay in the next
+# screenshots.
+printf '[shell]\nanimation=none\nclose-animation=none\nstartup-animation=none\n' >"$runtime/weston.ini"
 weston --backend=headless-backend.so --use-pixman --debug --idle-time=0 --width=1024 --height=768 \
   --config="$runtime/weston.ini" --socket="$WAYLAND_DISPLAY" --log="$runtime/weston.log" &
 weston=$!
