@@ -8,5 +8,5 @@
 
 int main(int argc, char** argv)
 {
-    return sonora::eseguiProgramma(argc, argv, [](QWidget& window) { new sonora::bench::PrimoDisegno(&window); });
+    return sonora::eseguiProgramma(argc, argv, [](QWidget& window) { sonora::bench::riferisciPrimoDisegno(&window); });
 }

@@ -19,7 +19,7 @@ int main(int argc, char** argv)
     if (args.contains(QStringLiteral("--testo")))
         (new QLabel(QStringLiteral("Sonoraccoltiera"), &w))->move(10, 10);
     if (args.contains(QStringLiteral("--primo-disegno")))
-        new sonora::bench::PrimoDisegno(&w);
+        sonora::bench::riferisciPrimoDisegno(&w);
     QTimer timer;
     int ticks = 0;
     QObject::connect(&timer, &QTimer::timeout, [&] { w.setWindowTitle(QString::number(++ticks)); });

@@ -20,7 +20,11 @@ packages=(
   # tests, benchmarks, screenshots
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-apps imagemagick xdotool
   # packaging and its checks
-  dpkg-dev file desktop-file-utils libxml2-utils shared-mime-info
+  dpkg-dev file desktop-file-utils libxml2-utils shared-mime-info lintian appstream
+  # a private session bus for testing the desktop's player controls
+  dbus-daemon
+  # the window checked on Wayland, in a headless compositor
+  weston qt6-wayland
 )
 if [ "${1:-}" = "--bench" ]; then
   packages+=(

@@ -1,24 +1,20 @@
 #!/usr/bin/env bash
-# The Debian package end to end: built by cpack from this build tree, its
-# control fields, its contents, and the program it installs started up.
-#   deb.sh BUILD_TREE SCRATCH_PARENT
+# The Debian package end to end: its control fields, its contents, and the
+# program it installs started up.
+#   deb.sh PACKAGE_DIR SCRATCH_PARENT
+# PACKAGE_DIR holds the .deb and, in root/, its files (pacchetto.sh).
 set -euo pipefail
-build=$1
+debs=("$1"/*.deb)
+root=$1/root
 scratch=$(mktemp -d "$2/deb.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-for tool in cpack dpkg-deb readelf gcc; do
+for tool in dpkg-deb readelf gcc; do
   command -v $tool >/dev/null || fail "$tool missing"
 done
-
-# Its own output folder, so parallel runs never share a staging area.
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
-  { cat "$scratch/cpack.log"; fail "cpack failed"; }
-debs=("$scratch"/out/*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb, got: ${debs[*]}"
 deb=${debs[0]}
-echo "built $(basename "$deb")"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = sonoraccoltiera ] || fail "Package is '$(field Package)'"
@@ -52,8 +48,6 @@ while read -r mode owner _ _ _ path _; do
   esac
 done <"$scratch/contents"
 
-root=$scratch/root
-dpkg -x "$deb" "$root"
 share=$root/usr/share
 expected=(
   "$root/usr/bin/sonoraccoltiera"
@@ -61,6 +55,10 @@ expected=(
   "$share/applications/sonoraccoltiera.desktop"
   "$share/mime/packages/sonoraccoltiera.xml"
   "$share/icons/hicolor/scalable/apps/sonoraccoltiera.svg"
+  "$share/man/man1/sonoraccoltiera.1.gz"
+  "$share/man/en/man1/sonoraccoltiera.1.gz"
+  "$share/doc/sonoraccoltiera/copyright"
+  "$share/doc/sonoraccoltiera/changelog.gz"
 )
 for side in 16 32 48 64 128 256; do
   expected+=("$share/icons/hicolor/${side}x$side/apps/sonoraccoltiera.png")
@@ -96,7 +94,8 @@ done
 
 # --- The installed program starts, from anywhere, and paints its window,
 # as the X server of a private display sees it: the window shows, in more
-# than a few colours, while the program still runs.
+# than a few colours, while the program still runs; without a session bus it
+# says nothing about it.
 cat >"$scratch/finestra.sh" <<'EOF'
 "$1" 2>"$2/stderr" & app=$!
 window=$(timeout 40 xdotool search --sync --onlyvisible --pid "$app" 2>/dev/null | head -n1)
@@ -107,9 +106,11 @@ kill "$app" 2>/dev/null || { echo "the program ended"; exit 1; }
 echo "$colours"
 EOF
 out=$(cd / && env -u WAYLAND_DISPLAY HOME="$scratch" XDG_RUNTIME_DIR="$scratch" QT_QPA_PLATFORM=xcb \
+        DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/nessun-bus" \
         xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash "$scratch/finestra.sh" "$binary" "$scratch") ||
   { cat "$scratch/stderr"; fail "the installed program showed no window: $out"; }
 [ "$out" -gt 8 ] || { cat "$scratch/stderr"; fail "the installed program's window is blank ($out colours)"; }
+[ ! -s "$scratch/stderr" ] || { cat "$scratch/stderr"; fail "the installed program wrote to stderr"; }
 echo "the installed program painted its window ($out colours)"
 
 # The player loads: run by hand, it says that the program starts it.

@@ -1,5 +1,7 @@
 #include "app/Programma.h"
 
+#include "app/PrimoDisegno.h"
+#include "app/Telecomando.h"
 #include "app/frmPrincipale.h"
 #include "platform/Caratteri.h"
 #include "platform/DispositivoRemoto.h"
@@ -49,6 +51,10 @@ int eseguiProgramma(int argc, char** argv, const std::function<void(QWidget& fin
     // compilation: nothing plays before that, and until then the program
     // weighs and costs no more than its window.
     dialogPtr->onShow([devicePtr] { devicePtr->preparaRiproduzione(); });
+    // The desktop's player controls find the program once its window is up;
+    // without a session bus there are none, and nothing is said.
+    std::unique_ptr<Telecomando> telecomando;
+    new DopoIlPrimoDisegno(&window, [&] { telecomando = Telecomando::pubblica(window, QDBusConnection::sessionBus()); });
     if (primaDiMostrare)
         primaDiMostrare(window);
     window.show();

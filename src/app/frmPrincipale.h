@@ -94,6 +94,12 @@ public:
     // The lines printed on the window's surface that it still shows, top to bottom.
     const QStringList& printed() const { return testoStampato_->lines(); }
 
+    // What the desktop's player controls read and press (app/Telecomando):
+    // the media control, the compilation's title as shown, its song folder.
+    MMControl& controlloMultimediale() const { return *MMControl1; }
+    QString titoloMostrato() const;
+    const QString& cartellaCanzoni() const { return CartellaCanzoni; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

@@ -207,6 +207,7 @@ void MMControl::updateTimer()
     } else {
         statusTimer_.stop();
     }
+    emit changed();
 }
 
 void MMControl::scheduleTickSoon()
@@ -267,6 +268,7 @@ void MMControl::updateLook()
 {
     // Both buttons stay usable at all times; the flags only show the state.
     play_->setIcon(isTrue(playing_) ? playingIcon_ : playIcon_);
+    emit changed();
 }
 
 } // namespace sonora

@@ -95,6 +95,10 @@ signals:
     void StopClick(sonora::Intero& cancel);
     void StatusUpdate();
     void Done(sonora::Intero notifyCode);
+    // Not an event of the control's own: a device opened or closed, or a
+    // flag changed, so what the control shows may differ. For observers
+    // outside the window.
+    void changed();
 
 private:
     void execute(Comando command);

@@ -3,6 +3,7 @@
 
 #include "app/Aspetto.h"
 #include "platform/Twips.h"
+#include "support/Disposizione.h"
 #include "support/FinestraDiProva.h"
 #include "support/Wait.h"
 
@@ -23,16 +24,6 @@ using namespace sonora::test;
 namespace {
 
 const QString StartCaption = QStringLiteral("Sonoraccoltiera - Riservato ai lettori di Zefiral      ");
-
-struct Box {
-    int left, top, width, height;
-    bool operator==(const Box&) const = default;
-};
-Box boxOf(const QWidget* w) { return {twips::left(w), twips::top(w), twips::width(w), twips::height(w)}; }
-std::ostream& operator<<(std::ostream& os, const Box& b)
-{
-    return os << '(' << b.left << ", " << b.top << ", " << b.width << ", " << b.height << ')';
-}
 
 struct Finestra : ::testing::Test {
     FinestraDiProva w;
@@ -66,36 +57,11 @@ TEST_F(Finestra, StartsWithEveryControlInPlace)
     for (const QIcon& icon : {w.form->windowIcon(), w->cmdFine->icon(), w->cmdNuova->icon(), w->cmdCompilation->icon()})
         EXPECT_EQ(icon.pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
 
-    const struct {
-        QWidget* control;
-        Box box;
-        QString text;
-        bool hidden;
-    } table[] = {
-        {w->Check2, {2040, 2880, 2415, 255}, "Disattiva test di intelligenza", false},
-        {w->Command1, {1800, 720, 2775, 375}, "Test di intelligenza", true},
-        {w->StatusBar1, {0, 4425, 4725, 255}, "", false},
-        {w->ProgressBar1, {120, 3360, 4455, 255}, "", false},
-        {w->Check1, {120, 2880, 855, 255}, "Ripeti", false},
-        {w->cmdFine, {3840, 3720, 735, 495}, "", false},
-        {w->List1, {120, 1200, 4455, 1650}, "", false},
-        {w->cmdNuova, {4200, 240, 375, 375}, "", false},
-        {w->cmdCompilation, {3720, 240, 375, 375}, "", false},
-        {w->MMControl1, {120, 3720, 810, 495}, "", false},
-        {w->Label3, {1560, 3840, 1815, 255}, "Versione beta 2", true},
-        {w->Label2, {120, 960, 1215, 255}, "Canzoni:", false},
-        {w->lblNomeCompilation, {120, 360, 3495, 255}, "- Nessuna -", false},
-        {w->Label1, {120, 120, 1935, 255}, "Titolo della compilation:", false},
-    };
-    for (const auto& row : table) {
+    for (const ControlloAtteso& row : disposizioneAttesa(w)) {
         SCOPED_TRACE(row.control->objectName().toStdString());
         EXPECT_EQ(boxOf(row.control), row.box);
         EXPECT_EQ(row.control->isHidden(), row.hidden);
-        if (auto* b = qobject_cast<QAbstractButton*>(row.control)) {
-            EXPECT_EQ(b->text(), row.text);
-        } else if (auto* l = qobject_cast<QLabel*>(row.control)) {
-            EXPECT_EQ(l->text(), row.text);
-        }
+        EXPECT_EQ(testoDi(row.control), row.text);
     }
     EXPECT_TRUE(w->Check2->isChecked());
     EXPECT_FALSE(w->Check1->isChecked());

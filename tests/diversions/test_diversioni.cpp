@@ -4,6 +4,7 @@
 #include "platform/Twips.h"
 #include "support/FinestraDiProva.h"
 #include "support/Wait.h"
+#include "support/WhenModal.h"
 
 #include <QAccessibleActionInterface>
 #include <QCheckBox>
@@ -29,28 +30,6 @@ QList<QPoint> moves(FinestraDiProva& w, int events)
     }
     return places;
 }
-
-// While it lives: each modal window that opens is handed to `inspect`, then
-// closed with its OK button.
-class WhenModal {
-public:
-    explicit WhenModal(std::function<void(QDialog*)> inspect)
-    {
-        QObject::connect(&poll_, &QTimer::timeout, [this, inspect] {
-            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!dialog || dialog == seen_)
-                return;
-            seen_ = dialog;
-            inspect(dialog);
-            dialog->findChild<QPushButton*>("Command1")->click();
-        });
-        poll_.start(5);
-    }
-
-private:
-    QTimer poll_;
-    QPointer<QDialog> seen_;
-};
 
 struct Dediche : ::testing::Test {
     FinestraDiProva w;
