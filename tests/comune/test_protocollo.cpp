@@ -8,6 +8,8 @@
 #include <QtEndian>
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <stdexcept>
 #include <sys/socket.h>
 
 using namespace sonora;
@@ -27,15 +29,27 @@ Fotogramma fotogramma(QSize size, qsizetype bytes)
     return Fotogramma{7, QStringLiteral("tre.avi"), QSize(4, 3), Picture{size, QByteArray(bytes, '\x2a')}};
 }
 
+// Both ends of a socket: `a` sends from the event loop, bounded by `limite`.
+struct Coppia {
+    std::unique_ptr<Canale> a, b;
+    explicit Coppia(qsizetype limite)
+    {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+            throw std::runtime_error("socketpair");
+        a = std::make_unique<Canale>(fds[0], limite);
+        b = std::make_unique<Canale>(fds[1], 1 << 20);
+        a->ascolta([] {});
+    }
+};
+
 } // namespace
 
 TEST(Canale, ASendNeverWaitsAndAPeerThatStopsReadingIsLostPastTheBound)
 {
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-    Canale a(fds[0], 1 << 20);
-    Canale b(fds[1], 1 << 20);
-    a.ascolta([] {});
+    Coppia c(1 << 20);
+    Canale& a = *c.a;
+    Canale& b = *c.b;
     const QByteArray blocco(64 * 1024, 'x');
     QElapsedTimer orologio;
     orologio.start();
@@ -58,11 +72,9 @@ TEST(Canale, ASendNeverWaitsAndAPeerThatStopsReadingIsLostPastTheBound)
 
 TEST(Canale, MessagesQueuedBehindAFullSocketGoFromTheEventLoop)
 {
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-    Canale a(fds[0], 64 << 20);
-    Canale b(fds[1], 1 << 20);
-    a.ascolta([] {});
+    Coppia c(64 << 20);
+    Canale& a = *c.a;
+    Canale& b = *c.b;
     const QByteArray grande(3 << 20, 'y'); // more than a socket holds
     ASSERT_TRUE(a.invia(grande));
     ASSERT_TRUE(a.invia("dopo"));
