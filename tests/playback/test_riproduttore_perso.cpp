@@ -144,3 +144,18 @@ TEST_F(RiproduttorePerso, ACrashedPlayerEndsOnlyItsSong)
     ASSERT_GE(prossima, 0);
     EXPECT_TRUE(w.form->printed().isEmpty());
 }
+
+TEST_F(RiproduttorePerso, EsciLeavesNoHungPlayerBehindAndDoesNotWaitOnIt)
+{
+    ASSERT_EQ(::kill(pid_t(pid), SIGSTOP), 0);
+    spin(100);
+    QElapsedTimer esci;
+    esci.start();
+    w->cmdFine->click();
+    EXPECT_EQ(w.endRequests, 1);
+    w.form.reset(); // what the program's end does after its event loop
+    const qint64 ms = esci.elapsed();
+    riferisci("esci", "fine", ms);
+    EXPECT_LT(ms, 1000 * kScala);
+    EXPECT_TRUE(waitUntil([&] { return !vivo(pid); }, 1000)) << "the hung player is left behind";
+}
