@@ -35,6 +35,9 @@ constexpr int kSilenzioMs = 1000;
 constexpr int kApriMs = 2000 + kSilenzioMs;
 constexpr int kFermaMs = 2000 + kSilenzioMs;
 constexpr int kSuonaMs = kSilenzioMs;
+// GStreamer's first start scans its plugins for some seconds; a start that
+// goes on far beyond that is hung all the same.
+constexpr int kAvvioMassimoMs = 30000;
 // A song whose player was lost ends once a new player is ready for the next
 // one, so that its open is quick, but no later than this.
 constexpr int kSostitutoMs = 1000;
@@ -265,7 +268,7 @@ void DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs)
                 return;
             }
             if (std::holds_alternative<Vivo>(*notizia))
-                scadenza = attesa.elapsed() + limiteMs; // still starting GStreamer
+                scadenza = std::min<qint64>(attesa.elapsed(), kAvvioMassimoMs) + limiteMs; // still starting
             if (auto* f = std::get_if<Fotogramma>(&*notizia))
                 differiti_.push_back(std::move(*f));
             else
