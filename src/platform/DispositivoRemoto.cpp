@@ -25,13 +25,13 @@ using namespace riproduttore;
 constexpr int kRiposoMs = 1000;
 // A player started for a compilation being chosen waits longer for its first song.
 constexpr int kSceltaMs = 60000;
-// While a song is open the player speaks every kBattitoMs; silent for this
-// long, it is hung.
+// While a song is open, or while it works on a request the program waits
+// for, the player speaks every kBattitoMs; silent for this long, it is hung.
 constexpr int kSilenzioMs = 1000;
 // How long an answer may take: an open gives up on its song after two
 // seconds, a stop waits as long for the rewound song, and a start is at
-// once. A player still starting GStreamer says so meanwhile, and is given
-// the time again each time.
+// once. Meanwhile the player says it is at work every kBattitoMs; one still
+// starting GStreamer is given the time again each time.
 constexpr int kApriMs = 2000 + kSilenzioMs;
 constexpr int kFermaMs = 2000 + kSilenzioMs;
 constexpr int kSuonaMs = kSilenzioMs;
@@ -134,6 +134,7 @@ void DispositivoRemoto::avvia()
     canale_->ascolta([this] { leggiNotizie(); });
     brano_ = 0;
     richieste_ = 0;
+    pronto_ = false;
     // GStreamer starts at once, while the program goes on.
     invia(Domanda{Richiesta::Avvia});
 }
@@ -233,17 +234,19 @@ quint64 DispositivoRemoto::invia(const Domanda& domanda)
     return numero;
 }
 
-void DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs)
+bool DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs, bool* muto)
 {
-    const QString path = percorso_;
+    constexpr qint64 ms = 1'000'000;
+    if (muto)
+        *muto = true;
     if (!canale_)
-        throw interruzione(path);
+        return false;
     Canale* const canale = canale_.get();
     const quint64 numero = invia(domanda);
-    QElapsedTimer attesa;
-    attesa.start();
-    qint64 scadenza = limiteMs;
-    for (bool vivo = true;; vivo = canale->ricevi(int(std::max<qint64>(scadenza - attesa.elapsed(), 1)))) {
+    const qint64 inizio = orologioNs();
+    qint64 scadenza = inizio + limiteMs * ms;
+    qint64 ultimo = inizio; // the player's last word
+    for (bool vivo = true;;) {
         while (canale_.get() == canale) {
             const auto bytes = canale->prossimo();
             if (!bytes)
@@ -253,7 +256,9 @@ void DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs)
                 perso(); // a player that breaks the protocol is not trusted further
                 break;
             }
-            sentitoNs_ = orologioNs();
+            ultimo = sentitoNs_ = orologioNs();
+            if (muto)
+                *muto = false;
             if (const auto* r = std::get_if<Risposta>(&*notizia); r && r->richiesta == numero) {
                 if (!differiti_.empty())
                     QTimer::singleShot(0, this, [this] {
@@ -265,22 +270,25 @@ void DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs)
                     });
                 if (!r->errore.isEmpty())
                     throw MediaError(r->errore);
-                return;
+                return true;
             }
-            if (std::holds_alternative<Vivo>(*notizia))
-                scadenza = std::min<qint64>(attesa.elapsed(), kAvvioMassimoMs) + limiteMs; // still starting
+            if (std::holds_alternative<Vivo>(*notizia) && !pronto_) // still starting GStreamer
+                scadenza = std::min(ultimo, inizio + kAvvioMassimoMs * ms) + limiteMs * ms;
             if (auto* f = std::get_if<Fotogramma>(&*notizia))
                 differiti_.push_back(std::move(*f));
             else
                 tratta(*notizia);
         }
-        // Lost meanwhile; or gone, or hung: what it said before is read above, all the same.
         if (canale_.get() != canale)
-            throw interruzione(path);
-        if (!vivo || attesa.elapsed() >= scadenza) {
+            return false; // lost meanwhile
+        // Gone; or silent, or at work longer than the request needs: hung.
+        // What it said before is read above, all the same.
+        const qint64 ora = orologioNs();
+        if (!vivo || ora >= scadenza || ora - ultimo >= kSilenzioMs * ms) {
             perso();
-            throw interruzione(path);
+            return false;
         }
+        vivo = canale->ricevi(int((std::min(scadenza, ultimo + kSilenzioMs * ms) - ora) / ms) + 1);
     }
 }
 
@@ -327,6 +335,7 @@ void DispositivoRemoto::tratta(const Messaggio& notizia)
         if (finito)
             riferisciFine();
     } else if (std::holds_alternative<Pronto>(notizia)) {
+        pronto_ = true;
         concludiInterrotto();
     } else if (const auto* f = std::get_if<Fotogramma>(&notizia)) {
         mostra(*f);
@@ -356,12 +365,20 @@ void DispositivoRemoto::preparaRiproduzione()
 void DispositivoRemoto::open(const QString& path, MediaKind kind)
 {
     close();
-    avvia();
-    ++brano_;
     ++canzone_;
     percorso_ = path;
     try {
-        chiedi(Domanda{Richiesta::Apri, path, kind}, kApriMs);
+        // A player that hung between songs says nothing at all: the song
+        // goes to a new one. One that was lost at work on it fails the song.
+        bool muto = false;
+        for (int tentativo = 0; tentativo < 2; ++tentativo) {
+            avvia();
+            ++brano_;
+            if (chiedi(Domanda{Richiesta::Apri, path, kind}, kApriMs, &muto) || !muto)
+                break;
+        }
+        if (!canale_)
+            throw interruzione(path);
         if (fatti_.stato == MediaState::Closed) {
             perso(); // it says it opened the song, and not what state it is in
             throw interruzione(path);
@@ -402,14 +419,14 @@ void DispositivoRemoto::play()
     if (!aperto_)
         throw MediaError(QStringLiteral("Nessun brano aperto: aprire un brano prima di riprodurlo."));
     // Playing or at its end, nothing changes: the player need not be asked.
-    if (!interrotto_ && fatti_.stato == MediaState::Ready)
-        chiedi(Domanda{Richiesta::Suona}, kSuonaMs);
+    if (!interrotto_ && fatti_.stato == MediaState::Ready && !chiedi(Domanda{Richiesta::Suona}, kSuonaMs))
+        throw interruzione(percorso_);
 }
 
 void DispositivoRemoto::stop()
 {
-    if (aperto_ && !interrotto_)
-        chiedi(Domanda{Richiesta::Ferma}, kFermaMs);
+    if (aperto_ && !interrotto_ && !chiedi(Domanda{Richiesta::Ferma}, kFermaMs))
+        throw interruzione(percorso_);
 }
 
 MediaState DispositivoRemoto::state() const

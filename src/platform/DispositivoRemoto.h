@@ -64,7 +64,10 @@ private:
     void concludiInterrotto();
     void sorveglia();
     quint64 invia(const riproduttore::Domanda& domanda);
-    void chiedi(const riproduttore::Domanda& domanda, int limiteMs); // throws MediaError
+    // Sends `domanda` and waits for its answer; throws MediaError with the
+    // player's refusal. False when the player was lost meanwhile (perso() has
+    // run); `muto` then tells whether it had said nothing since the request.
+    bool chiedi(const riproduttore::Domanda& domanda, int limiteMs, bool* muto = nullptr);
     void leggiNotizie();
     bool tratta(const QByteArray& bytes);
     void tratta(const riproduttore::Messaggio& notizia);
@@ -83,6 +86,7 @@ private:
     quint64 brano_ = 0;     // Apri requests sent to this player
     quint64 richieste_ = 0; // requests that change the state, sent to this player
     quint64 canzone_ = 0;   // songs opened, over every player
+    bool pronto_ = false;   // the player has started GStreamer
     bool aperto_ = false;   // a song is open
     QString percorso_;      // its file
     // The player was lost with the song open: it ends where it was, once a

@@ -28,9 +28,9 @@ using namespace riproduttore;
 // behind it. A program that leaves more unread has stopped.
 constexpr qsizetype kLimiteInUscita = qsizetype(Cornici::kMessaggioMassimo) + (1 << 20);
 
-// While the main thread is held by work of unknown length (GStreamer's first
-// start may scan every plugin), a thread of its own tells the program that
-// the player lives.
+// While the main thread works on what the program waits for (GStreamer's
+// first start may scan every plugin; an open waits up to two seconds for its
+// song), a thread of its own tells the program that the player lives.
 class AlLavoro {
 public:
     explicit AlLavoro(Canale& canale)
@@ -145,6 +145,7 @@ private:
     {
         QString errore;
         try {
+            AlLavoro vivo(canale_);
             azione();
         } catch (const AppError& e) {
             errore = e.message();

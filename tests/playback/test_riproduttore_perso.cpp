@@ -159,3 +159,19 @@ TEST_F(RiproduttorePerso, EsciLeavesNoHungPlayerBehindAndDoesNotWaitOnIt)
     EXPECT_LT(ms, 1000 * kScala);
     EXPECT_TRUE(waitUntil([&] { return !vivo(pid); }, 1000)) << "the hung player is left behind";
 }
+
+TEST_F(RiproduttorePerso, ASongOpenedOnAPlayerThatHungBetweenSongsGoesToANewOne)
+{
+    ASSERT_EQ(::kill(pid_t(pid), SIGSTOP), 0);
+    w->MMControl1->clickStop();
+    QElapsedTimer clic;
+    clic.start();
+    w->MMControl1->clickPlay(); // before the hung player is found out
+    const qint64 ms = clic.elapsed();
+    riferisci("riapri", "clic", ms);
+    EXPECT_TRUE(w.messages->shown.isEmpty()) << w.messages->shown.value(0).prompt.toStdString();
+    EXPECT_LT(ms, 1500 * kScala) << "one second of silence is enough";
+    EXPECT_TRUE(waitUntil([&] { return device->state() == MediaState::Playing; }));
+    EXPECT_NE(device->riproduttore(), pid);
+    EXPECT_TRUE(waitUntil([&] { return !vivo(pid); }, 2000)) << "the hung player is left behind";
+}
