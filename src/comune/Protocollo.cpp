@@ -53,6 +53,24 @@ private:
     quint8 tipo_ = 0xff;
 };
 
+// Whether a request names a song (its path and kind); empty for a byte that
+// is no request. A kind added to Richiesta must be placed here.
+std::optional<bool> conBrano(quint8 tipo)
+{
+    switch (Richiesta(tipo)) {
+    case Richiesta::Apri:
+    case Richiesta::Prepara:
+        return true;
+    case Richiesta::Avvia:
+    case Richiesta::Chiudi:
+    case Richiesta::Suona:
+    case Richiesta::Ferma:
+    case Richiesta::FotogrammaVisto:
+        return false;
+    }
+    return std::nullopt;
+}
+
 std::optional<MediaKind> genere(quint8 valore)
 {
     if (valore > quint8(MediaKind::Video))
@@ -106,7 +124,7 @@ bool cambiaStato(Richiesta tipo)
 QByteArray scrivi(const Domanda& d)
 {
     Scrittura out(d.tipo);
-    if (d.tipo == Richiesta::Apri || d.tipo == Richiesta::Prepara)
+    if (conBrano(quint8(d.tipo)).value_or(false))
         out << d.percorso << quint8(d.genere);
     return out.bytes();
 }
@@ -139,11 +157,12 @@ QByteArray scrivi(const Messaggio& messaggio)
 std::optional<Domanda> leggiDomanda(const QByteArray& bytes)
 {
     Lettura in(bytes);
-    if (in.tipo() > quint8(Richiesta::FotogrammaVisto))
+    const auto brano = conBrano(in.tipo());
+    if (!brano)
         return std::nullopt;
     Domanda d;
     d.tipo = Richiesta(in.tipo());
-    if (d.tipo == Richiesta::Apri || d.tipo == Richiesta::Prepara) {
+    if (*brano) {
         quint8 valore = 0xff;
         in >> d.percorso >> valore;
         const auto g = genere(valore);
