@@ -62,7 +62,7 @@ enum class Notizia : quint8 {
     Risposta,   // quint64 request answered, QString error (empty: done)
     Stato,      // quint64 requests read, quint8 MediaState, qint64 length in ms (-1: not known),
                 // qint64 position in ms, qint64 CLOCK_MONOTONIC ns when that position was true
-    Vivo,       // still at work on a long start
+    Vivo,       // at work on what the program waits for: a start, an open
     Pronto,     // started: the next Apri is quick
     Fotogramma, // quint64 song, QString title, QSize display, QSize picture, QByteArray RGBX rows
 };
