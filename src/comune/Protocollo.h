@@ -4,75 +4,115 @@
 // so that all of GStreamer goes away with it once the songs stop, and a
 // decoder that crashes on a damaged file takes only the player down.
 //
-// Every message starts with its kind (one byte); the rest is QDataStream.
-// Only the program asks; each Apri, Suona, Ferma and Stato gets one Risposta,
-// in order. Finito and Fotogramma come by themselves, tagged with the number
-// of the Apri they belong to, so the program can drop those of a song it has
-// left.
+// Every message starts with its kind (one byte); its fields follow in
+// QDataStream form, with nothing after them. The player tells the program
+// what changes without being asked: the open song's state, its length and
+// where it is, at every change and every quarter of a second while a song is
+// open, which is also how the program knows the player lives. The program
+// waits only for what it must know at once: the answer to Apri, Suona and
+// Ferma. Pictures come by themselves, tagged with the number of the Apri they
+// belong to, so the program can drop those of a song it has left.
+//
+// Both readers are pure functions of the bytes: neither side trusts the
+// other's message to be well formed, and the program does not trust the
+// player at all (it decodes files from anywhere).
+
+#include "comune/MediaDevice.h"
+#include "comune/VideoOutput.h"
 
 #include <QByteArray>
-#include <QDataStream>
-#include <QIODevice>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+#include <variant>
 
 namespace sonora::riproduttore {
 
 // Program → player.
 enum class Richiesta : quint8 {
-    Avvia,           // start GStreamer now: a song is coming
+    Avvia,           // start GStreamer now: a song is coming → Vivo meanwhile, then Pronto
     Apri,            // QString path, quint8 MediaKind → Risposta
     Prepara,         // QString path, quint8 MediaKind
     Chiudi,
     Suona,           // → Risposta
     Ferma,           // → Risposta
-    Stato,           // → Risposta
     FotogrammaVisto, // the last Fotogramma was taken: the next may come
+};
+
+// Apri, Chiudi, Suona and Ferma change the song's state. Both ends count
+// them: a Stato tells how many the player had read, and a Risposta which one
+// it answers, so the program can tell facts it has overtaken from current ones.
+bool cambiaStato(Richiesta tipo);
+
+struct Domanda {
+    Domanda(Richiesta t = Richiesta::Chiudi, QString p = {}, MediaKind g = MediaKind::Wave)
+        : tipo(t)
+        , percorso(std::move(p))
+        , genere(g)
+    {
+    }
+    Richiesta tipo;
+    QString percorso; // Apri, Prepara
+    MediaKind genere; // Apri, Prepara
 };
 
 // Player → program.
 enum class Notizia : quint8 {
-    // QString error (empty: done), then the device's state after it:
-    // quint8 MediaState, qint64 duration in ms (-1: not known), qint64 position in ms.
-    Risposta,
-    Finito,     // quint64 song
+    Risposta,   // quint64 request answered, QString error (empty: done)
+    Stato,      // quint64 requests read, quint8 MediaState, qint64 length in ms (-1: not known),
+                // qint64 position in ms, qint64 CLOCK_MONOTONIC ns when that position was true
+    Vivo,       // at work on what the program waits for: a start, an open
+    Pronto,     // started: the next Apri is quick
     Fotogramma, // quint64 song, QString title, QSize display, QSize picture, QByteArray RGBX rows
 };
 
-// One message of kind `kind` with `fields` after it.
-template <typename Kind, typename... Fields>
-QByteArray messaggio(Kind kind, const Fields&... fields)
-{
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out.setVersion(QDataStream::Qt_6_0);
-    out << quint8(kind);
-    if constexpr (sizeof...(Fields) > 0)
-        (out << ... << fields);
-    return bytes;
-}
-
-// Reads a message: its kind first, then its fields in order.
-class Lettura {
-public:
-    explicit Lettura(const QByteArray& bytes)
-        : in_(bytes)
-    {
-        in_.setVersion(QDataStream::Qt_6_0);
-        in_ >> tipo_;
-    }
-    quint8 tipo() const { return tipo_; }
-    template <typename T>
-    T campo()
-    {
-        T value{};
-        in_ >> value;
-        return value;
-    }
-    // False if the message was shorter than its fields.
-    bool integra() const { return in_.status() == QDataStream::Ok; }
-
-private:
-    QDataStream in_;
-    quint8 tipo_ = 0xff;
+struct Risposta {
+    quint64 richiesta = 0;
+    QString errore;
 };
+
+struct Stato {
+    quint64 richieste = 0;
+    MediaState stato = MediaState::Closed;
+    qint64 durataMs = -1;
+    qint64 posizioneMs = 0;
+    qint64 quandoNs = 0;
+};
+
+struct Vivo {};
+struct Pronto {};
+
+struct Fotogramma {
+    quint64 brano = 0;
+    QString titolo;
+    QSize display;
+    Picture picture;
+};
+
+using Messaggio = std::variant<Risposta, Stato, Vivo, Pronto, Fotogramma>;
+
+// While a song is open the player tells where it is this often, which also
+// tells the program that it lives.
+constexpr int kBattitoMs = 250;
+
+// What a reader accepts: a longer error or title, a larger picture, a time
+// beyond this is not something a player says.
+constexpr qsizetype kTestoMassimo = 16 * 1024;
+constexpr int kLatoMassimo = 8192;
+constexpr qint64 kTempoMassimoMs = qint64(1) << 40;
+// A size of a picture, or of its shape on screen, that a reader accepts.
+bool misuraValida(QSize s);
+
+QByteArray scrivi(const Domanda& domanda);
+QByteArray scrivi(const Messaggio& messaggio);
+
+// Empty for anything but a message written as above, with every field in
+// range: a picture whole for its size, a known state and kind.
+std::optional<Domanda> leggiDomanda(const QByteArray& bytes);
+std::optional<Messaggio> leggiMessaggio(const QByteArray& bytes);
+
+// CLOCK_MONOTONIC, which both processes read alike.
+qint64 orologioNs();
 
 } // namespace sonora::riproduttore

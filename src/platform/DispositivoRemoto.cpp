@@ -2,13 +2,11 @@
 
 #include "comune/Canale.h"
 #include "comune/Errori.h"
-#include "comune/Protocollo.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QSocketNotifier>
 
 #include <algorithm>
 
@@ -27,10 +25,28 @@ using namespace riproduttore;
 constexpr int kRiposoMs = 1000;
 // A player started for a compilation being chosen waits longer for its first song.
 constexpr int kSceltaMs = 60000;
-// An open waits up to two seconds for its song, and the first start after
-// GStreamer is installed scans its plugins for some seconds; a player silent
-// for this long is hung.
-constexpr int kRispostaMs = 30000;
+// While a song is open, or while it works on a request the program waits
+// for, the player speaks every kBattitoMs; silent for this long, it is hung.
+constexpr int kSilenzioMs = 1000;
+// How long an answer may take: an open gives up on its song after two
+// seconds, a stop waits as long for the rewound song, and a start is at
+// once. Meanwhile the player says it is at work every kBattitoMs; one still
+// starting GStreamer is given the time again each time.
+constexpr int kApriMs = 2000 + kSilenzioMs;
+constexpr int kFermaMs = 2000 + kSilenzioMs;
+constexpr int kSuonaMs = kSilenzioMs;
+// GStreamer's first start scans its plugins for some seconds; a start that
+// goes on far beyond that is hung all the same.
+constexpr int kAvvioMassimoMs = 30000;
+// A song whose player was lost ends once a new player is ready for the next
+// one, so that its open is quick, but no later than this.
+constexpr int kSostitutoMs = 1000;
+// A dismissed player that has not ended by then is killed.
+constexpr int kCongedoMs = 2000;
+// At the program's end the players get this long to end by themselves.
+constexpr int kUscitaMs = 500;
+// Requests are small: this much unread means the player has stopped reading.
+constexpr qsizetype kLimiteInUscita = 1 << 20;
 
 MediaError interruzione(const QString& path)
 {
@@ -51,14 +67,22 @@ DispositivoRemoto::DispositivoRemoto(QString programma, bool uscitaDiProva)
         if (!aperto_)
             congeda();
     });
+    sorveglianza_.setInterval(kBattitoMs);
+    connect(&sorveglianza_, &QTimer::timeout, this, &DispositivoRemoto::sorveglia);
 }
 
 DispositivoRemoto::~DispositivoRemoto()
 {
     congeda();
-    // Let the players finish their last song's teardown; one that hangs is killed.
-    for (QProcess* p : findChildren<QProcess*>(Qt::FindDirectChildrenOnly))
-        p->waitForFinished(2000);
+    // Each player reads the end of its channel, ends its last song and goes;
+    // one that does not at once is killed: the program does not wait on it.
+    const QDeadlineTimer entro(kUscitaMs);
+    for (QProcess* p : findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) {
+        if (!p->waitForFinished(int(entro.remainingTime()))) {
+            p->kill();
+            p->waitForFinished(1000);
+        }
+    }
 }
 
 QString DispositivoRemoto::programmaPredefinito()
@@ -106,31 +130,43 @@ void DispositivoRemoto::avvia()
                              .arg(QDir::toNativeSeparators(programma_), processo->errorString()));
     }
     processo_ = std::move(processo);
-    canale_ = std::make_unique<Canale>(fds[0]);
-    notifier_ = std::make_unique<QSocketNotifier>(fds[0], QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, &DispositivoRemoto::leggiNotizie);
+    canale_ = std::make_unique<Canale>(fds[0], kLimiteInUscita);
+    canale_->ascolta([this] { leggiNotizie(); });
     brano_ = 0;
+    richieste_ = 0;
+    pronto_ = false;
+    // GStreamer starts at once, while the program goes on.
+    invia(Domanda{Richiesta::Avvia});
 }
 
 void DispositivoRemoto::congeda()
 {
     riposo_.stop();
-    notifier_.reset();
-    canale_.reset(); // the player reads the end of the stream, closes its song and ends
-    differite_.clear();
+    sorveglianza_.stop();
+    differiti_.clear();
+    if (canale_) {
+        // The player reads the end of the stream, closes its song and ends.
+        // The channel itself goes later: this may run in its own callback.
+        canale_->chiudi();
+        chiusi_.push_back(std::move(canale_));
+        if (chiusi_.size() == 1)
+            QTimer::singleShot(0, this, [this] { chiusi_.clear(); });
+    }
     if (QProcess* p = processo_.release()) {
         p->setParent(this);
-        if (p->state() == QProcess::NotRunning)
+        if (p->state() == QProcess::NotRunning) {
             p->deleteLater();
-        else
+        } else {
             connect(p, &QProcess::finished, p, &QObject::deleteLater);
+            QTimer::singleShot(kCongedoMs, p, [p] { p->kill(); });
+        }
     }
 }
 
 void DispositivoRemoto::riposa()
 {
     if (canale_ && !aperto_)
-        riposo_.start(brano_ > 0 ? kRiposoMs : kSceltaMs); // it has had a song, or only a dialog
+        riposo_.start(canzone_ > 0 ? kRiposoMs : kSceltaMs); // songs have played, or only a dialog
 }
 
 void DispositivoRemoto::perso()
@@ -138,144 +174,188 @@ void DispositivoRemoto::perso()
     if (processo_)
         processo_->kill();
     congeda();
-    if (!aperto_)
+    if (!aperto_ || interrotto_)
         return;
-    // The song ends where it was: the compilation moves on, with a new player.
+    // The song ends where it was: now, for a player that died; for one that
+    // hung, by its next beat after it last spoke.
+    if (fatti_.stato == MediaState::Playing) {
+        const qint64 fino = std::min(orologioNs(), sentitoNs_ + qint64(kBattitoMs) * 1'000'000);
+        fatti_.posizioneMs += std::clamp<qint64>(fino - fatti_.quandoNs, 0, kTempoMassimoMs) / 1'000'000;
+    }
     interrotto_ = true;
-    if (stato_.stato == MediaState::Playing)
-        stato_.posizioneMs += statoPreso_.elapsed();
-    stato_.stato = MediaState::Ended;
-    if (stato_.durataMs >= 0)
-        stato_.posizioneMs = std::min(stato_.posizioneMs, stato_.durataMs);
-    QTimer::singleShot(0, this, [this] {
-        if (interrotto_)
+    // A new player starts now, so that the next song opens without a wait.
+    try {
+        avvia();
+    } catch (const std::exception&) {
+    }
+    if (!canale_)
+        return concludiInterrotto();
+    QTimer::singleShot(kSostitutoMs, this, [this, c = canzone_] {
+        if (c == canzone_)
+            concludiInterrotto();
+    });
+}
+
+void DispositivoRemoto::concludiInterrotto()
+{
+    if (!aperto_ || !interrotto_ || fatti_.stato == MediaState::Ended)
+        return;
+    fatti_.stato = MediaState::Ended;
+    if (fatti_.durataMs >= 0)
+        fatti_.posizioneMs = std::min(fatti_.posizioneMs, fatti_.durataMs);
+    riferisciFine();
+}
+
+void DispositivoRemoto::riferisciFine()
+{
+    // From the event loop: this may come while a handler waits for an answer.
+    QTimer::singleShot(0, this, [this, c = canzone_] {
+        if (c == canzone_ && state() == MediaState::Ended)
             reportEnded();
     });
 }
 
-void DispositivoRemoto::invia(const QByteArray& richiesta)
+void DispositivoRemoto::sorveglia()
 {
-    if (canale_ && !canale_->invia(richiesta))
+    leggiNotizie(); // what came while the window was busy counts
+    if (aperto_ && !interrotto_ && canale_ && orologioNs() - sentitoNs_ > qint64(kSilenzioMs) * 1'000'000)
         perso();
 }
 
-void DispositivoRemoto::fresco()
+quint64 DispositivoRemoto::invia(const Domanda& domanda)
 {
-    statoFresco_ = true;
-    if (scadenzaPosta_)
-        return;
-    scadenzaPosta_ = true;
-    QTimer::singleShot(0, this, [this] {
-        statoFresco_ = false;
-        scadenzaPosta_ = false;
-    });
+    if (!canale_)
+        return 0;
+    if (cambiaStato(domanda.tipo))
+        ++richieste_;
+    const quint64 numero = richieste_;
+    if (!canale_->invia(scrivi(domanda)))
+        perso(); // gone, or not reading
+    return numero;
 }
 
-void DispositivoRemoto::chiedi(const QByteArray& richiesta)
+bool DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs, bool* muto)
 {
-    const QString path = percorso_;
-    if (!canale_ || !canale_->invia(richiesta)) {
-        perso();
-        throw interruzione(path);
-    }
-    QElapsedTimer attesa;
-    attesa.start();
-    for (bool vivo = true;; vivo = canale_->ricevi(int(std::max<qint64>(kRispostaMs - attesa.elapsed(), 1)))) {
-        while (const auto m = canale_->prossimo()) {
-            Lettura l(*m);
-            if (Notizia(l.tipo()) != Notizia::Risposta) {
-                differite_.push_back(*m);
-                continue;
+    constexpr qint64 ms = 1'000'000;
+    if (muto)
+        *muto = true;
+    if (!canale_)
+        return false;
+    Canale* const canale = canale_.get();
+    const quint64 numero = invia(domanda);
+    const qint64 inizio = orologioNs();
+    qint64 scadenza = inizio + limiteMs * ms;
+    qint64 ultimo = inizio; // the player's last word
+    for (bool vivo = true;;) {
+        while (canale_.get() == canale) {
+            const auto bytes = canale->prossimo();
+            if (!bytes)
+                break;
+            auto notizia = leggiMessaggio(*bytes);
+            if (!notizia) {
+                perso(); // a player that breaks the protocol is not trusted further
+                break;
             }
-            const auto errore = l.campo<QString>();
-            stato_.stato = MediaState(l.campo<quint8>());
-            stato_.durataMs = l.campo<qint64>();
-            stato_.posizioneMs = l.campo<qint64>();
-            statoPreso_.start();
-            fresco();
-            if (!differite_.empty())
-                QTimer::singleShot(0, this, &DispositivoRemoto::trattaDifferite);
-            if (!errore.isEmpty())
-                throw MediaError(errore);
-            return;
+            ultimo = sentitoNs_ = orologioNs();
+            if (muto)
+                *muto = false;
+            if (const auto* r = std::get_if<Risposta>(&*notizia); r && r->richiesta == numero) {
+                if (!differiti_.empty())
+                    QTimer::singleShot(0, this, [this] {
+                        while (!differiti_.empty()) {
+                            const Fotogramma f = std::move(differiti_.front());
+                            differiti_.pop_front();
+                            mostra(f);
+                        }
+                    });
+                if (!r->errore.isEmpty())
+                    throw MediaError(r->errore);
+                return true;
+            }
+            if (std::holds_alternative<Vivo>(*notizia) && !pronto_) // still starting GStreamer
+                scadenza = std::min(ultimo, inizio + kAvvioMassimoMs * ms) + limiteMs * ms;
+            if (auto* f = std::get_if<Fotogramma>(&*notizia))
+                differiti_.push_back(std::move(*f));
+            else
+                tratta(*notizia);
         }
-        // Gone, or hung: what it said before is read above, all the same.
-        if (!vivo || attesa.elapsed() >= kRispostaMs) {
+        if (canale_.get() != canale)
+            return false; // lost meanwhile
+        // Gone; or silent, or at work longer than the request needs: hung.
+        // What it said before is read above, all the same.
+        const qint64 ora = orologioNs();
+        if (!vivo || ora >= scadenza || ora - ultimo >= kSilenzioMs * ms) {
             perso();
-            throw interruzione(path);
+            return false;
         }
+        vivo = canale->ricevi(int((std::min(scadenza, ultimo + kSilenzioMs * ms) - ora) / ms) + 1);
     }
 }
 
 void DispositivoRemoto::leggiNotizie()
 {
-    if (!canale_)
+    Canale* const canale = canale_.get();
+    if (!canale)
         return;
-    const bool vivo = canale_->ricevi();
-    trattaDifferite();
-    while (canale_) {
-        const auto m = canale_->prossimo();
+    const bool vivo = canale->ricevi();
+    while (canale_.get() == canale) {
+        const auto m = canale->prossimo();
         if (!m)
             break;
-        tratta(*m);
+        if (!tratta(*m))
+            return;
     }
-    if (!vivo && canale_)
+    if (canale_.get() == canale && (!vivo || !canale->aperto()))
         perso();
 }
 
-void DispositivoRemoto::trattaDifferite()
+bool DispositivoRemoto::tratta(const QByteArray& bytes)
 {
-    while (!differite_.empty()) {
-        const QByteArray m = std::move(differite_.front());
-        differite_.pop_front();
-        tratta(m);
+    const auto notizia = leggiMessaggio(bytes);
+    if (!notizia) {
+        perso(); // a player that breaks the protocol is not trusted further
+        return false;
     }
+    sentitoNs_ = orologioNs();
+    tratta(*notizia);
+    return true;
 }
 
-void DispositivoRemoto::tratta(const QByteArray& notizia)
+void DispositivoRemoto::tratta(const Messaggio& notizia)
 {
-    Lettura l(notizia);
-    switch (Notizia(l.tipo())) {
-    case Notizia::Finito:
-        if (l.campo<quint64>() != brano_ || !aperto_)
+    if (const auto* s = std::get_if<Stato>(&notizia)) {
+        // Facts from before a request sent since are overtaken; a lost song
+        // keeps what was known when it was lost.
+        if (s->richieste != richieste_ || interrotto_)
             return;
-        statoFresco_ = false;
-        reportEnded();
-        return;
-    case Notizia::Fotogramma: {
-        const auto brano = l.campo<quint64>();
-        const auto titolo = l.campo<QString>();
-        const auto display = l.campo<QSize>();
-        Picture picture;
-        picture.size = l.campo<QSize>();
-        picture.rgbx = l.campo<QByteArray>();
-        invia(messaggio(Richiesta::FotogrammaVisto)); // taken, shown or not: the next may come
-        if (brano == brano_ && aperto_ && l.integra())
-            video_.showFrame(titolo, display, picture);
-        return;
+        if (aperto_ && s->stato == MediaState::Closed)
+            return perso(); // it has lost the song it opened
+        const bool finito = aperto_ && s->stato == MediaState::Ended && fatti_.stato != MediaState::Ended;
+        fatti_ = *s;
+        if (finito)
+            riferisciFine();
+    } else if (std::holds_alternative<Pronto>(notizia)) {
+        pronto_ = true;
+        concludiInterrotto();
+    } else if (const auto* f = std::get_if<Fotogramma>(&notizia)) {
+        mostra(*f);
     }
-    case Notizia::Risposta:
-        return; // an answer nobody waits for
-    }
+    // Vivo only says it lives; an answer nobody waits for says nothing.
 }
 
-const DispositivoRemoto::Stato& DispositivoRemoto::attuale()
+// The pictures of a video song cross the socket one at a time, each taken
+// before the next comes.
+void DispositivoRemoto::mostra(const Fotogramma& f)
 {
-    if (aperto_ && !interrotto_ && !statoFresco_) {
-        try {
-            chiedi(messaggio(Richiesta::Stato));
-        } catch (const std::exception&) {
-            // perso() has set what is known: the song ended where it was
-        }
-    }
-    return stato_;
+    invia(Domanda{Richiesta::FotogrammaVisto}); // taken, shown or not: the next may come
+    if (f.brano == brano_ && aperto_ && !interrotto_)
+        video_.showFrame(f.titolo, f.display, f.picture);
 }
 
 void DispositivoRemoto::preparaRiproduzione()
 {
     try {
         avvia();
-        invia(messaggio(Richiesta::Avvia));
         if (!aperto_)
             riposo_.start(kSceltaMs);
     } catch (const std::exception&) {
@@ -285,25 +365,40 @@ void DispositivoRemoto::preparaRiproduzione()
 void DispositivoRemoto::open(const QString& path, MediaKind kind)
 {
     close();
-    avvia();
-    ++brano_;
+    ++canzone_;
     percorso_ = path;
     try {
-        chiedi(messaggio(Richiesta::Apri, path, quint8(kind)));
+        // A player that hung between songs says nothing at all: the song
+        // goes to a new one. One that was lost at work on it fails the song.
+        bool muto = false;
+        for (int tentativo = 0; tentativo < 2; ++tentativo) {
+            avvia();
+            ++brano_;
+            if (chiedi(Domanda{Richiesta::Apri, path, kind}, kApriMs, &muto) || !muto)
+                break;
+        }
+        if (!canale_)
+            throw interruzione(path);
+        if (fatti_.stato == MediaState::Closed) {
+            perso(); // it says it opened the song, and not what state it is in
+            throw interruzione(path);
+        }
     } catch (...) {
         percorso_.clear();
-        stato_ = {};
+        fatti_ = {};
         riposa();
         throw;
     }
     aperto_ = true;
+    sentitoNs_ = orologioNs();
+    sorveglianza_.start();
 }
 
 void DispositivoRemoto::prepare(const QString& path, MediaKind kind)
 {
     // Only a hint: it never starts a player.
     if (aperto_)
-        invia(messaggio(Richiesta::Prepara, path, quint8(kind)));
+        invia(Domanda{Richiesta::Prepara, path, kind});
 }
 
 void DispositivoRemoto::close()
@@ -313,8 +408,9 @@ void DispositivoRemoto::close()
     aperto_ = false;
     interrotto_ = false;
     percorso_.clear();
-    stato_ = {};
-    invia(messaggio(Richiesta::Chiudi));
+    fatti_ = {};
+    sorveglianza_.stop();
+    invia(Domanda{Richiesta::Chiudi});
     riposa();
 }
 
@@ -322,33 +418,42 @@ void DispositivoRemoto::play()
 {
     if (!aperto_)
         throw MediaError(QStringLiteral("Nessun brano aperto: aprire un brano prima di riprodurlo."));
-    if (!interrotto_)
-        chiedi(messaggio(Richiesta::Suona));
+    // Playing or at its end, nothing changes: the player need not be asked.
+    if (!interrotto_ && fatti_.stato == MediaState::Ready && !chiedi(Domanda{Richiesta::Suona}, kSuonaMs))
+        throw interruzione(percorso_);
 }
 
 void DispositivoRemoto::stop()
 {
-    if (aperto_ && !interrotto_)
-        chiedi(messaggio(Richiesta::Ferma));
+    if (aperto_ && !interrotto_ && !chiedi(Domanda{Richiesta::Ferma}, kFermaMs))
+        throw interruzione(percorso_);
 }
 
 MediaState DispositivoRemoto::state() const
 {
-    // Asking the player changes nothing the caller can see, only what is cached.
-    return const_cast<DispositivoRemoto*>(this)->attuale().stato;
+    return aperto_ ? fatti_.stato : MediaState::Closed;
 }
 
 std::optional<IMediaDevice::Duration> DispositivoRemoto::duration() const
 {
-    const Stato& s = const_cast<DispositivoRemoto*>(this)->attuale();
-    if (s.stato == MediaState::Closed || s.durataMs < 0)
+    if (!aperto_ || fatti_.durataMs < 0)
         return std::nullopt;
-    return Duration(s.durataMs);
+    return Duration(fatti_.durataMs);
 }
 
 IMediaDevice::Duration DispositivoRemoto::position() const
 {
-    return Duration(const_cast<DispositivoRemoto*>(this)->attuale().posizioneMs);
+    if (!aperto_)
+        return Duration{0};
+    qint64 ms = fatti_.posizioneMs;
+    if (fatti_.stato == MediaState::Playing && !interrotto_) {
+        // Reckoned from where the player last said it was, and never to the
+        // end, which only the player can tell.
+        ms += std::clamp<qint64>(orologioNs() - fatti_.quandoNs, 0, kTempoMassimoMs) / 1'000'000;
+        if (fatti_.durataMs > 0)
+            ms = std::min(ms, fatti_.durataMs - 1);
+    }
+    return Duration(ms);
 }
 
 } // namespace sonora

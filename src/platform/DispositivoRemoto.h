@@ -3,21 +3,26 @@
 // own (sonora-riproduttore), which this device starts when playing comes near
 // and dismisses once the songs have stopped. So the program at rest carries
 // none of GStreamer, not even after it has played, and a decoder that crashes
-// on a damaged file ends only that song: the device reports it as ended, and
-// the compilation goes on with a fresh player.
+// or hangs on a damaged file ends only that song: the device reports it as
+// ended, and the compilation goes on with a fresh player.
+//
+// The window never waits on the player but for an answer it needs at once
+// (whether a song opened, started or stopped), and then only as long as that
+// takes. The player tells everything else by itself: the device keeps the
+// last facts it was told, and reckons the position from them.
 
 #include "comune/MediaDevice.h"
+#include "comune/Protocollo.h"
 #include "platform/VideoWindow.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
 #include <deque>
 #include <memory>
+#include <vector>
 
 class QProcess;
-class QSocketNotifier;
 
 namespace sonora {
 
@@ -52,43 +57,45 @@ public:
     qint64 riproduttore() const;
 
 private:
-    struct Stato {
-        MediaState stato = MediaState::Closed;
-        qint64 durataMs = -1;
-        qint64 posizioneMs = 0;
-    };
-
     void avvia(); // throws MediaError
     void congeda();
     void riposa();
-    void chiedi(const QByteArray& richiesta); // throws MediaError
-    void invia(const QByteArray& richiesta);
-    void leggiNotizie();
-    void tratta(const QByteArray& notizia);
-    void trattaDifferite();
     void perso();
-    void fresco();
-    const Stato& attuale();
+    void concludiInterrotto();
+    void sorveglia();
+    quint64 invia(const riproduttore::Domanda& domanda);
+    // Sends `domanda` and waits for its answer; throws MediaError with the
+    // player's refusal. False when the player was lost meanwhile (perso() has
+    // run); `muto` then tells whether it had said nothing since the request.
+    bool chiedi(const riproduttore::Domanda& domanda, int limiteMs, bool* muto = nullptr);
+    void leggiNotizie();
+    bool tratta(const QByteArray& bytes);
+    void tratta(const riproduttore::Messaggio& notizia);
+    void mostra(const riproduttore::Fotogramma& fotogramma);
+    void riferisciFine();
 
     QString programma_;
     bool uscitaDiProva_;
     std::unique_ptr<QProcess> processo_;
     std::unique_ptr<Canale> canale_;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::vector<std::unique_ptr<Canale>> chiusi_; // closed, freed once back in the event loop
     VideoWindowOutput video_;
     QTimer riposo_;
-    quint64 brano_ = 0;    // Apri requests sent to this player
-    bool aperto_ = false;  // a song is open
-    QString percorso_;     // its file
-    bool interrotto_ = false; // the player died with it open: it counts as ended
-    // What the player last said, kept until control returns to the event loop,
-    // so that one tick's questions cost one round trip.
-    Stato stato_;
-    QElapsedTimer statoPreso_; // when the player said it
-    bool statoFresco_ = false;
-    bool scadenzaPosta_ = false;
-    // Notices that came while waiting for an answer, handled after it.
-    std::deque<QByteArray> differite_;
+    QTimer sorveglianza_;
+    qint64 sentitoNs_ = 0;  // when the player last said anything (CLOCK_MONOTONIC)
+    quint64 brano_ = 0;     // Apri requests sent to this player
+    quint64 richieste_ = 0; // requests that change the state, sent to this player
+    quint64 canzone_ = 0;   // songs opened, over every player
+    bool pronto_ = false;   // the player has started GStreamer
+    bool aperto_ = false;   // a song is open
+    QString percorso_;      // its file
+    // The player was lost with the song open: it ends where it was, once a
+    // new player is ready for the next one.
+    bool interrotto_ = false;
+    // What the player last told of the open song.
+    riproduttore::Stato fatti_;
+    // Pictures that came while waiting for an answer, shown after it.
+    std::deque<riproduttore::Fotogramma> differiti_;
 };
 
 } // namespace sonora

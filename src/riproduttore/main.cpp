@@ -6,16 +6,17 @@
 #include "comune/Errori.h"
 #include "comune/Memoria.h"
 #include "comune/Protocollo.h"
-#include "comune/VideoOutput.h"
 #include "riproduttore/GstMediaDevice.h"
+#include "riproduttore/VideoVersoIlProgramma.h"
 
 #include <QCoreApplication>
-#include <QSize>
-#include <QSocketNotifier>
+#include <QTimer>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <optional>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace sonora {
@@ -23,44 +24,38 @@ namespace {
 
 using namespace riproduttore;
 
-// Hands the pictures to the program, one at a time: a frame goes only when
-// the program has taken the one before, and meanwhile only the newest waits.
-// A program busy for a moment then skips frames instead of falling behind.
-class VideoVersoIlProgramma : public IVideoOutput {
+// What may wait to be sent: a picture of the largest size, and the notices
+// behind it. A program that leaves more unread has stopped.
+constexpr qsizetype kLimiteInUscita = qsizetype(Cornici::kMessaggioMassimo) + (1 << 20);
+
+// While the main thread works on what the program waits for (GStreamer's
+// first start may scan every plugin; an open waits up to two seconds for its
+// song), a thread of its own tells the program that the player lives.
+class AlLavoro {
 public:
-    VideoVersoIlProgramma(Canale& canale, const quint64& brano)
-        : canale_(canale)
-        , brano_(brano)
+    explicit AlLavoro(Canale& canale)
+        : filo_([this, &canale] {
+            std::unique_lock lock(mutex_);
+            while (!finito_.wait_for(lock, std::chrono::milliseconds(kBattitoMs), [this] { return fatto_; }))
+                canale.invia(scrivi(Vivo{}));
+        })
     {
     }
-
-    void showFrame(const QString& title, QSize display, const Picture& picture) override
+    ~AlLavoro()
     {
-        QByteArray m = messaggio(Notizia::Fotogramma, brano_, title, display, picture.size, picture.rgbx);
-        if (inViaggio_) {
-            inAttesa_ = std::move(m);
-            return;
+        {
+            std::lock_guard lock(mutex_);
+            fatto_ = true;
         }
-        inViaggio_ = true;
-        canale_.invia(m);
-    }
-
-    void closeWindow() override { inAttesa_.reset(); }
-
-    void visto()
-    {
-        inViaggio_ = false;
-        if (inAttesa_) {
-            inViaggio_ = true;
-            canale_.invia(*std::exchange(inAttesa_, std::nullopt));
-        }
+        finito_.notify_one();
+        filo_.join();
     }
 
 private:
-    Canale& canale_;
-    const quint64& brano_;
-    bool inViaggio_ = false;
-    std::optional<QByteArray> inAttesa_;
+    std::mutex mutex_;
+    std::condition_variable finito_;
+    bool fatto_ = false;
+    std::thread filo_; // last: it starts once the rest is ready
 };
 
 GstDeviceOptions opzioni(bool uscitaDiProva, IVideoOutput* video)
@@ -74,86 +69,122 @@ GstDeviceOptions opzioni(bool uscitaDiProva, IVideoOutput* video)
 class Riproduttore {
 public:
     Riproduttore(int fd, bool uscitaDiProva)
-        : canale_(fd)
-        , notifier_(fd, QSocketNotifier::Read)
+        : canale_(fd, kLimiteInUscita)
         , video_(canale_, brano_)
         , device_(opzioni(uscitaDiProva, &video_))
     {
-        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] { leggi(); });
-        device_.onEnded = [this] { canale_.invia(messaggio(Notizia::Finito, brano_)); };
+        canale_.ascolta([this] { leggi(); });
+        device_.onEnded = [this] { diStato(); };
+        battito_.setInterval(kBattitoMs);
+        QObject::connect(&battito_, &QTimer::timeout, [this] { diStato(); });
     }
 
 private:
     void leggi()
     {
         const bool aperto = canale_.ricevi();
-        while (const auto m = canale_.prossimo())
-            tratta(*m);
-        if (!aperto || !canale_.aperto()) {
-            notifier_.setEnabled(false);
-            // Whatever happens on the way out, the player must not outlive the program.
-            ::alarm(5);
-            QCoreApplication::exit(0);
+        while (canale_.aperto()) {
+            const auto m = canale_.prossimo();
+            if (!m)
+                break;
+            const auto domanda = leggiDomanda(*m);
+            if (!domanda) {
+                canale_.chiudi(); // not our program's words
+                break;
+            }
+            tratta(*domanda);
         }
+        if (!aperto || !canale_.aperto())
+            termina();
     }
 
-    void tratta(const QByteArray& bytes)
+    void termina()
     {
-        Lettura m(bytes);
-        switch (Richiesta(m.tipo())) {
-        case Richiesta::Avvia:
-            // Nothing else to do meanwhile: the program does not wait for it,
-            // and an Apri that comes is read once it is done.
-            device_.warmUp();
+        battito_.stop();
+        // Whatever happens on the way out, the player must not outlive the program.
+        ::alarm(5);
+        QCoreApplication::exit(0);
+    }
+
+    void tratta(const Domanda& d)
+    {
+        if (cambiaStato(d.tipo))
+            ++richieste_;
+        switch (d.tipo) {
+        case Richiesta::Avvia: {
+            {
+                AlLavoro vivo(canale_);
+                device_.warmUp();
+            }
+            invia(Pronto{});
             return;
-        case Richiesta::Apri: {
+        }
+        case Richiesta::Apri:
             ++brano_;
-            const auto path = m.campo<QString>();
-            const auto kind = MediaKind(m.campo<quint8>());
-            return esegui([&] { device_.open(path, kind); });
-        }
-        case Richiesta::Prepara: {
-            const auto path = m.campo<QString>();
-            const auto kind = MediaKind(m.campo<quint8>());
-            device_.prepare(path, kind);
+            return esegui([&] { device_.open(d.percorso, d.genere); });
+        case Richiesta::Prepara:
+            device_.prepare(d.percorso, d.genere);
             return;
-        }
         case Richiesta::Chiudi:
             device_.close();
+            diStato();
             return;
         case Richiesta::Suona:
             return esegui([&] { device_.play(); });
         case Richiesta::Ferma:
             return esegui([&] { device_.stop(); });
-        case Richiesta::Stato:
-            return esegui([] {});
         case Richiesta::FotogrammaVisto:
             video_.visto();
             return;
         }
     }
 
+    // Carries out a request the program waits for: the state after it, then the answer.
     template <typename Azione>
     void esegui(Azione azione)
     {
         QString errore;
         try {
+            AlLavoro vivo(canale_);
             azione();
         } catch (const AppError& e) {
             errore = e.message();
         } catch (const std::exception& e) {
             errore = QString::fromUtf8(e.what());
         }
-        const auto durata = device_.duration();
-        canale_.invia(messaggio(Notizia::Risposta, errore, quint8(device_.state()),
-                                qint64(durata ? durata->count() : -1), qint64(device_.position().count())));
+        diStato();
+        invia(Risposta{richieste_, errore.left(kTestoMassimo)});
     }
 
-    quint64 brano_ = 0; // Apri requests so far
+    // Where the song is now; while one is open, again every beat.
+    void diStato()
+    {
+        const auto durata = device_.duration();
+        Stato s;
+        s.richieste = richieste_;
+        s.stato = device_.state();
+        s.durataMs = durata ? durata->count() : -1;
+        s.posizioneMs = device_.position().count();
+        s.quandoNs = orologioNs();
+        invia(s);
+        if (s.stato == MediaState::Closed)
+            battito_.stop();
+        else if (!battito_.isActive())
+            battito_.start();
+    }
+
+    void invia(const Messaggio& m)
+    {
+        if (!canale_.invia(scrivi(m)))
+            termina(); // the program is gone, or has stopped reading
+    }
+
+    quint64 brano_ = 0;     // Apri requests so far
+    quint64 richieste_ = 0; // requests that change the state, so far
     Canale canale_;
-    QSocketNotifier notifier_;
     VideoVersoIlProgramma video_;
     GstMediaDevice device_;
+    QTimer battito_;
 };
 
 } // namespace

@@ -1,0 +1,159 @@
+// The channel between the program and its player, and the messages on it.
+
+#include "comune/Canale.h"
+#include "comune/Protocollo.h"
+#include "support/Wait.h"
+
+#include <QElapsedTimer>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <sys/socket.h>
+
+using namespace sonora;
+using namespace sonora::riproduttore;
+
+namespace {
+
+QByteArray cornice(const QByteArray& m)
+{
+    QByteArray f(4, '\0');
+    qToLittleEndian(quint32(m.size()), f.data());
+    return f + m;
+}
+
+Fotogramma fotogramma(QSize size, qsizetype bytes)
+{
+    return Fotogramma{7, QStringLiteral("tre.avi"), QSize(4, 3), Picture{size, QByteArray(bytes, '\x2a')}};
+}
+
+// Both ends of a socket: `a` sends from the event loop, bounded by `limite`.
+struct Coppia {
+    std::unique_ptr<Canale> a, b;
+    explicit Coppia(qsizetype limite)
+    {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+            throw std::runtime_error("socketpair");
+        a = std::make_unique<Canale>(fds[0], limite);
+        b = std::make_unique<Canale>(fds[1], 1 << 20);
+        a->ascolta([] {});
+    }
+};
+
+} // namespace
+
+TEST(Canale, ASendNeverWaitsAndAPeerThatStopsReadingIsLostPastTheBound)
+{
+    Coppia c(1 << 20);
+    Canale& a = *c.a;
+    Canale& b = *c.b;
+    const QByteArray blocco(64 * 1024, 'x');
+    QElapsedTimer orologio;
+    orologio.start();
+    int inviati = 0;
+    while (a.invia(blocco + QByteArray::number(inviati)))
+        ++inviati;
+    EXPECT_LT(orologio.elapsed(), 500) << "a send waited on a peer that reads nothing";
+    EXPECT_GT(inviati, 10);
+    EXPECT_FALSE(a.aperto()) << "past the bound the peer is lost";
+
+    // What was sent before is whole, in order, up to where the channel closed.
+    int ricevuti = 0;
+    for (bool aperto = true; aperto;) {
+        aperto = b.ricevi(100);
+        while (const auto m = b.prossimo())
+            ASSERT_EQ(*m, blocco + QByteArray::number(ricevuti++));
+    }
+    EXPECT_LE(ricevuti, inviati);
+}
+
+TEST(Canale, MessagesQueuedBehindAFullSocketGoFromTheEventLoop)
+{
+    Coppia c(64 << 20);
+    Canale& a = *c.a;
+    Canale& b = *c.b;
+    const QByteArray grande(3 << 20, 'y'); // more than a socket holds
+    ASSERT_TRUE(a.invia(grande));
+    ASSERT_TRUE(a.invia("dopo"));
+    QList<QByteArray> arrivati;
+    ASSERT_TRUE(test::waitUntil([&] {
+        b.ricevi();
+        while (const auto m = b.prossimo())
+            arrivati << *m;
+        return arrivati.size() == 2;
+    }));
+    EXPECT_EQ(arrivati[0], grande);
+    EXPECT_EQ(arrivati[1], "dopo");
+}
+
+TEST(Cornici, MessagesComeWholeHoweverTheBytesArriveAndAnOversizedLengthBreaksTheStream)
+{
+    const QList<QByteArray> messaggi = {"", "uno", QByteArray(70000, 'z')};
+    QByteArray flusso;
+    for (const QByteArray& m : messaggi)
+        flusso += cornice(m);
+    Cornici c;
+    QList<QByteArray> usciti;
+    for (char byte : flusso) {
+        c.aggiungi(&byte, 1);
+        while (const auto m = c.prossimo())
+            usciti << *m;
+    }
+    EXPECT_EQ(usciti, messaggi);
+
+    Cornici rotto;
+    const QByteArray eccessivo = QByteArray::fromHex("ffffffff") + "resto";
+    rotto.aggiungi(eccessivo.constData(), eccessivo.size());
+    EXPECT_FALSE(rotto.prossimo());
+    EXPECT_TRUE(rotto.rotto());
+}
+
+TEST(Protocollo, EveryMessageReadsBackAsWritten)
+{
+    for (const Domanda& d : {Domanda(Richiesta::Apri, QStringLiteral("/m/è.wav"), MediaKind::Video),
+                             Domanda(Richiesta::Prepara, QStringLiteral("/m/b.mid"), MediaKind::Midi),
+                             Domanda(Richiesta::Suona), Domanda(Richiesta::FotogrammaVisto)}) {
+        const auto letta = leggiDomanda(scrivi(d));
+        ASSERT_TRUE(letta);
+        EXPECT_EQ(letta->tipo, d.tipo);
+        EXPECT_EQ(letta->percorso, d.percorso);
+        EXPECT_EQ(letta->genere, d.genere);
+    }
+    const auto stato = leggiMessaggio(scrivi(Stato{3, MediaState::Playing, 5000, 1200, orologioNs()}));
+    ASSERT_TRUE(stato && std::holds_alternative<Stato>(*stato));
+    EXPECT_EQ(std::get<Stato>(*stato).posizioneMs, 1200);
+    const auto risposta = leggiMessaggio(scrivi(Risposta{2, QStringLiteral("no")}));
+    ASSERT_TRUE(risposta && std::holds_alternative<Risposta>(*risposta));
+    EXPECT_EQ(std::get<Risposta>(*risposta).errore, QStringLiteral("no"));
+    const auto f = leggiMessaggio(scrivi(fotogramma(QSize(2, 2), 16)));
+    ASSERT_TRUE(f && std::holds_alternative<Fotogramma>(*f));
+    EXPECT_TRUE(std::get<Fotogramma>(*f).picture.isWhole());
+    EXPECT_TRUE(leggiMessaggio(scrivi(Pronto{})));
+}
+
+TEST(Protocollo, WhatNoHonestPeerSendsIsRefused)
+{
+    const auto rifiutato = [](const QByteArray& bytes) { return !leggiMessaggio(bytes); };
+    EXPECT_TRUE(rifiutato(scrivi(fotogramma(QSize(2, 2), 15)))) << "bytes short of the picture";
+    EXPECT_TRUE(rifiutato(scrivi(fotogramma(QSize(2, 2), 17)))) << "bytes beyond the picture";
+    EXPECT_TRUE(rifiutato(scrivi(fotogramma(QSize(kLatoMassimo + 1, 1), (kLatoMassimo + 1) * 4))));
+    EXPECT_TRUE(rifiutato(scrivi(fotogramma(QSize(-2, -2), 16))));
+    EXPECT_TRUE(rifiutato(scrivi(Stato{1, MediaState::Ready, -2, 0, 0}))) << "a length below unknown";
+    EXPECT_TRUE(rifiutato(scrivi(Stato{1, MediaState::Ready, 10, -1, 0})));
+    EXPECT_TRUE(rifiutato(scrivi(Stato{1, MediaState::Ready, kTempoMassimoMs + 1, 0, 0})));
+    QByteArray stato = scrivi(Stato{1, MediaState::Ready, 10, 0, 0});
+    stato[9] = char(4); // the state, past the last one
+    EXPECT_TRUE(rifiutato(stato));
+    EXPECT_TRUE(rifiutato(scrivi(Pronto{}) + '\0')) << "bytes after the fields";
+    EXPECT_TRUE(rifiutato(scrivi(Risposta{1, QStringLiteral("x")}).chopped(1))) << "fields cut short";
+    EXPECT_TRUE(rifiutato(QByteArray(1, char(Notizia::Fotogramma) + 1)));
+    EXPECT_TRUE(rifiutato(QByteArray()));
+
+    QByteArray apri = scrivi(Domanda(Richiesta::Apri, QStringLiteral("/a.wav"), MediaKind::Wave));
+    apri[apri.size() - 1] = char(3); // no such kind of song
+    EXPECT_FALSE(leggiDomanda(apri));
+    EXPECT_FALSE(leggiDomanda(QByteArray(1, char(Richiesta::FotogrammaVisto) + 1)));
+}

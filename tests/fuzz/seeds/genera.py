@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""Writes the seeds of fuzz_notizie and fuzz_richieste: streams of messages as
+the program and its player send them (QDataStream, big-endian; each message
+framed by its length, little-endian). The first byte of a seed cuts the
+stream into arrivals. Run from anywhere; it writes beside itself."""
+
+import os
+import struct
+
+QUI = os.path.dirname(os.path.abspath(__file__))
+
+
+def u8(v): return struct.pack(">B", v)
+def u64(v): return struct.pack(">Q", v)
+def i64(v): return struct.pack(">q", v)
+def stringa(s): b = s.encode("utf-16-be"); return struct.pack(">I", len(b)) + b
+def misura(w, h): return struct.pack(">ii", w, h)
+def byte(b): return struct.pack(">I", len(b)) + b
+def cornice(m): return struct.pack("<I", len(m)) + m
+
+
+def flusso(taglio, *messaggi):
+    return u8(taglio) + b"".join(cornice(m) for m in messaggi)
+
+
+# Player -> program: Risposta 0, Stato 1, Vivo 2, Pronto 3, Fotogramma 4.
+def risposta(n, errore=""): return u8(0) + u64(n) + stringa(errore)
+def stato(n, s, durata, pos, quando): return u8(1) + u64(n) + u8(s) + i64(durata) + i64(pos) + i64(quando)
+def fotogramma(brano, titolo, display, size, pixel):
+    return u8(4) + u64(brano) + stringa(titolo) + misura(*display) + misura(*size) + byte(pixel)
+
+
+NOTIZIE = {
+    "avvio": flusso(255, u8(2), u8(2), u8(3)),
+    "apri_suona_fine": flusso(7, stato(1, 1, 300, 0, 10**9), risposta(1), stato(2, 2, 300, 0, 2 * 10**9),
+                              risposta(2), stato(2, 2, 300, 250, 2 * 10**9 + 250 * 10**6),
+                              stato(2, 3, 300, 300, 2 * 10**9 + 300 * 10**6)),
+    "errore": flusso(0, stato(1, 0, -1, 0, 5), risposta(1, "«a.wav»: il file è troncato")),
+    "fotogramma": flusso(31, fotogramma(1, "tre.avi", (4, 3), (2, 2), bytes(range(16))), u8(2)),
+    "fotogramma_scarso": flusso(255, fotogramma(1, "tre.avi", (4, 3), (64, 64), b"\x00" * 16)),
+    "lunghezza_eccessiva": u8(3) + struct.pack("<I", 0xFFFFFFFF) + b"resto",
+}
+
+# Program -> player: Avvia 0, Apri 1, Prepara 2, Chiudi 3, Suona 4, Ferma 5, FotogrammaVisto 6.
+def apri(tipo, percorso, genere): return u8(tipo) + stringa(percorso) + u8(genere)
+
+
+RICHIESTE = {
+    "canzone": flusso(255, u8(0), apri(1, "/musica/uno.wav", 1), u8(4), apri(2, "/musica/due.mid", 0),
+                      u8(6), u8(5), u8(3)),
+    "a_pezzi": flusso(0, apri(1, "/musica/tre.avi", 2), u8(4), u8(3)),
+    "genere_ignoto": flusso(15, apri(1, "/m/x.wav", 9)),
+}
+
+for cartella, semi in (("notizie", NOTIZIE), ("richieste", RICHIESTE)):
+    os.makedirs(os.path.join(QUI, cartella), exist_ok=True)
+    for nome, dati in semi.items():
+        with open(os.path.join(QUI, cartella, nome), "wb") as f:
+            f.write(dati)
