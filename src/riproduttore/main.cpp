@@ -7,6 +7,7 @@
 #include "comune/Memoria.h"
 #include "comune/Protocollo.h"
 #include "comune/VideoOutput.h"
+#include "riproduttore/Confinamento.h"
 #include "riproduttore/GstMediaDevice.h"
 
 #include <QCoreApplication>
@@ -174,6 +175,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "sonora-riproduttore: il programma Sonoraccoltiera lo avvia da sé (--canale N)\n");
         return 2;
     }
+    // Before any thread: only those started later are confined.
+    const auto confino = sonora::riproduttore::confinaRiproduttore();
+    (void)confino; // what it got: for the program to hear of
     QCoreApplication app(argc, argv);
     sonora::Riproduttore riproduttore(fd, uscitaDiProva);
     return QCoreApplication::exec();
