@@ -21,13 +21,14 @@ packages=(
   fonts-liberation2 fonts-dejavu-core
   # tests, benchmarks, screenshots
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-apps imagemagick xdotool
+  # a private PulseAudio server with a null sink, and its recorder: the
+  # confined player is heard at a real audio output (also for benchmarks)
+  pulseaudio pulseaudio-utils
   # packaging and its checks
   dpkg-dev file desktop-file-utils libxml2-utils shared-mime-info
 )
 if [ "${1:-}" = "--bench" ]; then
   packages+=(
-    # a private PulseAudio server with a null sink, and its recorder
-    pulseaudio pulseaudio-utils
     # the peer players: gst-play-1.0, mpv, Audacious
     gstreamer1.0-plugins-base-apps mpv audacious
   )
