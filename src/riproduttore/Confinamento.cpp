@@ -198,8 +198,9 @@ int applicaSeccomp()
                           "fchown", "lchown", "fchownat", "setxattr", "lsetxattr", "fsetxattr", "removexattr",
                           "lremovexattr", "fremovexattr", "utime", "utimes", "futimesat", "utimensat"})
         f.nega(EACCES, c);
-#if defined(__x86_64__)
-    // fchmodat2, setxattrat, removexattrat: newer than libseccomp 2.5.4.
+#if defined(__x86_64__) || defined(__aarch64__)
+    // fchmodat2, setxattrat, removexattrat: newer than libseccomp 2.5.4 (the
+    // same numbers on every architecture since io_uring's).
     for (const int nr : {452, 463, 466})
         f.aggiungi(nr, EACCES);
 #endif
@@ -311,6 +312,8 @@ Confino confina(const OpzioniConfino& opzioni)
 
 Confino confinaRiproduttore()
 {
+    // Also while the registry is brought up to date, which may take seconds.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     // ORC would try to write its compiled code into files; its plain C
     // versions need nothing.
     ::setenv("ORC_CODE", "backup", 1);

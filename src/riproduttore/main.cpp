@@ -176,8 +176,7 @@ int main(int argc, char** argv)
         return 2;
     }
     // Before any thread: only those started later are confined.
-    const auto confino = sonora::riproduttore::confinaRiproduttore();
-    (void)confino; // what it got: for the program to hear of
+    [[maybe_unused]] const auto confino = sonora::riproduttore::confinaRiproduttore(); // for the program to hear of
     QCoreApplication app(argc, argv);
     sonora::Riproduttore riproduttore(fd, uscitaDiProva);
     return QCoreApplication::exec();

@@ -25,6 +25,7 @@
 #include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -242,6 +243,7 @@ TEST_F(Confinamento, SeccompAloneRefusesWritingSocketsAndProgramsButNotReading)
         scritture(tenta);
         tenta("tronca", ::truncate(canzone.c_str(), 0));
         tenta("chmod", ::chmod(canzone.c_str(), 0666));
+        tenta("fchmodat2", ::syscall(452, AT_FDCWD, canzone.c_str(), 0666, 0)); // newer than libseccomp
         tenta("inet", ::socket(AF_INET, SOCK_STREAM, 0));
         tenta("inet6", ::socket(AF_INET6, SOCK_DGRAM, 0));
         tenta("unix", ::socket(AF_UNIX, SOCK_STREAM, 0));
@@ -251,7 +253,7 @@ TEST_F(Confinamento, SeccompAloneRefusesWritingSocketsAndProgramsButNotReading)
     EXPECT_EQ(e.landlock, 0);
     EXPECT_TRUE(e.seccomp);
     for (const char* n : {"crea_cartella", "crea_tmp", "scrivi", "aggiorna", "aggiungi", "rinomina", "cancella",
-                          "tronca", "chmod"})
+                          "tronca", "chmod", "fchmodat2"})
         EXPECT_EQ(e[n], EACCES) << n;
     if (!inCasa.empty()) {
         EXPECT_EQ(e["crea_casa"], EACCES);
