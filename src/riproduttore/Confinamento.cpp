@@ -217,9 +217,10 @@ int applicaSeccomp()
                           "fanotify_init", "vhangup", "io_uring_setup", "io_uring_enter", "io_uring_register",
                           "personality"})
         f.nega(EPERM, c);
-    // Typing into the terminal the program was started from.
+    // Typing into the terminal the program was started from. The kernel
+    // reads the request's low 32 bits only: so must the filter.
     for (const unsigned long richiesta : {TIOCSTI, TIOCLINUX})
-        f.nega(EPERM, "ioctl", SCMP_A1(SCMP_CMP_EQ, richiesta));
+        f.nega(EPERM, "ioctl", SCMP_A1(SCMP_CMP_MASKED_EQ, 0xffffffffUL, richiesta));
     // No new namespaces; clone3's flags lie behind a pointer, and without it
     // threads are made with clone.
     for (const unsigned long ns : {CLONE_NEWNS, CLONE_NEWUSER, CLONE_NEWPID, CLONE_NEWNET, CLONE_NEWIPC, CLONE_NEWUTS,

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
@@ -135,9 +136,16 @@ protected:
         if (home && *home)
             inCasa = fs::path(home) / nome;
         inTmp = fs::path("/tmp") / nome;
+        // A terminal, opened before confining as the player inherits one.
+        pty = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (pty < 0 || ::grantpt(pty) != 0 || ::unlockpt(pty) != 0)
+            throw std::runtime_error("pty");
+        terminale = ::open(::ptsname(pty), O_RDWR | O_NOCTTY | O_CLOEXEC);
     }
     ~Confinamento() override
     {
+        ::close(terminale);
+        ::close(pty);
         std::error_code ignorato;
         fs::remove_all(cartella, ignorato);
         fs::remove(inTmp, ignorato);
@@ -186,6 +194,7 @@ protected:
 
     const std::string contenuto = "RIFF....WAVEfmt ";
     fs::path cartella, canzone, eseguibile, inCasa, inTmp;
+    int pty = -1, terminale = -1;
     std::string nome;
 };
 
@@ -248,6 +257,9 @@ TEST_F(Confinamento, SeccompAloneRefusesWritingSocketsAndProgramsButNotReading)
         tenta("inet6", ::socket(AF_INET6, SOCK_DGRAM, 0));
         tenta("unix", ::socket(AF_UNIX, SOCK_STREAM, 0));
         tenta("unshare", ::unshare(CLONE_NEWUSER));
+        // A character typed into a terminal, the request disguised in the high bits.
+        const char c = ' ';
+        tenta("tiocsti", ::syscall(SYS_ioctl, terminale, (1UL << 32) | TIOCSTI, &c));
         tenta("exec", esegui("/bin/true"));
     });
     EXPECT_EQ(e.landlock, 0);
@@ -261,6 +273,7 @@ TEST_F(Confinamento, SeccompAloneRefusesWritingSocketsAndProgramsButNotReading)
     EXPECT_EQ(e["inet"], EPERM);
     EXPECT_EQ(e["inet6"], EPERM);
     EXPECT_EQ(e["unshare"], EPERM);
+    EXPECT_EQ(e["tiocsti"], EPERM);
     EXPECT_EQ(e["exec"], EPERM);
     EXPECT_EQ(e["unix"], 0) << "the sound server is reached over a Unix socket";
     EXPECT_EQ(e["leggi"], 0) << "the song it was given";
