@@ -60,8 +60,8 @@ namespace {
 constexpr rlim_t kSpazioIndirizzi = rlim_t(4) << 30;
 
 // Read everywhere: the songs may be anywhere, and Landlock cannot be widened
-// once the player knows them. Programs run (and libraries load) only from
-// the system's folders.
+// once the player knows them. Programs run only from the system's folders
+// (and seccomp refuses running any).
 constexpr std::uint64_t kLettura = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
 constexpr std::uint64_t kEsecuzione = kLettura | LANDLOCK_ACCESS_FS_EXECUTE;
 
@@ -93,6 +93,8 @@ int applicaLandlock(int abiMassima, std::string& mancanze)
         return 0;
     }
     abi = std::min(abi, abiMassima);
+    if (abi < 1)
+        return 0;
     const DirittiLandlock diritti = dirittiLandlock(abi);
     const AttributiRuleset attributi{diritti.fs, diritti.net, diritti.scoped};
     const size_t misura = abi >= 6 ? sizeof attributi : abi >= 4 ? 2 * sizeof(std::uint64_t) : sizeof(std::uint64_t);
@@ -138,12 +140,12 @@ public:
         const int nr = seccomp_syscall_resolve_name(chiamata);
         if (nr == __NR_SCMP_ERROR)
             return; // a call this architecture has not
-        aggiungi(nr, numero, condizioni...);
+        negaNumero(nr, numero, condizioni...);
     }
 
     // By number: calls newer than libseccomp knows by name.
     template <typename... Condizioni>
-    void aggiungi(int nr, int numero, Condizioni... condizioni)
+    void negaNumero(int nr, int numero, Condizioni... condizioni)
     {
         const scmp_arg_cmp argomenti[] = {condizioni..., {}};
         const int esito = seccomp_rule_add_array(ctx_, SCMP_ACT_ERRNO(unsigned(numero)), nr, sizeof...(condizioni),
@@ -202,7 +204,7 @@ int applicaSeccomp()
     // fchmodat2, setxattrat, removexattrat: newer than libseccomp 2.5.4 (the
     // same numbers on every architecture since io_uring's).
     for (const int nr : {452, 463, 466})
-        f.aggiungi(nr, EACCES);
+        f.negaNumero(nr, EACCES);
 #endif
     // Calls that reach outside the process or into the kernel's machinery,
     // none of which a player needs. io_uring would open files where the
