@@ -56,87 +56,8 @@ using sonora::test::FinestraDiProva;
 namespace {
 
 constexpr int Rate = ServerAudio::Rate;
-const double Threshold = 32768.0 * std::pow(10.0, -45.0 / 20.0);
+const double Threshold = Registratore::Soglia;
 constexpr int64_t ShortestGapFrames = Rate * 3 / 1000;
-
-class Registratore {
-public:
-    explicit Registratore(const ServerAudio& audio)
-    {
-        recorder_ = avvia({{"parec", std::string("--device=") + ServerAudio::Monitor, "--format=s16le",
-                            "--rate=" + std::to_string(Rate), "--channels=2", "--latency-msec=10", "--raw"},
-                           audio.environment(), true});
-        reader_ = std::thread([this] { leggi(); });
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (frames() == 0 && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (frames() == 0)
-            throw std::runtime_error("parec records nothing (package pulseaudio-utils)");
-    }
-    ~Registratore()
-    {
-        termina(recorder_.pid, SIGINT);
-        reader_.join();
-        close(recorder_.stdoutFd);
-    }
-
-    int64_t frames() const
-    {
-        std::lock_guard lock(mutex_);
-        return int64_t(samples_.size() / 2);
-    }
-
-    // The steady time of frame 0, from the chunks that arrived between `from` and `to`.
-    Clock::time_point origine(Clock::time_point from, Clock::time_point to) const
-    {
-        std::lock_guard lock(mutex_);
-        std::optional<Clock::time_point> best;
-        for (const auto& [arrival, frames] : arrivals_)
-            if (arrival >= from && arrival <= to) {
-                const auto t = arrival - std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(double(frames) / Rate));
-                if (!best || t < *best)
-                    best = t;
-            }
-        return best.value_or(from);
-    }
-
-    // Peak of both channels of each frame in [from, to).
-    std::vector<int> picchi(int64_t from, int64_t to) const
-    {
-        std::lock_guard lock(mutex_);
-        to = std::min<int64_t>(to, int64_t(samples_.size() / 2));
-        std::vector<int> out;
-        for (int64_t i = std::max<int64_t>(from, 0); i < to; ++i)
-            out.push_back(std::max(std::abs(int(samples_[2 * i])), std::abs(int(samples_[2 * i + 1]))));
-        return out;
-    }
-
-private:
-    void leggi()
-    {
-        char buffer[4096];
-        std::string partial;
-        ssize_t n;
-        while ((n = read(recorder_.stdoutFd, buffer, sizeof buffer)) > 0) {
-            const auto now = Clock::now();
-            partial.append(buffer, size_t(n));
-            const size_t whole = partial.size() / 4 * 4;
-            std::lock_guard lock(mutex_);
-            const size_t at = samples_.size();
-            samples_.resize(at + whole / 2);
-            std::memcpy(samples_.data() + at, partial.data(), whole);
-            partial.erase(0, whole);
-            arrivals_.emplace_back(now, int64_t(samples_.size() / 2));
-        }
-    }
-
-    Figlio recorder_;
-    std::thread reader_;
-    mutable std::mutex mutex_;
-    std::vector<int16_t> samples_;
-    std::vector<std::pair<Clock::time_point, int64_t>> arrivals_;
-};
 
 struct Ascolto {
     std::optional<double> firstSoundMs; // after the start instant

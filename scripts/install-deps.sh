@@ -13,12 +13,17 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-alsa gstreamer1.0-pulseaudio
+  # confining the player process (seccomp filter)
+  libseccomp-dev
   # General MIDI instruments for the MIDI synthesiser
   timgm6mb-soundfont
   # the interface font
   fonts-liberation2 fonts-dejavu-core
   # tests, benchmarks, screenshots
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-apps imagemagick xdotool
+  # a private PulseAudio server with a null sink, and its recorder: the
+  # confined player is heard at a real audio output (also for benchmarks)
+  pulseaudio pulseaudio-utils
   # packaging and its checks
   dpkg-dev file desktop-file-utils libxml2-utils shared-mime-info lintian appstream
   # a private session bus for testing the desktop's player controls
@@ -28,8 +33,6 @@ packages=(
 )
 if [ "${1:-}" = "--bench" ]; then
   packages+=(
-    # a private PulseAudio server with a null sink, and its recorder
-    pulseaudio pulseaudio-utils
     # the peer players: gst-play-1.0, mpv, Audacious
     gstreamer1.0-plugins-base-apps mpv audacious
   )

@@ -98,11 +98,8 @@ std::optional<DibFormat> dibFormat(const QByteArray& strh, const QByteArray& str
     return f;
 }
 
-VideoStreams readVideoStreams(const QString& path)
+VideoStreams readVideoStreams(QIODevice& file)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
     const QByteArray start = file.read(24);
     if (start.size() < 24 || !start.startsWith("RIFF") || start.mid(8, 4) != "AVI " || start.mid(12, 4) != "LIST"
         || start.mid(20, 4) != "hdrl")
@@ -272,11 +269,8 @@ GstPadProbeReturn onSchedulingQuery(GstPad*, GstPadProbeInfo* info, gpointer)
 // The length a compressed WAV's fact chunk gives, in nanoseconds, or -1.
 // wavparse ignores it: it cannot tell an MPEG sound's length before the end
 // and halves that of ADPCM.
-gint64 factLength(const QString& path)
+gint64 factLength(QIODevice& file)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
     const QByteArray head = file.read(4096);
     if (!head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
         return -1;
@@ -318,20 +312,37 @@ void repairDemuxer(GstElement* element, const QString& path)
 {
     GstElementFactory* factory = gst_element_get_factory(element);
     const char* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : "";
+    QFile file(path);
     if (std::strcmp(name, "avidemux") == 0) {
-        auto streams = std::make_unique<VideoStreams>(readVideoStreams(path));
+        auto streams = std::make_unique<VideoStreams>(file.open(QIODevice::ReadOnly) ? readVideoStreams(file)
+                                                                                     : VideoStreams());
         g_signal_connect_data(element, "pad-added", G_CALLBACK(onAviPad), streams.release(), freeStreams,
                               GConnectFlags(0));
     } else if (std::strcmp(name, "wavparse") == 0) {
         // Answering the scheduling query ourselves offers wavparse push mode only.
         PadRef sink = PadRef::adopt(gst_element_get_static_pad(element, "sink"));
         gst_pad_add_probe(sink.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, onSchedulingQuery, nullptr, nullptr);
-        if (const gint64 length = factLength(path); length > 0) {
+        if (const gint64 length = file.open(QIODevice::ReadOnly) ? factLength(file) : -1; length > 0) {
             PadRef src = PadRef::adopt(gst_element_get_static_pad(element, "src"));
             gst_pad_add_probe(src.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, onDurationQuery, new gint64(length),
                               freeLength);
         }
     }
+}
+
+int repairWithoutPipeline(QIODevice& file, GstBuffer* frame)
+{
+    int rebuilt = 0;
+    for (const std::optional<DibFormat>& dib : readVideoStreams(file)) {
+        const std::unique_ptr<PadRepair> repair = dib ? repairFor(nullptr, dib) : nullptr;
+        if (GstBuffer* out = repair ? rebuildFrame(*repair, frame) : nullptr) {
+            gst_buffer_unref(out);
+            ++rebuilt;
+        }
+    }
+    if (file.seek(0) && factLength(file) > 0)
+        ++rebuilt;
+    return rebuilt;
 }
 
 } // namespace sonora

@@ -11,6 +11,7 @@
 //   8-bit mono sound with an odd number of samples, many MP3 and MP2 WAVs)
 //   and plays nothing; fed by push it reads them all.
 
+#include <QIODevice>
 #include <QString>
 
 #include <gst/gst.h>
@@ -19,5 +20,11 @@ namespace sonora {
 
 // Called for every element playbin creates; hooks avidemux and wavparse.
 void repairDemuxer(GstElement* element, const QString& path);
+
+// The same reading of the file's header, and the same rebuilding of `frame`
+// as each video stream found would get it, without a pipeline: the bytes
+// come from files from anywhere, so a fuzzer drives this. Returns how many
+// repairs it made.
+int repairWithoutPipeline(QIODevice& file, GstBuffer* frame);
 
 } // namespace sonora

@@ -6,6 +6,7 @@
 #include "comune/Errori.h"
 #include "comune/Memoria.h"
 #include "comune/Protocollo.h"
+#include "riproduttore/Confinamento.h"
 #include "riproduttore/GstMediaDevice.h"
 #include "riproduttore/VideoVersoIlProgramma.h"
 
@@ -205,6 +206,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "sonora-riproduttore: il programma Sonoraccoltiera lo avvia da sé (--canale N)\n");
         return 2;
     }
+    // Before any thread: only those started later are confined.
+    [[maybe_unused]] const auto confino = sonora::riproduttore::confinaRiproduttore(); // for the program to hear of
     QCoreApplication app(argc, argv);
     sonora::Riproduttore riproduttore(fd, uscitaDiProva);
     return QCoreApplication::exec();

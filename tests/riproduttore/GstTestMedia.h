@@ -11,9 +11,11 @@
 #include "support/Wait.h"
 
 #include <QTemporaryDir>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 
 namespace sonora::test {
@@ -44,6 +46,24 @@ struct GstMedia {
         return *media;
     }
 };
+
+// The window shows eraPicture(): its size, and each corner's colour (upside
+// down, mirrored or with a wrong palette, a corner would differ).
+inline void expectEraPicture(QWidget* window)
+{
+    const QImage drawn = eraPicture();
+    const int w = drawn.width(), h = drawn.height();
+    EXPECT_EQ(window->size(), drawn.size());
+    const QImage shown = window->grab().toImage();
+    for (const QPoint corner : {QPoint(3, 3), QPoint(w - 4, 3), QPoint(3, h - 4), QPoint(w - 4, h - 4)}) {
+        const QColor want = drawn.pixelColor(corner), got = shown.pixelColor(corner);
+        EXPECT_LE(std::abs(want.red() - got.red()) + std::abs(want.green() - got.green())
+                      + std::abs(want.blue() - got.blue()),
+                  40)
+            << "at " << corner.x() << "," << corner.y() << " drawn " << want.name().toStdString() << ", shown "
+            << got.name().toStdString();
+    }
+}
 
 // Counts the GStreamer pipelines of test devices that are still alive, for
 // leak checks, and the audio buffers that reached one device's sink.

@@ -1,6 +1,7 @@
 // Lifetime: stale messages, re-entrant callbacks, destruction, no leaks.
 #include "GstTestMedia.h"
 #include "platform/DispositivoRemoto.h"
+#include "support/Ambiente.h"
 #include "support/TempDir.h"
 
 #include <QElapsedTimer>
@@ -211,9 +212,16 @@ TEST(DispositivoRemoto, PlaysThroughAPlayerThatGoesAtRestOrSaysWhatToDo)
     device->close();
     EXPECT_TRUE(window.isNull());
 
-    // At rest the player goes, and the next song starts another.
+    // It plays confined: no new privileges, a seccomp filter.
     const qint64 first = device->riproduttore();
     ASSERT_GT(first, 0);
+    QFile status(QStringLiteral("/proc/%1/status").arg(first));
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+    const QByteArray fields = status.readAll();
+    EXPECT_TRUE(fields.contains("\nNoNewPrivs:\t1\n")) << fields.toStdString();
+    EXPECT_TRUE(fields.contains("\nSeccomp:\t2\n"));
+
+    // At rest the player goes, and the next song starts another.
     ASSERT_TRUE(waitUntil([&] { return device->riproduttore() == 0; }, 3000));
     EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(first)); }, 3000));
     device->open(media.wav300, MediaKind::Wave);
@@ -255,12 +263,7 @@ TEST(DispositivoRemoto, APlayerScanningItsPluginsHoldsNeitherTheProgramNorItsEnd
 {
     TempDir dir;
     const QString song = writeWav(dir.path(), QStringLiteral("tono.wav"), 300);
-    // For the players of this test only.
-    struct Registro {
-        QByteArray before = qgetenv("GST_REGISTRY");
-        ~Registro() { before.isNull() ? qunsetenv("GST_REGISTRY") : qputenv("GST_REGISTRY", before); }
-    } restored;
-    qputenv("GST_REGISTRY", QFile::encodeName(dir.file(QStringLiteral("registry.bin"))));
+    const VariabileDiProva registro("GST_REGISTRY", QFile::encodeName(dir.file(QStringLiteral("registry.bin"))));
 
     // Dismissed while it scans: it must not be left behind.
     qint64 pid = 0;

@@ -710,6 +710,45 @@ QString writeEraWav(const QString& dir, const QString& name, EraSound sound, int
     return writeBytes(dir, name, riffChunk("RIFF", body));
 }
 
+QString EraCase::write(const QString& dir, int durationMs) const
+{
+    const QString file = QString::fromUtf8(name);
+    return wav ? writeEraWav(dir, file, sound, durationMs) : writeEraAvi(dir, file, video, sound, durationMs);
+}
+
+const std::vector<EraCase>& eraCases()
+{
+    using V = EraVideo;
+    using S = EraSound;
+    static const std::vector<EraCase> cases{
+        {"dib8.avi", V::Dib8, S::U8},
+        {"dib8 dall'alto.avi", V::Dib8TopDown, S::S16},
+        {"dib16.avi", V::Dib16, S::ImaAdpcm},
+        {"dib16 565.avi", V::Dib16Bitfields565, S::MsAdpcm},
+        {"dib24.avi", V::Dib24, S::Mp3},
+        {"dib24 dall'alto.avi", V::Dib24TopDown, S::Mp2},
+        {"dib32.avi", V::Dib32, S::None},
+        {"rle8.avi", V::Rle8, S::S16},
+        {"cinepak.avi", V::Cinepak, S::ImaAdpcm},
+        {"msvideo1.avi", V::MsVideo1, S::U8},
+        {"mpeg4.avi", V::Mpeg4, S::Mp3},
+        {"audio ignoto.avi", V::Dib24, S::Unknown},
+        {"video ignoto.avi", V::Unknown, S::S16},
+        {"solo suono.avi", V::None, S::Mp3},
+        {"u8 dispari.wav", V::None, S::U8, true},
+        {"s24.wav", V::None, S::S24, true},
+        {"float.wav", V::None, S::Float, true},
+        {"extensible.wav", V::None, S::Extensible, true},
+        {"mulaw.wav", V::None, S::MuLaw, true},
+        {"alaw.wav", V::None, S::ALaw, true},
+        {"ima.wav", V::None, S::ImaAdpcm, true},
+        {"msadpcm.wav", V::None, S::MsAdpcm, true},
+        {"mp3.wav", V::None, S::Mp3, true},
+        {"mp2.wav", V::None, S::Mp2, true},
+    };
+    return cases;
+}
+
 QString writeEmpty(const QString& dir, const QString& name)
 {
     return writeBytes(dir, name, QByteArray());

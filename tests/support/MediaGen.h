@@ -10,6 +10,8 @@
 #include <QSize>
 #include <QString>
 
+#include <vector>
+
 namespace sonora::test {
 
 // 16-bit PCM sine tone.
@@ -45,6 +47,21 @@ QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, Era
 // A WAV of `sound` (not None or Unknown) with a fact chunk and the format's
 // extra bytes as the codec wrote them; an odd number of samples.
 QString writeEraWav(const QString& dir, const QString& name, EraSound sound, int durationMs = 400);
+
+// Files as the programs of Windows 3.1/95/98 wrote them, of every kind the
+// player repairs or decodes.
+struct EraCase {
+    const char* name;
+    EraVideo video;
+    EraSound sound;
+    bool wav = false;
+
+    bool hasPicture() const { return video != EraVideo::None && video != EraVideo::Unknown; }
+    bool hasSound() const { return sound != EraSound::None && sound != EraSound::Unknown; }
+    // dir/name, lasting `durationMs`.
+    QString write(const QString& dir, int durationMs = 400) const;
+};
+const std::vector<EraCase>& eraCases();
 
 // Broken files.
 QString writeEmpty(const QString& dir, const QString& name);

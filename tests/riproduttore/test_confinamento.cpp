@@ -1,0 +1,359 @@
+// The player's confinement, tried the way a file that took a decoder over
+// would: each test confines a child process it forks (this program starts
+// no thread, as the player confines before its first) and has it try what
+// a hostile file would want, then reads back how each attempt ended.
+
+#include "riproduttore/Confinamento.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace sonora::riproduttore;
+namespace fs = std::filesystem;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizzato = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitizzato = true;
+#else
+constexpr bool kSanitizzato = false;
+#endif
+#else
+constexpr bool kSanitizzato = false;
+#endif
+
+// How a confined child's attempts ended: 0 for success, else the errno.
+struct Esito {
+    int landlock = -1;
+    bool seccomp = false;
+    std::map<std::string, int> tentativi;
+
+    // The errno of `nome`, or -1 if the child never reported it (it
+    // died, or an exec that should have failed replaced it).
+    int operator[](const std::string& nome) const
+    {
+        const auto it = tentativi.find(nome);
+        return it == tentativi.end() ? -1 : it->second;
+    }
+};
+
+class Tentativi {
+public:
+    explicit Tentativi(int fd) : fd_(fd) {}
+    // Records how `risultato` (a system call's return) ended, at once: an
+    // exec that succeeds leaves no chance to report later.
+    void operator()(const std::string& nome, long risultato)
+    {
+        const int numero = risultato < 0 ? errno : 0;
+        scrivi(nome + " " + std::to_string(numero) + "\n");
+    }
+    void scrivi(const std::string& riga) { (void)!::write(fd_, riga.data(), riga.size()); }
+
+private:
+    int fd_;
+};
+
+template <typename Prove>
+Esito nelConfino(const OpzioniConfino& opzioni, Prove prove)
+{
+    int tubo[2];
+    if (::pipe2(tubo, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    const pid_t figlio = ::fork();
+    if (figlio == 0) {
+        ::close(tubo[0]);
+        const Confino c = confina(opzioni);
+        Tentativi tenta(tubo[1]);
+        tenta.scrivi("landlock " + std::to_string(c.landlock) + "\nseccomp " + (c.seccomp ? "1" : "0") + "\n");
+        prove(tenta);
+        ::_exit(0);
+    }
+    ::close(tubo[1]);
+    std::string uscita;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(tubo[0], buffer, sizeof buffer)) > 0;)
+        uscita.append(buffer, size_t(n));
+    ::close(tubo[0]);
+    int stato = 0;
+    ::waitpid(figlio, &stato, 0);
+    Esito e;
+    std::istringstream righe(uscita);
+    for (std::string nome; righe >> nome;) {
+        int valore = 0;
+        righe >> valore;
+        if (nome == "landlock")
+            e.landlock = valore;
+        else if (nome == "seccomp")
+            e.seccomp = valore != 0;
+        else
+            e.tentativi[nome] = valore;
+    }
+    return e;
+}
+
+int crea(const fs::path& p) { return ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }
+
+class Confinamento : public ::testing::Test {
+protected:
+    Confinamento()
+    {
+        char modello[] = "/tmp/sonora-confino-XXXXXX";
+        cartella = ::mkdtemp(modello);
+        canzone = cartella / "canzone.wav";
+        std::ofstream(canzone) << contenuto;
+        ::chmod(canzone.c_str(), 0644);
+        // A program outside the system's folders.
+        eseguibile = cartella / "vero";
+        fs::copy_file("/bin/true", eseguibile);
+        fs::permissions(eseguibile, fs::perms::owner_all);
+        const char* home = std::getenv("HOME");
+        nome = "sonora-confino-" + std::to_string(::getpid());
+        if (home && *home)
+            inCasa = fs::path(home) / nome;
+        inTmp = fs::path("/tmp") / nome;
+        // A terminal, opened before confining as the player inherits one.
+        pty = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (pty < 0 || ::grantpt(pty) != 0 || ::unlockpt(pty) != 0)
+            throw std::runtime_error("pty");
+        terminale = ::open(::ptsname(pty), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    }
+    ~Confinamento() override
+    {
+        ::close(terminale);
+        ::close(pty);
+        std::error_code ignorato;
+        fs::remove_all(cartella, ignorato);
+        fs::remove(inTmp, ignorato);
+        if (!inCasa.empty())
+            fs::remove(inCasa, ignorato);
+    }
+
+    // The attempts on files every layer must refuse.
+    void scritture(Tentativi& tenta) const
+    {
+        tenta("crea_cartella", crea(cartella / "nuovo"));
+        tenta("crea_tmp", crea(inTmp));
+        if (!inCasa.empty())
+            tenta("crea_casa", crea(inCasa));
+        tenta("scrivi", ::open(canzone.c_str(), O_WRONLY | O_CLOEXEC));
+        tenta("aggiorna", ::open(canzone.c_str(), O_RDWR | O_CLOEXEC));
+        tenta("aggiungi", ::open(canzone.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+        tenta("rinomina", ::rename(canzone.c_str(), (cartella / "altro").c_str()));
+        tenta("cancella", ::unlink(canzone.c_str()));
+        tenta("leggi", leggi());
+    }
+
+    // 0 when the song reads back whole.
+    long leggi() const
+    {
+        std::ifstream f(canzone, std::ios::binary);
+        std::string letto((std::istreambuf_iterator<char>(f)), {});
+        if (!f.good() && !f.eof()) {
+            errno = EACCES;
+            return -1;
+        }
+        errno = EIO;
+        return letto == contenuto ? 0 : -1;
+    }
+
+    void nonScritto() const
+    {
+        std::ifstream f(canzone, std::ios::binary);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(f)), {}), contenuto);
+        EXPECT_FALSE(fs::exists(cartella / "nuovo"));
+        EXPECT_FALSE(fs::exists(inTmp));
+        if (!inCasa.empty()) {
+            EXPECT_FALSE(fs::exists(inCasa));
+        }
+    }
+
+    const std::string contenuto = "RIFF....WAVEfmt ";
+    fs::path cartella, canzone, eseguibile, inCasa, inTmp;
+    int pty = -1, terminale = -1;
+    std::string nome;
+};
+
+long esegui(const char* programma)
+{
+    char* const argv[] = {const_cast<char*>(programma), nullptr};
+    char* const envp[] = {nullptr};
+    return ::execve(programma, argv, envp);
+}
+
+long connettiTcp()
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(9); // whether anything listens does not matter
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int r = ::connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    const int numero = errno;
+    ::close(s);
+    errno = numero;
+    return r;
+}
+
+} // namespace
+
+TEST(ConfinamentoLandlock, HandlesOnlyTheRightsOfTheKernelsAbi)
+{
+    EXPECT_EQ(dirittiLandlock(0).fs, 0u);
+    const auto abi1 = dirittiLandlock(1), abi2 = dirittiLandlock(2), abi3 = dirittiLandlock(3),
+               abi4 = dirittiLandlock(4), abi5 = dirittiLandlock(5), abi6 = dirittiLandlock(6);
+    EXPECT_EQ(abi1.fs, (1u << 13) - 1) << "execute, read, write, remove and make of every kind";
+    // Debian 12's kernel: adds REFER, nothing newer (it would refuse the ruleset).
+    EXPECT_EQ(abi2.fs, abi1.fs | (1u << 13));
+    EXPECT_EQ(abi2.net, 0u);
+    EXPECT_EQ(abi2.scoped, 0u);
+    EXPECT_EQ(abi3.fs, abi2.fs | (1u << 14)) << "truncate";
+    EXPECT_EQ(abi4.net, 3u) << "TCP bind and connect";
+    EXPECT_EQ(abi5.fs, abi3.fs | (1u << 15)) << "ioctl on devices";
+    EXPECT_EQ(abi6.scoped, 3u) << "abstract Unix sockets and signals";
+    const auto futuro = dirittiLandlock(42);
+    EXPECT_EQ(futuro.fs, abi6.fs);
+    EXPECT_EQ(futuro.net, abi6.net);
+    EXPECT_EQ(futuro.scoped, abi6.scoped);
+}
+
+// A kernel without Landlock: seccomp alone keeps files and the network shut.
+TEST_F(Confinamento, SeccompAloneRefusesWritingSocketsAndProgramsButNotReading)
+{
+    OpzioniConfino soloSeccomp;
+    soloSeccomp.landlock = false;
+    const Esito e = nelConfino(soloSeccomp, [&](Tentativi& tenta) {
+        scritture(tenta);
+        tenta("tronca", ::truncate(canzone.c_str(), 0));
+        tenta("chmod", ::chmod(canzone.c_str(), 0666));
+        tenta("fchmodat2", ::syscall(452, AT_FDCWD, canzone.c_str(), 0666, 0)); // newer than libseccomp
+        tenta("inet", ::socket(AF_INET, SOCK_STREAM, 0));
+        tenta("inet6", ::socket(AF_INET6, SOCK_DGRAM, 0));
+        tenta("unix", ::socket(AF_UNIX, SOCK_STREAM, 0));
+        tenta("unshare", ::unshare(CLONE_NEWUSER));
+        // A character typed into a terminal, the request disguised in the high bits.
+        const char c = ' ';
+        tenta("tiocsti", ::syscall(SYS_ioctl, terminale, (1UL << 32) | TIOCSTI, &c));
+        tenta("exec", esegui("/bin/true"));
+    });
+    EXPECT_EQ(e.landlock, 0);
+    EXPECT_TRUE(e.seccomp);
+    for (const char* n : {"crea_cartella", "crea_tmp", "scrivi", "aggiorna", "aggiungi", "rinomina", "cancella",
+                          "tronca", "chmod", "fchmodat2"})
+        EXPECT_EQ(e[n], EACCES) << n;
+    if (!inCasa.empty()) {
+        EXPECT_EQ(e["crea_casa"], EACCES);
+    }
+    EXPECT_EQ(e["inet"], EPERM);
+    EXPECT_EQ(e["inet6"], EPERM);
+    EXPECT_EQ(e["unshare"], EPERM);
+    EXPECT_EQ(e["tiocsti"], EPERM);
+    EXPECT_EQ(e["exec"], EPERM);
+    EXPECT_EQ(e["unix"], 0) << "the sound server is reached over a Unix socket";
+    EXPECT_EQ(e["leggi"], 0) << "the song it was given";
+    nonScritto();
+}
+
+// Landlock alone, first as Debian 12's kernel gives it: the ruleset must be
+// one that kernel accepts, and it does not cover truncation (seccomp does).
+TEST_F(Confinamento, LandlockAloneRefusesWritingAndForeignProgramsAtAbi2AndAtTheKernels)
+{
+    const int abi = abiLandlock();
+    if (abi == 0)
+        GTEST_SKIP() << "kernel without Landlock";
+    for (const int massima : {2, abi}) {
+        SCOPED_TRACE(massima);
+        std::ofstream(canzone) << contenuto;
+        OpzioniConfino soloLandlock;
+        soloLandlock.seccomp = false;
+        soloLandlock.abiMassima = massima;
+        const Esito e = nelConfino(soloLandlock, [&](Tentativi& tenta) {
+            scritture(tenta);
+            tenta("tcp", connettiTcp());
+            tenta("tronca", ::truncate(canzone.c_str(), 0));
+            tenta("exec", esegui(eseguibile.c_str()));
+        });
+        EXPECT_EQ(e.landlock, std::min(massima, abi));
+        EXPECT_FALSE(e.seccomp);
+        for (const char* n : {"crea_cartella", "crea_tmp", "scrivi", "aggiorna", "aggiungi", "cancella", "exec"})
+            EXPECT_EQ(e[n], EACCES) << n;
+        if (!inCasa.empty()) {
+            EXPECT_EQ(e["crea_casa"], EACCES);
+        }
+        EXPECT_NE(e["rinomina"], 0);
+        EXPECT_EQ(e["leggi"], 0);
+        if (e.landlock >= 3)
+            EXPECT_EQ(e["tronca"], EACCES);
+        else
+            EXPECT_EQ(e["tronca"], 0) << "ABI 2 handles no truncation: the ruleset was masked to it";
+        if (e.landlock >= 4) {
+            EXPECT_EQ(e["tcp"], EACCES);
+        } else {
+            EXPECT_NE(e["tcp"], EACCES) << "no TCP rights before ABI 4";
+        }
+    }
+}
+
+// Both layers, as the player runs.
+TEST_F(Confinamento, ThePlayersConfinementLeavesReadingAlone)
+{
+    const Esito e = nelConfino({}, [&](Tentativi& tenta) {
+        scritture(tenta);
+        tenta("inet", ::socket(AF_INET, SOCK_STREAM, 0));
+        tenta("inet6", ::socket(AF_INET6, SOCK_STREAM, 0));
+        tenta("fork", [] {
+            const pid_t p = ::fork();
+            if (p == 0)
+                ::_exit(0);
+            if (p > 0)
+                ::waitpid(p, nullptr, 0);
+            return long(p);
+        }());
+        tenta("segnale", ::kill(::getppid(), 0));
+        tenta("ptrace", ::ptrace(PTRACE_ATTACH, ::getppid(), nullptr, nullptr));
+        tenta("nnp", ::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1 ? 0 : (errno = EINVAL, -1));
+        tenta("exec", esegui("/bin/true"));
+    });
+    EXPECT_EQ(e.landlock, abiLandlock());
+    EXPECT_TRUE(e.seccomp);
+    for (const char* n : {"crea_cartella", "crea_tmp", "scrivi", "aggiorna", "aggiungi", "cancella"})
+        EXPECT_EQ(e[n], EACCES) << n;
+    EXPECT_NE(e["rinomina"], 0);
+    EXPECT_EQ(e["inet"], EPERM);
+    EXPECT_EQ(e["inet6"], EPERM);
+    EXPECT_EQ(e["exec"], EPERM);
+    EXPECT_NE(e["ptrace"], 0);
+    EXPECT_EQ(e["nnp"], 0);
+    if (!kSanitizzato) {
+        EXPECT_EQ(e["fork"], EPERM);
+        EXPECT_EQ(e["segnale"], EPERM) << "no signal for another process";
+    }
+    EXPECT_EQ(e["leggi"], 0);
+    nonScritto();
+}

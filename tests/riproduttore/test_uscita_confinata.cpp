@@ -1,0 +1,78 @@
+// The confined player at a real audio output: a private PulseAudio server's
+// null sink (bench/ServerAudio.h), whose monitor is recorded while the
+// program's device plays, for a user who never ran GStreamer before.
+
+#include "GstTestMedia.h"
+#include "ServerAudio.h"
+#include "platform/DispositivoRemoto.h"
+#include "support/Ambiente.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+using namespace sonora;
+using namespace sonora::test;
+
+TEST(UscitaConfinata, AFreshUserHearsEveryKindOfSongFromTheConfinedPlayer)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty())
+        GTEST_SKIP() << "needs pulseaudio and pulseaudio-utils";
+    bench::ServerAudio audio;
+    const bench::Registratore registratore(audio);
+    // Its server, and a home and cache with nothing in them yet.
+    TempDir casa;
+    const QByteArray cache = QFile::encodeName(casa.file(QStringLiteral(".cache")));
+    std::vector<std::unique_ptr<VariabileDiProva>> ambiente;
+    for (const std::string& e : audio.environment()) {
+        const auto uguale = e.find('=');
+        ambiente.push_back(std::make_unique<VariabileDiProva>(QByteArray::fromStdString(e.substr(0, uguale)),
+                                                              QByteArray::fromStdString(e.substr(uguale + 1))));
+    }
+    const VariabileDiProva home("HOME", QFile::encodeName(casa.path()));
+    const VariabileDiProva xdgCache("XDG_CACHE_HOME", cache);
+    const VariabileDiProva registro("GST_REGISTRY", QByteArray());
+
+    TempDir canzoni;
+    DispositivoRemoto device(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA));
+    int ends = 0;
+    device.onEnded = [&] { ++ends; };
+    // The loudest sample recorded while `path` played to its end.
+    const auto picco = [&](const QString& path, const EraCase* era = nullptr) {
+        const std::int64_t da = registratore.frames();
+        device.open(path, MediaKind::Video);
+        if (era && era->hasPicture()) {
+            EXPECT_TRUE(waitUntil([&] { return device.videoWindow() != nullptr; }));
+            if (device.videoWindow())
+                expectEraPicture(device.videoWindow());
+        }
+        const int prima = ends;
+        device.play();
+        EXPECT_TRUE(waitUntil([&] { return ends > prima; }, 10000));
+        spin(300); // the tail reaches the monitor
+        const std::vector<int> picchi = registratore.picchi(da, registratore.frames());
+        device.close();
+        return picchi.empty() ? 0 : *std::max_element(picchi.begin(), picchi.end());
+    };
+
+    EXPECT_GT(picco(writeWav(canzoni.path(), QStringLiteral("prima.wav"), 500)), bench::Registratore::Soglia)
+        << "the first song of a user without GStreamer's registry";
+    EXPECT_FALSE(QDir(QFile::decodeName(cache) + QStringLiteral("/gstreamer-1.0"))
+                     .entryList({QStringLiteral("registry.*.bin")})
+                     .isEmpty())
+        << "the registry was written before confining, so later players start at once";
+    QFile status(QStringLiteral("/proc/%1/status").arg(device.riproduttore()));
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(status.readAll().contains("\nSeccomp:\t2\n")) << "the player that played was confined";
+
+    EXPECT_GT(picco(writeMidi(canzoni.path(), QStringLiteral("canzone.mid"), 1, 600)), bench::Registratore::Soglia)
+        << "MIDI through FluidSynth and its soundfont";
+    for (const EraCase& c : eraCases()) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(picco(c.write(canzoni.path()), &c) > bench::Registratore::Soglia, c.hasSound());
+    }
+}
