@@ -144,6 +144,10 @@ QByteArray scrivi(const Messaggio& messaggio)
         }
         QByteArray operator()(Vivo) const { return Scrittura(Notizia::Vivo).bytes(); }
         QByteArray operator()(Pronto) const { return Scrittura(Notizia::Pronto).bytes(); }
+        QByteArray operator()(const Confinato& c) const
+        {
+            return (Scrittura(Notizia::Confinato) << c.landlock << c.seccomp << c.mancanze).bytes();
+        }
         QByteArray operator()(const Fotogramma& f) const
         {
             return (Scrittura(Notizia::Fotogramma) << f.brano << f.titolo << f.display << f.picture.size
@@ -199,6 +203,13 @@ std::optional<Messaggio> leggiMessaggio(const QByteArray& bytes)
     case Notizia::Fotogramma:
         m = leggiFotogramma(in);
         break;
+    case Notizia::Confinato: {
+        Confinato c;
+        in >> c.landlock >> c.seccomp >> c.mancanze;
+        if (c.mancanze.size() <= kTestoMassimo)
+            m = c;
+        break;
+    }
     }
     if (!in.intera())
         return std::nullopt;

@@ -65,6 +65,7 @@ enum class Notizia : quint8 {
     Vivo,       // at work on what the program waits for: a start, an open
     Pronto,     // started: the next Apri is quick
     Fotogramma, // quint64 song, QString title, QSize display, QSize picture, QByteArray RGBX rows
+    Confinato,  // once, first: quint8 Landlock ABI in force (0: none), bool seccomp, QString what is missing
 };
 
 struct Risposta {
@@ -90,7 +91,15 @@ struct Fotogramma {
     Picture picture;
 };
 
-using Messaggio = std::variant<Risposta, Stato, Vivo, Pronto, Fotogramma>;
+// What the player's confinement got on this kernel: less than all of it is
+// no error, only worth knowing.
+struct Confinato {
+    quint8 landlock = 0;
+    bool seccomp = false;
+    QString mancanze;
+};
+
+using Messaggio = std::variant<Risposta, Stato, Vivo, Pronto, Fotogramma, Confinato>;
 
 // While a song is open the player tells where it is this often, which also
 // tells the program that it lives.

@@ -135,6 +135,7 @@ void DispositivoRemoto::avvia()
     brano_ = 0;
     richieste_ = 0;
     pronto_ = false;
+    confino_.reset();
     // GStreamer starts at once, while the program goes on.
     invia(Domanda{Richiesta::Avvia});
 }
@@ -339,6 +340,8 @@ void DispositivoRemoto::tratta(const Messaggio& notizia)
         concludiInterrotto();
     } else if (const auto* f = std::get_if<Fotogramma>(&notizia)) {
         mostra(*f);
+    } else if (const auto* c = std::get_if<Confinato>(&notizia)) {
+        confino_ = *c;
     }
     // Vivo only says it lives; an answer nobody waits for says nothing.
 }

@@ -55,6 +55,8 @@ public:
     QWidget* videoWindow() const { return video_.window(); }
     // The player's process id; 0 while none runs.
     qint64 riproduttore() const;
+    // How confined the player said it is on this kernel; empty until it has.
+    const std::optional<riproduttore::Confinato>& confino() const { return confino_; }
 
 private:
     void avvia(); // throws MediaError
@@ -87,6 +89,7 @@ private:
     quint64 richieste_ = 0; // requests that change the state, sent to this player
     quint64 canzone_ = 0;   // songs opened, over every player
     bool pronto_ = false;   // the player has started GStreamer
+    std::optional<riproduttore::Confinato> confino_;
     bool aperto_ = false;   // a song is open
     QString percorso_;      // its file
     // The player was lost with the song open: it ends where it was, once a

@@ -69,11 +69,12 @@ GstDeviceOptions opzioni(bool uscitaDiProva, IVideoOutput* video)
 
 class Riproduttore {
 public:
-    Riproduttore(int fd, bool uscitaDiProva)
+    Riproduttore(int fd, bool uscitaDiProva, const riproduttore::Confino& confino)
         : canale_(fd, kLimiteInUscita)
         , video_(canale_, brano_)
         , device_(opzioni(uscitaDiProva, &video_))
     {
+        invia(Confinato{quint8(confino.landlock), confino.seccomp, QString::fromStdString(confino.mancanze)});
         canale_.ascolta([this] { leggi(); });
         device_.onEnded = [this] { diStato(); };
         battito_.setInterval(kBattitoMs);
@@ -207,8 +208,8 @@ int main(int argc, char** argv)
         return 2;
     }
     // Before any thread: only those started later are confined.
-    [[maybe_unused]] const auto confino = sonora::riproduttore::confinaRiproduttore(); // for the program to hear of
+    const auto confino = sonora::riproduttore::confinaRiproduttore();
     QCoreApplication app(argc, argv);
-    sonora::Riproduttore riproduttore(fd, uscitaDiProva);
+    sonora::Riproduttore riproduttore(fd, uscitaDiProva, confino);
     return QCoreApplication::exec();
 }

@@ -132,6 +132,10 @@ TEST(Protocollo, EveryMessageReadsBackAsWritten)
     ASSERT_TRUE(f && std::holds_alternative<Fotogramma>(*f));
     EXPECT_TRUE(std::get<Fotogramma>(*f).picture.isWhole());
     EXPECT_TRUE(leggiMessaggio(scrivi(Pronto{})));
+    const auto c = leggiMessaggio(scrivi(Confinato{2, true, QStringLiteral("Landlock: ABI 2")}));
+    ASSERT_TRUE(c && std::holds_alternative<Confinato>(*c));
+    EXPECT_EQ(std::get<Confinato>(*c).landlock, 2);
+    EXPECT_EQ(std::get<Confinato>(*c).mancanze, QStringLiteral("Landlock: ABI 2"));
 }
 
 TEST(Protocollo, WhatNoHonestPeerSendsIsRefused)
@@ -149,7 +153,7 @@ TEST(Protocollo, WhatNoHonestPeerSendsIsRefused)
     EXPECT_TRUE(rifiutato(stato));
     EXPECT_TRUE(rifiutato(scrivi(Pronto{}) + '\0')) << "bytes after the fields";
     EXPECT_TRUE(rifiutato(scrivi(Risposta{1, QStringLiteral("x")}).chopped(1))) << "fields cut short";
-    EXPECT_TRUE(rifiutato(QByteArray(1, char(Notizia::Fotogramma) + 1)));
+    EXPECT_TRUE(rifiutato(QByteArray(1, char(Notizia::Confinato) + 1)));
     EXPECT_TRUE(rifiutato(QByteArray()));
 
     QByteArray apri = scrivi(Domanda(Richiesta::Apri, QStringLiteral("/a.wav"), MediaKind::Wave));

@@ -1,6 +1,7 @@
 // Lifetime: stale messages, re-entrant callbacks, destruction, no leaks.
 #include "GstTestMedia.h"
 #include "platform/DispositivoRemoto.h"
+#include "riproduttore/Confinamento.h"
 #include "support/Ambiente.h"
 #include "support/TempDir.h"
 
@@ -220,6 +221,10 @@ TEST(DispositivoRemoto, PlaysThroughAPlayerThatGoesAtRestOrSaysWhatToDo)
     const QByteArray fields = status.readAll();
     EXPECT_TRUE(fields.contains("\nNoNewPrivs:\t1\n")) << fields.toStdString();
     EXPECT_TRUE(fields.contains("\nSeccomp:\t2\n"));
+    // And it has told the program so.
+    ASSERT_TRUE(device->confino());
+    EXPECT_TRUE(device->confino()->seccomp);
+    EXPECT_EQ(device->confino()->landlock > 0, sonora::riproduttore::abiLandlock() > 0);
 
     // At rest the player goes, and the next song starts another.
     ASSERT_TRUE(waitUntil([&] { return device->riproduttore() == 0; }, 3000));

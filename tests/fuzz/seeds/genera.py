@@ -23,15 +23,17 @@ def flusso(taglio, *messaggi):
     return u8(taglio) + b"".join(cornice(m) for m in messaggi)
 
 
-# Player -> program: Risposta 0, Stato 1, Vivo 2, Pronto 3, Fotogramma 4.
+# Player -> program: Risposta 0, Stato 1, Vivo 2, Pronto 3, Fotogramma 4, Confinato 5.
 def risposta(n, errore=""): return u8(0) + u64(n) + stringa(errore)
 def stato(n, s, durata, pos, quando): return u8(1) + u64(n) + u8(s) + i64(durata) + i64(pos) + i64(quando)
+def confinato(landlock, seccomp, mancanze=""): return u8(5) + u8(landlock) + u8(seccomp) + stringa(mancanze)
 def fotogramma(brano, titolo, display, size, pixel):
     return u8(4) + u64(brano) + stringa(titolo) + misura(*display) + misura(*size) + byte(pixel)
 
 
 NOTIZIE = {
-    "avvio": flusso(255, u8(2), u8(2), u8(3)),
+    "avvio": flusso(255, confinato(2, 1), u8(2), u8(2), u8(3)),
+    "senza_landlock": flusso(3, confinato(0, 1, "Landlock: il kernel non lo offre"), u8(3)),
     "apri_suona_fine": flusso(7, stato(1, 1, 300, 0, 10**9), risposta(1), stato(2, 2, 300, 0, 2 * 10**9),
                               risposta(2), stato(2, 2, 300, 250, 2 * 10**9 + 250 * 10**6),
                               stato(2, 3, 300, 300, 2 * 10**9 + 300 * 10**6)),
