@@ -223,26 +223,6 @@ long connettiTcp()
 
 } // namespace
 
-TEST(ConfinamentoLandlock, HandlesOnlyTheRightsOfTheKernelsAbi)
-{
-    EXPECT_EQ(dirittiLandlock(0).fs, 0u);
-    const auto abi1 = dirittiLandlock(1), abi2 = dirittiLandlock(2), abi3 = dirittiLandlock(3),
-               abi4 = dirittiLandlock(4), abi5 = dirittiLandlock(5), abi6 = dirittiLandlock(6);
-    EXPECT_EQ(abi1.fs, (1u << 13) - 1) << "execute, read, write, remove and make of every kind";
-    // Debian 12's kernel: adds REFER, nothing newer (it would refuse the ruleset).
-    EXPECT_EQ(abi2.fs, abi1.fs | (1u << 13));
-    EXPECT_EQ(abi2.net, 0u);
-    EXPECT_EQ(abi2.scoped, 0u);
-    EXPECT_EQ(abi3.fs, abi2.fs | (1u << 14)) << "truncate";
-    EXPECT_EQ(abi4.net, 3u) << "TCP bind and connect";
-    EXPECT_EQ(abi5.fs, abi3.fs | (1u << 15)) << "ioctl on devices";
-    EXPECT_EQ(abi6.scoped, 3u) << "abstract Unix sockets and signals";
-    const auto futuro = dirittiLandlock(42);
-    EXPECT_EQ(futuro.fs, abi6.fs);
-    EXPECT_EQ(futuro.net, abi6.net);
-    EXPECT_EQ(futuro.scoped, abi6.scoped);
-}
-
 // A kernel without Landlock: seccomp alone keeps files and the network shut.
 TEST_F(Confinamento, SeccompAloneRefusesWritingSocketsAndProgramsButNotReading)
 {
