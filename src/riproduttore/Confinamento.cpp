@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,6 +76,37 @@ void aggiungi(std::string& mancanze, const std::string& cosa)
 std::string errore(const char* cosa, int numero)
 {
     return std::string(cosa) + ": " + std::strerror(numero);
+}
+
+// The Landlock rights a ruleset of `abi` handles: those the kernel knows of,
+// since it refuses the rest.
+struct DirittiLandlock {
+    std::uint64_t fs = 0;
+    std::uint64_t net = 0;
+    std::uint64_t scoped = 0;
+};
+
+DirittiLandlock dirittiLandlock(int abi)
+{
+    DirittiLandlock d;
+    if (abi < 1)
+        return d;
+    d.fs = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_READ_FILE
+        | LANDLOCK_ACCESS_FS_READ_DIR | LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE
+        | LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG
+        | LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_BLOCK
+        | LANDLOCK_ACCESS_FS_MAKE_SYM;
+    if (abi >= 2)
+        d.fs |= LANDLOCK_ACCESS_FS_REFER;
+    if (abi >= 3)
+        d.fs |= LANDLOCK_ACCESS_FS_TRUNCATE;
+    if (abi >= 4)
+        d.net = LANDLOCK_ACCESS_NET_BIND_TCP | LANDLOCK_ACCESS_NET_CONNECT_TCP;
+    if (abi >= 5)
+        d.fs |= LANDLOCK_ACCESS_FS_IOCTL_DEV;
+    if (abi >= 6)
+        d.scoped = LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET | LANDLOCK_SCOPE_SIGNAL;
+    return d;
 }
 
 // The attributes of a ruleset, as far as ABI 6; each ABI reads its prefix.
@@ -250,29 +282,6 @@ std::string Confino::descrizione() const
 {
     std::string d = landlock > 0 ? "Landlock ABI " + std::to_string(landlock) : "senza Landlock";
     d += seccomp ? ", seccomp" : ", senza seccomp";
-    return d;
-}
-
-DirittiLandlock dirittiLandlock(int abi)
-{
-    DirittiLandlock d;
-    if (abi < 1)
-        return d;
-    d.fs = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_READ_FILE
-        | LANDLOCK_ACCESS_FS_READ_DIR | LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE
-        | LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG
-        | LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_BLOCK
-        | LANDLOCK_ACCESS_FS_MAKE_SYM;
-    if (abi >= 2)
-        d.fs |= LANDLOCK_ACCESS_FS_REFER;
-    if (abi >= 3)
-        d.fs |= LANDLOCK_ACCESS_FS_TRUNCATE;
-    if (abi >= 4)
-        d.net = LANDLOCK_ACCESS_NET_BIND_TCP | LANDLOCK_ACCESS_NET_CONNECT_TCP;
-    if (abi >= 5)
-        d.fs |= LANDLOCK_ACCESS_FS_IOCTL_DEV;
-    if (abi >= 6)
-        d.scoped = LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET | LANDLOCK_SCOPE_SIGNAL;
     return d;
 }
 

@@ -9,7 +9,6 @@
 // thread and the threads and processes it starts later, never those already
 // running: confine before the first thread exists.
 
-#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -34,15 +33,6 @@ struct OpzioniConfino {
     bool landlock = true;
     bool seccomp = true;
 };
-
-// The Landlock rights a ruleset of `abi` handles: those the kernel knows of,
-// since it refuses the rest.
-struct DirittiLandlock {
-    std::uint64_t fs = 0;
-    std::uint64_t net = 0;
-    std::uint64_t scoped = 0;
-};
-DirittiLandlock dirittiLandlock(int abi);
 
 // The Landlock ABI of the running kernel; 0 without Landlock.
 int abiLandlock();
