@@ -29,6 +29,13 @@ public:
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 
+    // What every song is turned into on its way out, 16-bit stereo: the format
+    // of nearly every file of the time, so the common WAV needs no conversion
+    // at all, and one format for all means the output never renegotiates.
+    static constexpr int kRate = 44100;
+    static constexpr int kChannels = 2;
+    static CapsRef songFormat();
+
     // The sink for one song's pipeline: it plays in step with the clock, so the
     // song is paced as if it played into the system's output itself.
     ElementRef makeSongSink(const QString& path);
