@@ -301,9 +301,9 @@ void DispositivoRemoto::open(const QString& path, MediaKind kind)
 
 void DispositivoRemoto::prepare(const QString& path, MediaKind kind)
 {
-    // Only a hint: it never starts a player.
-    if (aperto_)
-        invia(messaggio(Richiesta::Prepara, path, quint8(kind)));
+    // Only a hint: it never starts a player, but one waiting for its first
+    // song takes it too (the instruments of the compilation's MIDI songs).
+    invia(messaggio(Richiesta::Prepara, path, quint8(kind)));
 }
 
 void DispositivoRemoto::close()
