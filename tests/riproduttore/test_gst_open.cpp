@@ -270,9 +270,9 @@ TEST_F(GstDeviceTest, SystemAudioOutputPlaysOrSaysWhyNot)
 TEST_F(GstDeviceTest, OpenGivesUpAtItsDeadlineAndCleansUp)
 {
     GstDeviceOptions options = testOptions();
-    options.openTimeoutMs = 0; // no song can preroll in no time
+    options.openTimeoutMs = 0; // no video can preroll in no time
     GstMediaDevice hasty(options);
-    const QString message = openError(hasty, media.mid1, MediaKind::Midi);
+    const QString message = openError(hasty, media.avi, MediaKind::Video);
     EXPECT_TRUE(message.contains(QStringLiteral("non è pronto"))) << message.toStdString();
     EXPECT_FALSE(hasty.isOpen());
     EXPECT_EQ(livePipelines(), 0);
