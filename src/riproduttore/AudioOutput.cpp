@@ -107,9 +107,8 @@ AudioOutput::AudioOutput(bool fake, const QString& path)
     timeline_ = std::make_shared<Timeline>();
     timeline_->pipeline = pipeline_.get();
     timeline_->source = source_.get();
-    gst_bin_add_many(GST_BIN(pipeline_.get()), GST_ELEMENT(gst_object_ref(source_.get())),
-                     GST_ELEMENT(gst_object_ref(convert.get())), GST_ELEMENT(gst_object_ref(resample.get())),
-                     GST_ELEMENT(gst_object_ref(sink_.get())), nullptr);
+    // The bin takes a reference of its own to each.
+    gst_bin_add_many(GST_BIN(pipeline_.get()), source_.get(), convert.get(), resample.get(), sink_.get(), nullptr);
     if (!gst_element_link_many(source_.get(), convert.get(), resample.get(), sink_.get(), nullptr))
         throw MediaError(path, QStringLiteral("l'uscita audio non accetta il suono dei brani"));
     // The songs keep time by the system clock; the output follows the same one.
