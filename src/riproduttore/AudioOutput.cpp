@@ -118,7 +118,8 @@ AudioOutput::AudioOutput(bool fake, const QString& path)
     // Nobody reads this pipeline's bus: it must not pile up messages.
     BusRef bus = BusRef::adopt(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_flushing(bus.get(), TRUE);
-    start(path);
+    // Connected to the sound server, with no stream until start().
+    gst_element_set_state(pipeline_.get(), GST_STATE_READY);
 }
 
 AudioOutput::~AudioOutput()

@@ -23,7 +23,8 @@ public:
     struct Timeline;
 
     // `fake`: a clock-synchronised fake sink instead of the system's output.
-    // Throws MediaError, naming `path`, when no output works.
+    // It connects to the sound server, with no stream until start(). Throws
+    // MediaError, naming `path`, when an element is missing.
     AudioOutput(bool fake, const QString& path);
     ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
@@ -46,7 +47,9 @@ public:
 
     // The system's stream is kept while songs play, and given back when the
     // device has been idle for a while (a running stream keeps the sound
-    // server and this process waking up).
+    // server and this process waking up). Start it just before a song plays:
+    // a stream left waiting for its first sound loses the start of that sound.
+    // Throws MediaError, naming `path`, when no output works.
     void start(const QString& path);
     void rest();
 

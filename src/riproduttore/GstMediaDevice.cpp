@@ -279,13 +279,12 @@ void GstMediaDevice::finishOpen(Session& session)
     link->error.reset();
 }
 
-void GstMediaDevice::startOutput(const QString& path)
+void GstMediaDevice::readyOutput(const QString& path)
 {
     ensureGStreamer();
     rest_.stop();
     if (!output_)
         output_ = std::make_unique<AudioOutput>(options_.fakeAudioSink, path);
-    output_->start(path);
 }
 
 void GstMediaDevice::warmUp()
@@ -293,10 +292,8 @@ void GstMediaDevice::warmUp()
     try {
         ensureGStreamer();
         preloadCommonPlugins();
-        if (!output_) {
+        if (!output_) // connected, with no stream until a song plays
             output_ = std::make_unique<AudioOutput>(options_.fakeAudioSink, QString());
-            output_->rest(); // connected, with no stream until a song plays
-        }
     } catch (const std::exception&) {
     }
 }
@@ -307,8 +304,8 @@ void GstMediaDevice::open(const QString& path, MediaKind kind)
     refusedHint_.clear(); // the next hint is tried afresh
     checkPlayableFile(path);
     if (kind == MediaKind::Midi)
-        foreseeMidi(); // the soundfont loads while GStreamer and the output start
-    startOutput(path);
+        foreseeMidi(); // the soundfont loads while GStreamer starts
+    readyOutput(path);
     std::unique_ptr<Session> session;
     if (next_ && next_->path == path && next_->kind == kind)
         session = std::move(next_);
@@ -318,6 +315,10 @@ void GstMediaDevice::open(const QString& path, MediaKind kind)
     if (session->midi)
         startMidi(*session);
     finishOpen(*session);
+    // The output's stream starts only now, just before the song plays: one
+    // started while a song took long to open (a soundfont loading, a slow
+    // disk) lost the song's first moments when its sound came.
+    output_->start(path);
 
     const qint64 duration = queryDuration(session->pipeline.get());
     if (duration >= 0 && duration < GST_MSECOND)

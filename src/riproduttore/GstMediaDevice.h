@@ -69,7 +69,7 @@ private:
     void showLatestFrame(quint64 generation);
     void endOfSong(const QString& error);
     void readDuration();
-    void startOutput(const QString& path);
+    void readyOutput(const QString& path);
     std::unique_ptr<Session> beginSession(const QString& path, MediaKind kind);
     void startMidi(Session& session);
     void finishOpen(Session& session);
