@@ -190,10 +190,10 @@ void MidiSynth::loadNow()
         // Locking them in memory would need a privilege the player does not have.
         api->fluid_settings_setint(s, "synth.lock-memory", 0);
         fluid->synth = api->new_fluid_synth(s);
+        if (observer_)
+            observer_->soundFontLoading(soundFont_);
         if (fluid->synth)
             fluid->soundFont = api->fluid_synth_sfload(fluid->synth, QFile::encodeName(soundFont_).constData(), 1);
-        if (observer_)
-            observer_->soundFontLoaded(soundFont_);
         if (fluid->soundFont == FLUID_FAILED)
             why = QStringLiteral("il soundfont %1 non si può caricare: potrebbe essere danneggiato; reinstallare il "
                                  "pacchetto Debian che lo fornisce (%2)")

@@ -22,8 +22,8 @@ public:
     virtual void audioBuffer() {} // every buffer entering the audio sink
     virtual void endOfStream() {}
 
-    // On the MIDI synthesiser's thread: it has loaded `path` (or tried to).
-    virtual void soundFontLoaded(const QString& /*path*/) {}
+    // On the MIDI synthesiser's thread: it starts loading the soundfont `path`.
+    virtual void soundFontLoading(const QString& /*path*/) {}
 };
 
 } // namespace sonora

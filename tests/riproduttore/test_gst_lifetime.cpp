@@ -156,7 +156,7 @@ TEST(GstDevice, TheSoundFontLoadsOnceAndBeforeTheMidiSongThatIsForeseen)
 {
     struct Loads : PipelineCounter {
         std::atomic<int> count{0};
-        void soundFontLoaded(const QString&) override { ++count; }
+        void soundFontLoading(const QString&) override { ++count; }
     };
     auto loads = std::make_shared<Loads>();
     GstMediaDevice device(testOptions(loads));
@@ -168,8 +168,8 @@ TEST(GstDevice, TheSoundFontLoadsOnceAndBeforeTheMidiSongThatIsForeseen)
     spin(100);
     EXPECT_EQ(loads->count, 0) << "WAV songs need no soundfont";
     device.prepare(media.mid0, MediaKind::Midi);
-    EXPECT_TRUE(waitUntil([&] { return loads->count == 1; }, 3000));
-    EXPECT_EQ(device.state(), MediaState::Playing) << "loaded while the song before plays";
+    EXPECT_TRUE(waitUntil([&] { return loads->count == 1; }, 500));
+    EXPECT_EQ(device.state(), MediaState::Playing) << "loading while the song before plays";
     ASSERT_TRUE(waitUntil([&] { return ends == 1; }));
     // Song after song, prepared or not, and back to the first.
     for (const QString& song : {media.mid0, media.mid1, media.rmi, media.mid0}) {

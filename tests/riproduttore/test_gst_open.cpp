@@ -285,7 +285,7 @@ TEST(GstDevice, ASlowSoundFontIsNoReasonToRefuseAMidiSong)
     // However long the soundfont takes to load (a large one, a busy
     // machine), only the song's own preparation counts against the limit.
     struct SlowLoad : PipelineCounter {
-        void soundFontLoaded(const QString&) override { QThread::msleep(2200); }
+        void soundFontLoading(const QString&) override { QThread::msleep(2200); }
     };
     GstMediaDevice device(testOptions(std::make_shared<SlowLoad>()));
     QElapsedTimer clock;
