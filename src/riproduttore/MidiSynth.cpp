@@ -187,7 +187,8 @@ void MidiSynth::loadNow()
         api->fluid_settings_setint(s, "synth.polyphony", 256);
         // Samples are read when an instrument is first chosen, not all at once.
         api->fluid_settings_setint(s, "synth.dynamic-sample-loading", 1);
-        // Locking them in memory would need a privilege the player does not have.
+        // Locking them in memory fails, with a warning, beyond the little a
+        // user's process may lock.
         api->fluid_settings_setint(s, "synth.lock-memory", 0);
         fluid->synth = api->new_fluid_synth(s);
         if (observer_)
