@@ -1,14 +1,17 @@
 // What a listener hears, at a real audio output: a private PulseAudio null
 // sink (ServerAudio.h) whose monitor is recorded while the players play.
-//   - silence between two songs, WAV→WAV, MIDI→WAV and WAV→AVI with sound:
-//     ours (the real main window in this process and the program's device,
-//     which plays in its player process; its play button clicked with QTest), gst-play-1.0 --no-interactive, and
+//   - silence between two songs, WAV→WAV, MIDI→MIDI, WAV→MIDI, MIDI→WAV and
+//     WAV→AVI with sound: ours (the real main window in this process and the
+//     program's device, which plays in its player process; its play button
+//     clicked with QTest), gst-play-1.0 --no-interactive, and
 //     mpv --gapless-audio=no (WAV→WAV and WAV→AVI; it plays no MIDI),
 //     interleaved, in an order that turns with each repetition;
-//   - play → first sound: for ours from the click on play (its player started
-//     as the compilation was chosen, and again started by the click itself,
-//     as for a play after the songs have stopped), for gst-play from
-//     its process start (it starts playing by itself), both on WAV→WAV runs;
+//   - play → first sound, of a WAV and of a MIDI song: for ours from the
+//     click on play (its player started as the compilation was chosen, and
+//     again started by the click itself, as for a play after the songs have
+//     stopped), for gst-play from its process start (it starts playing by
+//     itself), on WAV→WAV and MIDI→MIDI runs; the soundfont each plays MIDI
+//     with is named first;
 //   - CPU while a 20 s WAV plays with our window shown, ours (this program
 //     in a child process, with its player) against mpv, from utime+stime
 //     over the same span.
@@ -32,6 +35,7 @@
 #include "Processo.h"
 #include "ServerAudio.h"
 #include "platform/DispositivoRemoto.h"
+#include "riproduttore/SoundFont.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
 #include "support/TempDir.h"
@@ -124,7 +128,18 @@ struct Coppia {
     const char* name;
     QString first, second;
     bool mpv;
+    bool firstSound; // also timed to its first sound, warm and from rest
 };
+
+// A soundfont path and the file it leads to.
+std::string soundFontName(const QString& path)
+{
+    const QFileInfo file(path);
+    return QStringLiteral("%1 (%2, %3 MB)")
+        .arg(path, file.canonicalFilePath())
+        .arg(double(file.size()) / 1e6, 0, 'f', 1)
+        .toStdString();
+}
 
 Clock::time_point avviaPeer(std::vector<std::string> argv, const ServerAudio& audio, pid_t& pid)
 {
@@ -190,10 +205,16 @@ int main(int argc, char** argv)
     test::writeWav(folder, "a.wav", 1000, 44100, 2, 440);
     test::writeWav(folder, "b.wav", 1000, 44100, 2, 660);
     test::writeMidi(folder, "c.mid", 1, 1000);
+    test::writeMidi(folder, "d.mid", 0, 1000);
     test::writeAvi(folder, "v.avi", 1000);
-    const std::vector<Coppia> pairs{{"WAV -> WAV", "a.wav", "b.wav", true},
-                                    {"MIDI -> WAV", "c.mid", "a.wav", false},
-                                    {"WAV -> AVI with sound", "b.wav", "v.avi", true}};
+    const std::vector<Coppia> pairs{{"WAV -> WAV", "a.wav", "b.wav", true, true},
+                                    {"MIDI -> MIDI", "c.mid", "d.mid", false, true},
+                                    {"WAV -> MIDI", "a.wav", "c.mid", false, false},
+                                    {"MIDI -> WAV", "c.mid", "a.wav", false, false},
+                                    {"WAV -> AVI with sound", "b.wav", "v.avi", true, false}};
+    std::printf("MIDI soundfont, ours: %s\n", soundFontName(defaultSoundFont()).c_str());
+    std::printf("MIDI soundfont, gst-play's fluiddec: %s\n",
+                soundFontName(QStringLiteral("/usr/share/sounds/sf3/default-GM.sf3")).c_str());
 
     auto device = std::make_unique<DispositivoRemoto>();
     DispositivoRemoto& nostro = *device;
@@ -203,7 +224,8 @@ int main(int argc, char** argv)
     test::spin(500);
 
     // OursReplay: a play more than a second after the last song stopped, when
-    // the player has gone and the click starts it again (WAV -> WAV only).
+    // the player has gone and the click starts it again (runs timed to their
+    // first sound only).
     enum Player { Ours, GstPlay, Mpv, OursReplay, Players };
     const char* names[] = {"ours", "gst-play", "mpv", "ours, player started by the click"};
     std::map<std::pair<size_t, int>, Risultati> results;
@@ -213,21 +235,24 @@ int main(int argc, char** argv)
             const Coppia& c = pairs[p];
             for (int k = 0; k < Players; ++k) {
                 const int player = (k + r) % Players;
-                if ((player == Mpv && !c.mpv) || (player == OursReplay && p != 0))
+                if ((player == Mpv && !c.mpv) || (player == OursReplay && !c.firstSound))
                     continue;
                 pid_t pid = -1;
                 int status = -1;
                 auto peerDone = [&] { return (status = aspetta(pid, 0)) >= 0; };
                 Ascolto a;
                 if (player == Ours || player == OursReplay) {
-                    w.apri(dir.file("bench.cmp"), folder, {c.first, c.second});
                     if (player == Ours) {
                         // The player starts as the user chooses the compilation,
-                        // as with the program's file dialog.
+                        // as with the program's file dialog, and the click
+                        // comes as the list shows.
                         nostro.preparaRiproduzione();
+                        w.apri(dir.file("bench.cmp"), folder, {c.first, c.second});
                         test::spin(300);
-                    } else if (!test::waitUntil([&] { return nostro.riproduttore() == 0; }, 5000)) {
-                        std::fprintf(stderr, "the player did not go at rest\n");
+                    } else {
+                        w.apri(dir.file("bench.cmp"), folder, {c.first, c.second});
+                        if (!test::waitUntil([&] { return nostro.riproduttore() == 0; }, 5000))
+                            std::fprintf(stderr, "the player did not go at rest\n");
                     }
                     a = ascolta(rec, [&] {
                         const auto t = Clock::now();
@@ -251,7 +276,7 @@ int main(int argc, char** argv)
                 }
                 if (pid > 0 && status < 0)
                     termina(pid);
-                results[{p, player}].add(a, p == 0);
+                results[{p, player}].add(a, c.firstSound);
             }
         }
     }
@@ -276,6 +301,11 @@ int main(int argc, char** argv)
     riassunto("process start -> first sound, gst-play (WAV)", results[{0, GstPlay}].firstSound);
     riassunto("process start -> first sound, mpv (WAV)", results[{0, Mpv}].firstSound);
     rapporto("first sound ours / gst-play", results[{0, Ours}].firstSound, results[{0, GstPlay}].firstSound, 1.0);
+    riassunto("play click -> first sound, ours (MIDI)", results[{1, Ours}].firstSound);
+    riassunto("  the same, player started by the click", results[{1, OursReplay}].firstSound);
+    riassunto("process start -> first sound, gst-play (MIDI)", results[{1, GstPlay}].firstSound);
+    rapporto("MIDI first sound, click starting the player / gst-play", results[{1, OursReplay}].firstSound,
+             results[{1, GstPlay}].firstSound, 1.0);
 
     // CPU: ours in a process of its own, so that the recorder is not counted.
     test::writeWav(folder, "lunga.wav", 20000, 44100, 2, 440);

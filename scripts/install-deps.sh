@@ -15,8 +15,10 @@ packages=(
   gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-alsa gstreamer1.0-pulseaudio
   # confining the player process (seccomp filter)
   libseccomp-dev
-  # General MIDI instruments for the MIDI synthesiser
-  timgm6mb-soundfont
+  # the MIDI synthesiser (its header; the player loads the library itself) and
+  # General MIDI instruments for it: a small SF2 and a large compressed SF3,
+  # so that the tests also play with the soundfont a desktop often has
+  libfluidsynth-dev timgm6mb-soundfont fluidr3mono-gm-soundfont
   # the interface font
   fonts-liberation2 fonts-dejavu-core
   # tests, benchmarks, screenshots

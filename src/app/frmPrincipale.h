@@ -177,6 +177,7 @@ private:
     // Player.
     void PassiStatusUpdate();
     void PreparaProssima();
+    void PreparaPrimaMidi();
     void ApriCanzoneSelezionata();
     void ImpostaTipoDispositivo();
     int voceSelezionata() const;

@@ -84,6 +84,7 @@ void frmPrincipale::PreparaLettura()
 {
     MMControl1->setIdleFlag(Vero);
     List1->setCurrentRow(0);
+    PreparaPrimaMidi();
 }
 
 } // namespace sonora

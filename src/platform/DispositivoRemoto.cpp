@@ -399,9 +399,9 @@ void DispositivoRemoto::open(const QString& path, MediaKind kind)
 
 void DispositivoRemoto::prepare(const QString& path, MediaKind kind)
 {
-    // Only a hint: it never starts a player.
-    if (aperto_)
-        invia(Domanda{Richiesta::Prepara, path, kind});
+    // Only a hint: it never starts a player, but one waiting for its first
+    // song takes it too (the instruments of the compilation's MIDI songs).
+    invia(Domanda{Richiesta::Prepara, path, kind});
 }
 
 void DispositivoRemoto::close()

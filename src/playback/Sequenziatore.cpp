@@ -121,6 +121,20 @@ void frmPrincipale::PreparaProssima()
     MMControl1->prepareNext(percorso, tipo ? QString(tipo->dispositivo) : MMControl1->deviceType());
 }
 
+// A compilation that holds MIDI songs will need the synthesiser's
+// instruments, which take a moment to load: the device gets its first MIDI
+// song ready while the user is still looking at the list.
+void frmPrincipale::PreparaPrimaMidi()
+{
+    for (const QString& nome : std::as_const(Canzoni)) {
+        const TipoCanzone* tipo = tipoCanzone(nome);
+        if (tipo && tipo->dispositivo == QLatin1StringView("Sequencer")) {
+            MMControl1->prepareNext(CartellaCanzoni + Separator + nome, QString(tipo->dispositivo));
+            return;
+        }
+    }
+}
+
 void frmPrincipale::PassiStatusUpdate()
 {
     // 1. The progress bar follows the song.

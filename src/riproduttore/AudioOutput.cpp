@@ -12,11 +12,7 @@
 namespace sonora {
 namespace {
 
-// Every song is turned into this on its way out: the format of nearly every
-// file of the time, so the common WAV needs no conversion at all, and one
-// format for all means the output never renegotiates between songs.
-constexpr const char* kFormat = "audio/x-raw,format=S16LE,layout=interleaved,rate=44100,channels=2";
-constexpr guint64 kBytesPerSecond = 44100 * 2 * 2;
+constexpr guint64 kBytesPerSecond = AudioOutput::kRate * AudioOutput::kChannels * 2;
 
 } // namespace
 
@@ -106,15 +102,13 @@ AudioOutput::AudioOutput(bool fake, const QString& path)
     ElementRef resample = requireElement("audioresample", path);
     sink_ = makeAudioSink(path, fake);
 
-    const CapsRef caps = CapsRef::adopt(gst_caps_from_string(kFormat));
-    g_object_set(source_.get(), "caps", caps.get(), "format", GST_FORMAT_TIME, nullptr);
+    g_object_set(source_.get(), "caps", songFormat().get(), "format", GST_FORMAT_TIME, nullptr);
     g_signal_connect(pipeline_.get(), "deep-element-added", G_CALLBACK(onSinkAdded), nullptr);
     timeline_ = std::make_shared<Timeline>();
     timeline_->pipeline = pipeline_.get();
     timeline_->source = source_.get();
-    gst_bin_add_many(GST_BIN(pipeline_.get()), GST_ELEMENT(gst_object_ref(source_.get())),
-                     GST_ELEMENT(gst_object_ref(convert.get())), GST_ELEMENT(gst_object_ref(resample.get())),
-                     GST_ELEMENT(gst_object_ref(sink_.get())), nullptr);
+    // The bin takes a reference of its own to each.
+    gst_bin_add_many(GST_BIN(pipeline_.get()), source_.get(), convert.get(), resample.get(), sink_.get(), nullptr);
     if (!gst_element_link_many(source_.get(), convert.get(), resample.get(), sink_.get(), nullptr))
         throw MediaError(path, QStringLiteral("l'uscita audio non accetta il suono dei brani"));
     // The songs keep time by the system clock; the output follows the same one.
@@ -124,7 +118,8 @@ AudioOutput::AudioOutput(bool fake, const QString& path)
     // Nobody reads this pipeline's bus: it must not pile up messages.
     BusRef bus = BusRef::adopt(gst_element_get_bus(pipeline_.get()));
     gst_bus_set_flushing(bus.get(), TRUE);
-    start(path);
+    // Connected to the sound server, with no stream until start().
+    gst_element_set_state(pipeline_.get(), GST_STATE_READY);
 }
 
 AudioOutput::~AudioOutput()
@@ -167,11 +162,17 @@ void AudioOutput::rest()
     running_ = false;
 }
 
+CapsRef AudioOutput::songFormat()
+{
+    return CapsRef::adopt(gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout", G_TYPE_STRING,
+                                              "interleaved", "rate", G_TYPE_INT, kRate, "channels", G_TYPE_INT,
+                                              kChannels, nullptr));
+}
+
 ElementRef AudioOutput::makeSongSink(const QString& path)
 {
     ElementRef sink = requireElement("appsink", path);
-    const CapsRef caps = CapsRef::adopt(gst_caps_from_string(kFormat));
-    g_object_set(sink.get(), "caps", caps.get(), "sync", TRUE, "enable-last-sample", FALSE, nullptr);
+    g_object_set(sink.get(), "caps", songFormat().get(), "sync", TRUE, "enable-last-sample", FALSE, nullptr);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = onSongSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, new std::shared_ptr<Timeline>(timeline_),

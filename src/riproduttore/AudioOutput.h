@@ -23,11 +23,19 @@ public:
     struct Timeline;
 
     // `fake`: a clock-synchronised fake sink instead of the system's output.
-    // Throws MediaError, naming `path`, when no output works.
+    // It connects to the sound server, with no stream until start(). Throws
+    // MediaError, naming `path`, when an element is missing.
     AudioOutput(bool fake, const QString& path);
     ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
+
+    // What every song is turned into on its way out, 16-bit stereo: the format
+    // of nearly every file of the time, so the common WAV needs no conversion
+    // at all, and one format for all means the output never renegotiates.
+    static constexpr int kRate = 44100;
+    static constexpr int kChannels = 2;
+    static CapsRef songFormat();
 
     // The sink for one song's pipeline: it plays in step with the clock, so the
     // song is paced as if it played into the system's output itself.
@@ -39,7 +47,9 @@ public:
 
     // The system's stream is kept while songs play, and given back when the
     // device has been idle for a while (a running stream keeps the sound
-    // server and this process waking up).
+    // server and this process waking up). Start it just before a song plays:
+    // a stream left waiting for its first sound loses the start of that sound.
+    // Throws MediaError, naming `path`, when no output works.
     void start(const QString& path);
     void rest();
 

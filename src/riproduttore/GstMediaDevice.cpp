@@ -8,6 +8,9 @@
 #include "riproduttore/GstReasons.h"
 #include "riproduttore/GstRuntime.h"
 #include "riproduttore/GstSinks.h"
+#include "riproduttore/MidiFile.h"
+#include "riproduttore/MidiSource.h"
+#include "riproduttore/MidiSynth.h"
 #include "riproduttore/PipelineLink.h"
 #include "riproduttore/PlaybackObserver.h"
 #include "riproduttore/SoundFont.h"
@@ -25,6 +28,11 @@ namespace {
 // How long the device stays ready to play after a close: song changes take
 // milliseconds, so a second means the user stopped or the list ended.
 constexpr int kRestAfterMs = 1000;
+
+// Longest wait in open() for the soundfont and a MIDI song's instruments.
+constexpr int kInstrumentsTimeoutMs = 20000;
+// Far larger than any MIDI song: a file this big is damaged.
+constexpr qint64 kLargestMidi = 64 << 20;
 
 // playbin's flags (GstPlayFlags is private to the plugin).
 constexpr guint kPlayVideo = 1u << 0;
@@ -57,6 +65,8 @@ IMediaDevice::Duration toMs(qint64 ns)
 struct GstMediaDevice::Session {
     QString path;
     MediaKind kind = MediaKind::Video;
+    std::shared_ptr<const MidiSong> midi; // null: GStreamer decodes the file
+    std::shared_future<void> instruments; // of a MIDI song: loaded when done
     GstStateChangeReturn change = GST_STATE_CHANGE_FAILURE; // of the preroll
     LinkPtr link;
     ElementRef pipeline;
@@ -128,58 +138,111 @@ IMediaDevice::Duration GstMediaDevice::position() const
     return toMs(position);
 }
 
+std::shared_ptr<const MidiSong> GstMediaDevice::readMidiSong(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !looksLikeMidi(file.peek(12)))
+        return nullptr; // not MIDI: GStreamer reads it, or says why not
+    if (soundFont_.isEmpty())
+        throw MediaError(path, QStringLiteral("non è installato alcun soundfont General MIDI con cui suonare i file "
+                                              "MIDI; installare il pacchetto Debian %1")
+                                   .arg(soundFontPackages()));
+    std::optional<MidiSong> song;
+    if (file.size() <= kLargestMidi)
+        song = readMidi(file.readAll(), MidiSynth::kRate);
+    if (!song)
+        throw MediaError(path, QStringLiteral("il file MIDI è danneggiato: la sua intestazione non è valida"));
+    return std::make_shared<const MidiSong>(std::move(*song));
+}
+
+MidiSynth& GstMediaDevice::synth()
+{
+    if (!synth_)
+        synth_ = std::make_shared<MidiSynth>(soundFont_, options_.observer);
+    return *synth_;
+}
+
+void GstMediaDevice::foreseeMidi()
+{
+    if (!soundFont_.isEmpty())
+        synth().load();
+}
+
 std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::beginSession(const QString& path, MediaKind kind)
 {
-    ErrorPtr uriError;
-    GCharPtr uri(gst_filename_to_uri(QFile::encodeName(path).constData(), uriError.out()));
-    if (!uri)
-        throw MediaError(path, QStringLiteral("il percorso del file non è valido"));
-
     auto session = std::make_unique<Session>();
     session->path = path;
     session->kind = kind;
-    // playbin rather than playbin3: in GStreamer 1.22 it is still the default,
-    // best-tested player, and everything we need (flags, element-setup, custom
-    // sinks) behaves the same in both.
-    session->pipeline = requireElement("playbin", path);
-    GstElement* playbin = session->pipeline.get();
+    // The file's content decides how it plays, whatever its name says.
+    session->midi = readMidiSong(path);
+    ElementRef audioSink = output_->makeSongSink(path);
+    if (session->midi) {
+        session->instruments = synth().prepare(*session->midi);
+        session->pipeline = makeMidiPipeline(path, synth_, session->midi, audioSink.get());
+    } else {
+        // playbin rather than playbin3: in GStreamer 1.22 it is still the
+        // default, best-tested player, and everything we need (flags,
+        // element-setup, custom sinks) behaves the same in both.
+        session->pipeline = requireElement("playbin", path);
+    }
+    GstElement* pipeline = session->pipeline.get();
     if (options_.observer)
-        options_.observer->pipelineCreated(playbin);
-    const bool video = kind == MediaKind::Video;
+        options_.observer->pipelineCreated(pipeline);
 
     auto link = std::make_shared<PipelineLink>();
     link->device = this;
     link->generation = ++lastGeneration_;
-    link->pipeline = playbin;
+    link->pipeline = pipeline;
     link->path = path;
     link->observer = options_.observer;
-    link->soundFont = QFile::encodeName(soundFont_);
     session->link = link;
 
-    session->bus = BusRef::adopt(gst_element_get_bus(playbin));
+    session->bus = BusRef::adopt(gst_element_get_bus(pipeline));
     gst_bus_set_sync_handler(session->bus.get(), onBusMessage, linkData(link), freeLinkData);
-    g_signal_connect_data(playbin, "element-setup", G_CALLBACK(onElementSetup), linkData(link), freeLinkClosure,
-                          GConnectFlags(0));
-
-    ElementRef audioSink = output_->makeSongSink(path);
     noteFirstBuffer(audioSink.get(), link);
     if (options_.observer)
         observeAudioBuffers(audioSink.get(), options_.observer);
-    g_object_set(playbin, "audio-sink", audioSink.get(), nullptr);
+    // A MIDI song starts when it opens: the synthesiser plays one song at a time.
+    if (session->midi)
+        return session;
+
+    ErrorPtr uriError;
+    GCharPtr uri(gst_filename_to_uri(QFile::encodeName(path).constData(), uriError.out()));
+    if (!uri)
+        throw MediaError(path, QStringLiteral("il percorso del file non è valido"));
+    g_signal_connect_data(pipeline, "element-setup", G_CALLBACK(onElementSetup), linkData(link), freeLinkClosure,
+                          GConnectFlags(0));
+    g_object_set(pipeline, "audio-sink", audioSink.get(), nullptr);
+    const bool video = kind == MediaKind::Video;
     ElementRef videoSink = makeVideoSink(path, options_, video, link);
     if (video) {
         noteFirstBuffer(videoSink.get(), link);
         // Sound is heard a little after its sink renders it; so is the picture.
         g_object_set(videoSink.get(), "ts-offset", gint64(output_->latency()), nullptr);
     }
-    g_object_set(playbin, "video-sink", videoSink.get(), nullptr);
+    g_object_set(pipeline, "video-sink", videoSink.get(), nullptr);
     // Only what is needed: no subtitles, no software volume, no deinterlacing.
     const guint flags = video ? kPlayAudio | kPlayVideo : kPlayAudio;
-    g_object_set(playbin, "flags", flags, "uri", uri.get(), nullptr);
+    g_object_set(pipeline, "flags", flags, "uri", uri.get(), nullptr);
 
     // Preroll on GStreamer's threads; finishOpen() waits for it.
-    session->change = gst_element_set_state(playbin, GST_STATE_PAUSED);
+    session->change = gst_element_set_state(pipeline, GST_STATE_PAUSED);
     return session;
+}
+
+void GstMediaDevice::startMidi(Session& session)
+{
+    // Loading the soundfont and the song's instruments is no fault of the
+    // song's: it does not count against its open time, however long a busy
+    // machine takes over it.
+    if (session.instruments.wait_for(std::chrono::milliseconds(kInstrumentsTimeoutMs)) != std::future_status::ready)
+        throw MediaError(session.path, QStringLiteral("il sintetizzatore MIDI non ha caricato il soundfont %1 in %2 "
+                                                      "secondi: il disco potrebbe essere troppo lento")
+                                           .arg(soundFont_)
+                                           .arg(kInstrumentsTimeoutMs / 1000));
+    if (const QString why = synth_->failure(); !why.isEmpty())
+        throw MediaError(session.path, why);
+    session.change = gst_element_set_state(session.pipeline.get(), GST_STATE_PAUSED);
 }
 
 void GstMediaDevice::finishOpen(Session& session)
@@ -202,10 +265,6 @@ void GstMediaDevice::finishOpen(Session& session)
     const bool playsSomething = ready && !link->error && link->anyData.load();
     if (!link->missing.isEmpty() && !playsSomething)
         throw MediaError(path, QStringLiteral("manca %1; installarlo e riprovare").arg(link->missing.join(QStringLiteral(", "))));
-    if (link->soundFontNeeded)
-        throw MediaError(path, QStringLiteral("non è installato alcun soundfont General MIDI con cui suonare i file "
-                                              "MIDI; installare il pacchetto Debian %1")
-                                   .arg(soundFontPackages()));
     if (link->error)
         throw MediaError(path, reasonForError(link->error.get()));
     if (change == GST_STATE_CHANGE_FAILURE)
@@ -217,13 +276,12 @@ void GstMediaDevice::finishOpen(Session& session)
     link->error.reset();
 }
 
-void GstMediaDevice::startOutput(const QString& path)
+void GstMediaDevice::readyOutput(const QString& path)
 {
     ensureGStreamer();
     rest_.stop();
     if (!output_)
         output_ = std::make_unique<AudioOutput>(options_.fakeAudioSink, path);
-    output_->start(path);
 }
 
 void GstMediaDevice::warmUp()
@@ -231,10 +289,8 @@ void GstMediaDevice::warmUp()
     try {
         ensureGStreamer();
         preloadCommonPlugins();
-        if (!output_) {
+        if (!output_) // connected, with no stream until a song plays
             output_ = std::make_unique<AudioOutput>(options_.fakeAudioSink, QString());
-            output_->rest(); // connected, with no stream until a song plays
-        }
     } catch (const std::exception&) {
     }
 }
@@ -244,14 +300,22 @@ void GstMediaDevice::open(const QString& path, MediaKind kind)
     close();
     refusedHint_.clear(); // the next hint is tried afresh
     checkPlayableFile(path);
-    startOutput(path);
+    if (kind == MediaKind::Midi)
+        foreseeMidi(); // the soundfont loads while GStreamer starts
+    readyOutput(path);
     std::unique_ptr<Session> session;
     if (next_ && next_->path == path && next_->kind == kind)
         session = std::move(next_);
     else
         session = beginSession(path, kind);
     next_.reset(); // another song came instead: it is of no use any more
+    if (session->midi)
+        startMidi(*session);
     finishOpen(*session);
+    // The output's stream starts only now, just before the song plays: one
+    // started while a song took long to open (a soundfont loading, a slow
+    // disk) lost the song's first moments when its sound came.
+    output_->start(path);
 
     const qint64 duration = queryDuration(session->pipeline.get());
     // Prerolled on an immediate end of stream: a header and nothing after it.
@@ -284,6 +348,8 @@ void GstMediaDevice::prepare(const QString& path, MediaKind kind)
     if (path == refusedHint_)
         return;
     next_.reset();
+    if (kind == MediaKind::Midi)
+        foreseeMidi();
     // Only a hint: it never starts GStreamer or the output, and whatever
     // fails here is reported by the open that may follow.
     if (!output_)

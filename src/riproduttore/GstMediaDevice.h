@@ -15,6 +15,8 @@ namespace sonora {
 
 class AudioOutput;
 class IVideoOutput;
+class MidiSynth;
+struct MidiSong;
 struct PipelineLink;
 class PlaybackObserver;
 
@@ -67,12 +69,18 @@ private:
     void showLatestFrame(quint64 generation);
     void endOfSong(const QString& error);
     void readDuration();
-    void startOutput(const QString& path);
+    void readyOutput(const QString& path);
     std::unique_ptr<Session> beginSession(const QString& path, MediaKind kind);
+    void startMidi(Session& session);
     void finishOpen(Session& session);
+    std::shared_ptr<const MidiSong> readMidiSong(const QString& path);
+    MidiSynth& synth();
+    void foreseeMidi();
 
     GstDeviceOptions options_;
     QString soundFont_;
+    // Made when the first MIDI song is foreseen, and kept: it loads the soundfont once.
+    std::shared_ptr<MidiSynth> synth_;
     // Declared first, destroyed last: every song pipeline feeds it.
     std::unique_ptr<AudioOutput> output_;
     QTimer rest_;

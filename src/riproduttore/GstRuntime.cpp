@@ -21,7 +21,6 @@ constexpr Component kComponents[] = {
     {"fakeaudiosink", "l'uscita audio di prova fakeaudiosink", "gstreamer1.0-plugins-bad"},
     {"wavparse", "il lettore WAV wavparse", "gstreamer1.0-plugins-good"},
     {"midiparse", "il lettore MIDI midiparse", "gstreamer1.0-plugins-bad"},
-    {"fluiddec", "il sintetizzatore MIDI fluiddec (FluidSynth)", "gstreamer1.0-plugins-bad"},
     {"avidemux", "il lettore AVI avidemux", "gstreamer1.0-plugins-good"},
     {"jpegdec", "il decodificatore video JPEG jpegdec", "gstreamer1.0-plugins-good"},
 };
@@ -34,7 +33,6 @@ struct MediaTypeComponent {
 constexpr MediaTypeComponent kMediaTypes[] = {
     {"audio/midi", "midiparse"},
     {"audio/riff-midi", "midiparse"},
-    {"audio/x-midi-event", "fluiddec"},
     {"video/x-msvideo", "avidemux"},
     {"audio/x-wav", "wavparse"},
     {"image/jpeg", "jpegdec"},
@@ -50,11 +48,14 @@ void initialise()
         initFailure = error ? QString::fromUtf8(error->message) : QStringLiteral("motivo sconosciuto");
         return;
     }
-    // MIDI must go through FluidSynth with the soundfont we choose; another
-    // MIDI synthesiser plugin (WildMidi) would use its own instruments or none.
-    const auto wild = GstObjectRef<GstElementFactory>::adopt(gst_element_factory_find("wildmididec"));
-    if (wild)
-        gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(wild.get()), GST_RANK_NONE);
+    // MIDI songs play on the device's own synthesiser, which keeps its
+    // soundfont loaded; no synthesiser element may load another one (or,
+    // as WildMidi, play with instruments of its own).
+    for (const char* name : {"fluiddec", "wildmididec"}) {
+        const auto synth = GstObjectRef<GstElementFactory>::adopt(gst_element_factory_find(name));
+        if (synth)
+            gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(synth.get()), GST_RANK_NONE);
+    }
 }
 
 } // namespace

@@ -9,8 +9,6 @@
 
 #include <gst/pbutils/missing-plugins.h>
 
-#include <cstring>
-
 namespace sonora {
 
 void PipelineLink::detach()
@@ -102,16 +100,6 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* msg, gpointer data)
 void onElementSetup(GstElement*, GstElement* element, gpointer data)
 {
     repairDemuxer(element, linkOf(data).path);
-    GstElementFactory* factory = gst_element_get_factory(element);
-    if (!factory || std::strcmp(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), "fluiddec") != 0)
-        return;
-    PipelineLink& link = linkOf(data);
-    if (link.soundFont.isEmpty()) {
-        std::lock_guard lock(link.mutex);
-        link.soundFontNeeded = true;
-        return;
-    }
-    g_object_set(element, "soundfont", link.soundFont.constData(), nullptr);
 }
 
 std::pair<Picture, QSize> PipelineLink::takeFrame()

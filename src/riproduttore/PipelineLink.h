@@ -5,7 +5,6 @@
 
 #include "riproduttore/GstHandles.h"
 
-#include <QByteArray>
 #include "comune/VideoOutput.h"
 
 #include <QSize>
@@ -31,13 +30,11 @@ struct PipelineLink {
     GstElement* pipeline = nullptr; // only compared, never dereferenced
     QString path;                   // for the log
     std::shared_ptr<PlaybackObserver> observer; // may be null
-    QByteArray soundFont; // file name bytes; empty: none installed
 
     // Until open() returns.
     bool prerolled = false;
     MessageRef error;
     QStringList missing;
-    bool soundFontNeeded = false; // a MIDI synthesiser appeared without a soundfont
     std::atomic<bool> anyData{false}; // a buffer reached a sink
 
     // Bumped by every rewind: an end of stream from before it is stale.

@@ -3,6 +3,8 @@
 // tests count pipelines through it, so the shipped device carries no
 // measuring code. Attached through GstDeviceOptions; none by default.
 
+#include <QString>
+
 #include <gst/gst.h>
 
 namespace sonora {
@@ -19,6 +21,9 @@ public:
     // On GStreamer's streaming threads: keep these short and lock-free.
     virtual void audioBuffer() {} // every buffer entering the audio sink
     virtual void endOfStream() {}
+
+    // On the MIDI synthesiser's thread: it starts loading the soundfont `path`.
+    virtual void soundFontLoading(const QString& /*path*/) {}
 };
 
 } // namespace sonora

@@ -59,6 +59,7 @@ TEST_F(Sequenziatore, PlayOpensTheSelectedSongWithTheDeviceOfItsKind)
 TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
 {
     carica("/m", {"a.wav", "b.mid", "c.avi"});
+    EXPECT_EQ(w.media->prepared, "Midi /m/b.mid") << "a compilation with MIDI songs gets the first one ready";
     play();
     w.media->position = 400ms;
     tick();
@@ -138,6 +139,7 @@ TEST_F(Sequenziatore, TheProgressBarSpeaksMillisecondsAndRepaintsOnlyWhenItMoves
 TEST_F(Sequenziatore, RipetiStartsTheListAgainWithDoubledSeparatorForAFolderEndingInOne)
 {
     carica("/m/", {"a.wav", "b.wav"});
+    EXPECT_EQ(w.media->prepared, QString()) << "nothing to get ready before a WAV song";
     w->Check1->setChecked(true);
     w->List1->setCurrentRow(1);
     play();

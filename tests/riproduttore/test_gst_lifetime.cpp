@@ -154,6 +154,35 @@ TEST_F(GstDeviceTest, APreparedSongIsTheOneOpenedAndAnotherOpenThrowsItAway)
     EXPECT_EQ(ends, 2);
 }
 
+TEST(GstDevice, TheSoundFontLoadsOnceAndBeforeTheMidiSongThatIsForeseen)
+{
+    struct Loads : PipelineCounter {
+        std::atomic<int> count{0};
+        void soundFontLoading(const QString&) override { ++count; }
+    };
+    auto loads = std::make_shared<Loads>();
+    GstMediaDevice device(testOptions(loads));
+    int ends = 0;
+    device.onEnded = [&] { ++ends; };
+    const GstMedia& media = GstMedia::get();
+    device.open(media.wav1000, MediaKind::Wave);
+    device.play();
+    spin(100);
+    EXPECT_EQ(loads->count, 0) << "WAV songs need no soundfont";
+    device.prepare(media.mid0, MediaKind::Midi);
+    EXPECT_TRUE(waitUntil([&] { return loads->count == 1; }, 500));
+    EXPECT_EQ(device.state(), MediaState::Playing) << "loading while the song before plays";
+    ASSERT_TRUE(waitUntil([&] { return ends == 1; }));
+    // Song after song, prepared or not, and back to the first.
+    for (const QString& song : {media.mid0, media.mid1, media.rmi, media.mid0}) {
+        const int before = ends;
+        device.open(song, MediaKind::Midi);
+        device.play();
+        ASSERT_TRUE(waitUntil([&] { return ends > before; }, 5000));
+    }
+    EXPECT_EQ(loads->count, 1);
+}
+
 // The program's device: the same songs, played by a player process.
 TEST(DispositivoRemoto, PlaysThroughAPlayerThatGoesAtRestOrSaysWhatToDo)
 {
@@ -294,4 +323,22 @@ TEST(DispositivoRemoto, APlayerScanningItsPluginsHoldsNeitherTheProgramNorItsEnd
     EXPECT_NEAR(ms(device.duration()), 300, 20);
     device.play();
     EXPECT_TRUE(waitUntil([&] { return ends == 1; }, 5000));
+}
+
+// A player of WAV songs carries no synthesiser; a MIDI song foreseen while
+// no song is open (the compilation just chosen holds one) has it load at once.
+TEST(DispositivoRemoto, AMidiSongForeseenLoadsTheSynthesiserBeforeItOpens)
+{
+    const auto mapsSynthesiser = [](qint64 pid) {
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libfluidsynth");
+    };
+    DispositivoRemoto device(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
+    device.preparaRiproduzione();
+    device.open(GstMedia::get().wav300, MediaKind::Wave);
+    const qint64 pid = device.riproduttore();
+    EXPECT_FALSE(mapsSynthesiser(pid));
+    device.close();
+    device.prepare(GstMedia::get().mid0, MediaKind::Midi);
+    EXPECT_TRUE(waitUntil([&] { return mapsSynthesiser(pid); }, 3000));
 }
