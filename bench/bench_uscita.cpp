@@ -14,7 +14,9 @@
 //     with is named first;
 //   - CPU while a 20 s WAV plays with our window shown, ours (this program
 //     in a child process, with its player) against mpv, from utime+stime
-//     over the same span.
+//     over the same span;
+//   - with --video: CPU of the whole process tree while a 640x480 or 320x240
+//     AVI plays in its window under Xvfb, ours against mpv --vo=x11.
 // A gap is the longest stretch, between the first and the last sound of a
 // run, where the peak of both channels stays under -45 dBFS; stretches
 // under 3 ms are not silence (a tone crosses zero). Other stretches of
@@ -29,6 +31,7 @@
 // of a run is put on the same clock as the click or the process start.
 //
 // Run: cmake --build build --target bench_uscita && build/bench/bench_uscita [repetitions]
+//      build/bench/bench_uscita --video [repetitions]
 // Needs pulseaudio, pulseaudio-utils, mpv, gstreamer1.0-plugins-base-apps
 // (scripts/install-deps.sh --bench).
 
@@ -186,6 +189,46 @@ double cpuShare(const Avvio& a)
     return 100.0 * share;
 }
 
+// CPU of the whole process tree while a 20 s AVI plays in its window on a
+// virtual X screen, ours against mpv, interleaved, for pictures that cost the
+// decoder little or much: each repetition's ratio ours / mpv.
+int videoCpu(int repetitions)
+{
+    const ServerAudio audio;
+    const SchermoVirtuale screen;
+    test::TempDir dir;
+    const QString folder = dir.path();
+    const std::vector<std::pair<const char*, std::string>> files{
+        {"MJPEG 640x480", test::writeAvi(folder, "mjpeg.avi", 20000, QSize(640, 480)).toStdString()},
+        {"uncompressed 24-bit 640x480",
+         test::writeEraAvi(folder, "dib24.avi", test::EraVideo::Dib24, test::EraSound::S16, 20000, QSize(640, 480))
+             .toStdString()},
+        {"Cinepak 320x240",
+         test::writeEraAvi(folder, "cinepak.avi", test::EraVideo::Cinepak, test::EraSound::S16, 20000, QSize(320, 240))
+             .toStdString()},
+    };
+    std::vector<std::string> env = audio.environment();
+    env.push_back("DISPLAY=" + screen.display());
+    std::vector<std::string> ours = env;
+    ours.push_back("QT_QPA_PLATFORM=xcb");
+    const std::string self = QCoreApplication::applicationFilePath().toStdString();
+    for (const auto& [name, file] : files) {
+        std::vector<double> cpuOurs, cpuMpv, ratios;
+        for (int r = 0; r < repetitions; ++r) {
+            cpuOurs.push_back(cpuShare({{self, "--suona", dir.file("cpu.cmp").toStdString(), file}, ours}));
+            cpuMpv.push_back(cpuShare({{"mpv", "--no-config", "--vo=x11", "--ao=pulse", file}, env}));
+            if (cpuMpv.back() > 0)
+                ratios.push_back(cpuOurs.back() / cpuMpv.back());
+        }
+        std::printf("%s\n", name);
+        riassunto("  CPU, ours (program + player)", cpuOurs, "%");
+        riassunto("  CPU, mpv --vo=x11", cpuMpv, "%");
+        riassunto("  ours / mpv, each repetition", ratios, "x");
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -196,6 +239,8 @@ int main(int argc, char** argv)
         const QFileInfo file(QString::fromLocal8Bit(argv[3]));
         return suona(QString::fromLocal8Bit(argv[2]), file.absolutePath(), {file.fileName(), file.fileName()});
     }
+    if (argc >= 2 && std::strcmp(argv[1], "--video") == 0)
+        return videoCpu(argc > 2 ? std::max(1, std::atoi(argv[2])) : 3);
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
 
     const ServerAudio audio;

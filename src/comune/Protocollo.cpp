@@ -93,7 +93,7 @@ std::optional<Messaggio> leggiStato(Lettura& in)
 std::optional<Messaggio> leggiFotogramma(Lettura& in)
 {
     Fotogramma f;
-    in >> f.brano >> f.titolo >> f.display >> f.picture.size >> f.picture.rgbx;
+    in >> f.brano >> f.titolo >> f.display >> f.picture.size >> f.picture.xrgb;
     // The bytes must be the picture, no more, no less: it is shown as they are.
     if (f.titolo.size() > kTestoMassimo || !misuraValida(f.display) || !misuraValida(f.picture.size) || !f.picture.isWhole())
         return std::nullopt;
@@ -151,7 +151,7 @@ QByteArray scrivi(const Messaggio& messaggio)
         QByteArray operator()(const Fotogramma& f) const
         {
             return (Scrittura(Notizia::Fotogramma) << f.brano << f.titolo << f.display << f.picture.size
-                                                   << f.picture.rgbx)
+                                                   << f.picture.xrgb)
                 .bytes();
         }
     };

@@ -64,7 +64,7 @@ enum class Notizia : quint8 {
                 // qint64 position in ms, qint64 CLOCK_MONOTONIC ns when that position was true
     Vivo,       // at work on what the program waits for: a start, an open
     Pronto,     // started: the next Apri is quick
-    Fotogramma, // quint64 song, QString title, QSize display, QSize picture, QByteArray RGBX rows
+    Fotogramma, // quint64 song, QString title, QSize display, QSize picture, QByteArray 0xffRRGGBB rows
     Confinato,  // once, first: quint8 Landlock ABI in force (0: none), bool seccomp, QString what is missing
 };
 

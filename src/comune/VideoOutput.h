@@ -8,14 +8,17 @@
 
 namespace sonora {
 
-// One picture: rows of RGBX pixels, four bytes each, with nothing between
-// rows. Plain bytes, so that the process that plays needs no graphics library.
+// One picture: rows of pixels, four bytes each, with nothing between rows.
+// Each pixel is a native-endian 32-bit 0xffRRGGBB (blue first in memory on
+// this little-endian machine), the layout the window draws without converting
+// it on every paint. Plain bytes, so that the process that plays needs no
+// graphics library.
 struct Picture {
     QSize size;
-    QByteArray rgbx;
+    QByteArray xrgb;
     bool isNull() const { return size.isEmpty(); }
     // The bytes are whole for the size: a picture from elsewhere is checked.
-    bool isWhole() const { return !isNull() && rgbx.size() == qsizetype(size.width()) * 4 * size.height(); }
+    bool isWhole() const { return !isNull() && xrgb.size() == qsizetype(size.width()) * 4 * size.height(); }
 };
 
 class IVideoOutput {

@@ -48,9 +48,9 @@ void VideoWindowOutput::showFrame(const QString& title, QSize display, const Pic
     if (!picture.isWhole())
         return;
     // The image shares the bytes, and keeps them alive as long as it needs them.
-    auto* bytes = new QByteArray(picture.rgbx);
+    auto* bytes = new QByteArray(picture.xrgb); // shared, not copied
     const QImage frame(reinterpret_cast<const uchar*>(bytes->constData()), picture.size.width(),
-                       picture.size.height(), qsizetype(picture.size.width()) * 4, QImage::Format_RGBX8888,
+                       picture.size.height(), qsizetype(picture.size.width()) * 4, QImage::Format_RGB32,
                        [](void* data) { delete static_cast<QByteArray*>(data); }, bytes);
     const bool opening = !window_;
     if (opening)

@@ -13,6 +13,13 @@
 namespace sonora {
 namespace {
 
+// 32-bit 0xffRRGGBB in the machine's own order: what Qt paints unconverted.
+#if G_BYTE_ORDER == G_LITTLE_ENDIAN
+constexpr const char* kPictureCaps = "video/x-raw,format=BGRx";
+#else
+constexpr const char* kPictureCaps = "video/x-raw,format=xRGB";
+#endif
+
 // The song has data: the first buffer says so, and the probe goes with it.
 GstPadProbeReturn onFirstBuffer(GstPad*, GstPadProbeInfo*, gpointer data)
 {
@@ -54,12 +61,16 @@ GstFlowReturn handOverFrame(GstAppSink* sink, gpointer data, bool preroll)
     // A copy: the buffer goes back to GStreamer as soon as we return.
     Picture picture;
     picture.size = QSize(GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame));
-    const size_t row = size_t(picture.size.width()) * 4;
-    picture.rgbx.resize(qsizetype(row) * picture.size.height());
+    const qsizetype row = qsizetype(picture.size.width()) * 4;
     const auto* from = static_cast<const char*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
     const qsizetype stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    for (int y = 0; y < picture.size.height(); ++y)
-        std::memcpy(picture.rgbx.data() + qsizetype(row) * y, from + stride * y, row);
+    if (stride == row) { // the usual case: one copy of the whole
+        picture.xrgb = QByteArray(from, row * picture.size.height());
+    } else {
+        picture.xrgb.resize(row * picture.size.height());
+        for (int y = 0; y < picture.size.height(); ++y)
+            std::memcpy(picture.xrgb.data() + row * y, from + stride * y, size_t(row));
+    }
     gst_video_frame_unmap(&frame);
     QSize display(info.width, info.height);
     if (info.par_n > 0 && info.par_d > 0 && info.par_n != info.par_d)
@@ -100,7 +111,7 @@ ElementRef makeVideoSink(const QString& path, const GstDeviceOptions& options, b
     }
     // Frames are painted by Qt, so the picture shows on X11, Wayland and offscreen alike.
     ElementRef sink = requireElement("appsink", path);
-    const CapsRef caps = CapsRef::adopt(gst_caps_from_string("video/x-raw,format=RGBx"));
+    const CapsRef caps = CapsRef::adopt(gst_caps_from_string(kPictureCaps));
     // Late frames are dropped rather than delaying the sound; the last one is not kept.
     g_object_set(sink.get(), "caps", caps.get(), "sync", TRUE, "qos", TRUE, "max-lateness", gint64(20 * GST_MSECOND),
                  "enable-last-sample", FALSE, "max-buffers", guint(2), nullptr);

@@ -21,7 +21,7 @@ using namespace sonora::riproduttore;
 {
     if (const auto* f = std::get_if<Fotogramma>(&m)) {
         if (!f->picture.isWhole() || !misuraValida(f->picture.size) || !misuraValida(f->display)
-            || f->picture.rgbx.size() > bytes.size())
+            || f->picture.xrgb.size() > bytes.size())
             std::abort();
     } else if (const auto* s = std::get_if<Stato>(&m)) {
         if (s->durataMs < -1 || s->posizioneMs < 0 || s->posizioneMs > kTempoMassimoMs || s->quandoNs < 0)

@@ -54,6 +54,10 @@ inline void expectEraPicture(QWidget* window)
     const QImage drawn = eraPicture();
     const int w = drawn.width(), h = drawn.height();
     EXPECT_EQ(window->size(), drawn.size());
+    // In the layout the screen takes as it is: no conversion on every paint.
+    if (const auto* video = qobject_cast<const VideoWindow*>(window)) {
+        EXPECT_EQ(video->frame().format(), QImage::Format_RGB32);
+    }
     const QImage shown = window->grab().toImage();
     for (const QPoint corner : {QPoint(3, 3), QPoint(w - 4, 3), QPoint(3, h - 4), QPoint(w - 4, h - 4)}) {
         const QColor want = drawn.pixelColor(corner), got = shown.pixelColor(corner);

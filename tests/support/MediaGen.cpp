@@ -575,9 +575,9 @@ QByteArray encodePicture(const QImage& picture, const char* encoder)
 
 } // namespace
 
-QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, EraSound sound, int durationMs)
+QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, EraSound sound, int durationMs,
+                    QSize size)
 {
-    const QSize size = eraPicture().size();
     const int frames = std::max(1, durationMs / 40);
     const bool hasVideo = video != EraVideo::None;
     const bool hasSound = sound != EraSound::None;
@@ -617,16 +617,16 @@ QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, Era
             break;
         case EraVideo::Cinepak:
             compression = fourcc("cvid");
-            frame = encodePicture(eraPicture(), "avenc_cinepak");
+            frame = encodePicture(eraPicture(size), "avenc_cinepak");
             break;
         case EraVideo::MsVideo1:
             bits = 16;
             compression = fourcc("CRAM");
-            frame = encodePicture(eraPicture(), "avenc_msvideo1");
+            frame = encodePicture(eraPicture(size), "avenc_msvideo1");
             break;
         case EraVideo::Mpeg4:
             compression = fourcc("FMP4");
-            frame = encodePicture(eraPicture(), "avenc_mpeg4");
+            frame = encodePicture(eraPicture(size), "avenc_mpeg4");
             break;
         case EraVideo::Unknown:
             compression = fourcc("XVQZ");

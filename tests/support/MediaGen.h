@@ -43,7 +43,8 @@ enum class EraSound { None, U8, S16, S24, Float, Extensible, MuLaw, ALaw, ImaAdp
 // Four coloured quadrants, so that a picture upside down, mirrored or with a
 // wrong palette shows in its corners.
 QImage eraPicture(QSize size = QSize(64, 48));
-QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, EraSound sound, int durationMs = 400);
+QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, EraSound sound, int durationMs = 400,
+                    QSize size = QSize(64, 48));
 // A WAV of `sound` (not None or Unknown) with a fact chunk and the format's
 // extra bytes as the codec wrote them; an odd number of samples.
 QString writeEraWav(const QString& dir, const QString& name, EraSound sound, int durationMs = 400);
