@@ -151,7 +151,7 @@ std::shared_ptr<const MidiSong> GstMediaDevice::readMidiSong(const QString& path
     if (file.size() <= kLargestMidi)
         song = readMidi(file.readAll(), MidiSynth::kRate);
     if (!song)
-        throw MediaError(path, QStringLiteral("il file MIDI è danneggiato: la sua intestazione non è valida"));
+        throw MediaError(path, QStringLiteral("il file MIDI è danneggiato o troncato"));
     return std::make_shared<const MidiSong>(std::move(*song));
 }
 

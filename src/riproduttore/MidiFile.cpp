@@ -253,17 +253,24 @@ std::optional<MidiSong> readMidi(const QByteArray& bytes, int rate)
     std::vector<Timed> timed;
     quint64 endTick = 0;
     quint32 read = 0;
+    bool cut = false;
     for (qint64 at = 8 + qint64(headerSize); read < tracks && at + 8 <= file.size();) {
         const qint64 size = bigEndian(file, at + 4, 4);
         const qint64 body = at + 8;
         if (file.sliced(at, 4) == "MTrk") {
+            cut = cut || size > file.size() - body;
             const QByteArrayView data = file.sliced(body, std::min<qint64>(size, file.size() - body));
             endTick = std::max(endTick, TrackReader(data, song, timed).read());
             ++read;
         }
         at = body + size; // chunks of other kinds are skipped
     }
-    if (read == 0)
+    // A file cut short is played as far as it goes; one cut before it has
+    // anything to play is only a broken file, not a song of no length.
+    const bool sounds = std::any_of(timed.begin(), timed.end(), [](const Timed& t) {
+        return !t.tempo && (t.event.status & 0xF0) == 0x90 && t.event.data2 > 0;
+    });
+    if (read == 0 || (cut && !sounds))
         return std::nullopt;
 
     // Tracks play together: their events in tick order, each track's own order kept.
