@@ -205,8 +205,10 @@ std::optional<Messaggio> leggiMessaggio(const QByteArray& bytes)
         break;
     case Notizia::Confinato: {
         Confinato c;
-        in >> c.landlock >> c.seccomp >> c.mancanze;
-        if (c.mancanze.size() <= kTestoMassimo)
+        quint8 seccomp = 0xff; // a flag is 0 or 1, nothing else
+        in >> c.landlock >> seccomp >> c.mancanze;
+        c.seccomp = seccomp == 1;
+        if (seccomp <= 1 && c.mancanze.size() <= kTestoMassimo)
             m = c;
         break;
     }
