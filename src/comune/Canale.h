@@ -17,9 +17,10 @@ namespace sonora {
 // Cuts the bytes of a stream into its messages, however they arrive.
 class Cornici {
 public:
-    // A picture of a large video is some megabytes; anything much larger is a
-    // broken stream, not a message.
-    static constexpr quint32 kMessaggioMassimo = 64u << 20;
+    // The longest message is a path or an error of some tens of kilobytes
+    // (pictures go by shared memory); anything much longer is a broken
+    // stream, not a message.
+    static constexpr quint32 kMessaggioMassimo = 1u << 20;
 
     void aggiungi(const char* dati, qsizetype n);
     // The oldest whole message not yet handed out.

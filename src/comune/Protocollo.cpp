@@ -53,20 +53,25 @@ private:
     quint8 tipo_ = 0xff;
 };
 
-// Whether a request names a song (its path and kind); empty for a byte that
-// is no request. A kind added to Richiesta must be placed here.
-std::optional<bool> conBrano(quint8 tipo)
+enum class Campi { Nessuno, Brano, Posto };
+
+// What follows a request's kind: nothing, a song (its path and kind) or a
+// place; empty for a byte that is no request. A kind added to Richiesta must
+// be placed here.
+std::optional<Campi> campi(quint8 tipo)
 {
     switch (Richiesta(tipo)) {
     case Richiesta::Apri:
     case Richiesta::Prepara:
-        return true;
+        return Campi::Brano;
+    case Richiesta::FotogrammaLibero:
+        return Campi::Posto;
     case Richiesta::Avvia:
     case Richiesta::Chiudi:
     case Richiesta::Suona:
     case Richiesta::Ferma:
     case Richiesta::FotogrammaVisto:
-        return false;
+        return Campi::Nessuno;
     }
     return std::nullopt;
 }
@@ -93,9 +98,10 @@ std::optional<Messaggio> leggiStato(Lettura& in)
 std::optional<Messaggio> leggiFotogramma(Lettura& in)
 {
     Fotogramma f;
-    in >> f.brano >> f.titolo >> f.display >> f.picture.size >> f.picture.xrgb;
-    // The bytes must be the picture, no more, no less: it is shown as they are.
-    if (f.titolo.size() > kTestoMassimo || !misuraValida(f.display) || !misuraValida(f.picture.size) || !f.picture.isWhole())
+    in >> f.brano >> f.titolo >> f.display >> f.misura >> f.posto;
+    // The program reads the place as far as the size says: never beyond it.
+    if (f.titolo.size() > kTestoMassimo || !misuraValida(f.display) || !misuraValida(f.misura)
+        || f.posto >= kPostiFotogramma)
         return std::nullopt;
     return f;
 }
@@ -124,8 +130,16 @@ bool cambiaStato(Richiesta tipo)
 QByteArray scrivi(const Domanda& d)
 {
     Scrittura out(d.tipo);
-    if (conBrano(quint8(d.tipo)).value_or(false))
+    switch (campi(quint8(d.tipo)).value_or(Campi::Nessuno)) {
+    case Campi::Brano:
         out << d.percorso << quint8(d.genere);
+        break;
+    case Campi::Posto:
+        out << d.posto;
+        break;
+    case Campi::Nessuno:
+        break;
+    }
     return out.bytes();
 }
 
@@ -150,9 +164,7 @@ QByteArray scrivi(const Messaggio& messaggio)
         }
         QByteArray operator()(const Fotogramma& f) const
         {
-            return (Scrittura(Notizia::Fotogramma) << f.brano << f.titolo << f.display << f.picture.size
-                                                   << f.picture.xrgb)
-                .bytes();
+            return (Scrittura(Notizia::Fotogramma) << f.brano << f.titolo << f.display << f.misura << f.posto).bytes();
         }
     };
     return std::visit(Visita{}, messaggio);
@@ -161,18 +173,22 @@ QByteArray scrivi(const Messaggio& messaggio)
 std::optional<Domanda> leggiDomanda(const QByteArray& bytes)
 {
     Lettura in(bytes);
-    const auto brano = conBrano(in.tipo());
-    if (!brano)
+    const auto c = campi(in.tipo());
+    if (!c)
         return std::nullopt;
     Domanda d;
     d.tipo = Richiesta(in.tipo());
-    if (*brano) {
+    if (*c == Campi::Brano) {
         quint8 valore = 0xff;
         in >> d.percorso >> valore;
         const auto g = genere(valore);
         if (!g || d.percorso.isEmpty() || d.percorso.size() > kTestoMassimo)
             return std::nullopt;
         d.genere = *g;
+    } else if (*c == Campi::Posto) {
+        in >> d.posto;
+        if (d.posto >= kPostiFotogramma)
+            return std::nullopt;
     }
     if (!in.intera())
         return std::nullopt;

@@ -18,7 +18,6 @@
 // player at all (it decodes files from anywhere).
 
 #include "comune/MediaDevice.h"
-#include "comune/VideoOutput.h"
 
 #include <QByteArray>
 #include <QSize>
@@ -37,7 +36,8 @@ enum class Richiesta : quint8 {
     Chiudi,
     Suona,           // → Risposta
     Ferma,           // → Risposta
-    FotogrammaVisto, // the last Fotogramma was taken: the next may come
+    FotogrammaVisto,  // the last Fotogramma was taken: the next may come
+    FotogrammaLibero, // quint8 place: the program no longer holds the picture in it
 };
 
 // Apri, Chiudi, Suona and Ferma change the song's state. Both ends count
@@ -52,9 +52,16 @@ struct Domanda {
         , genere(g)
     {
     }
+    static Domanda libero(quint8 posto)
+    {
+        Domanda d(Richiesta::FotogrammaLibero);
+        d.posto = posto;
+        return d;
+    }
     Richiesta tipo;
-    QString percorso; // Apri, Prepara
-    MediaKind genere; // Apri, Prepara
+    QString percorso;  // Apri, Prepara
+    MediaKind genere;  // Apri, Prepara
+    quint8 posto = 0;  // FotogrammaLibero
 };
 
 // Player → program.
@@ -64,7 +71,8 @@ enum class Notizia : quint8 {
                 // qint64 position in ms, qint64 CLOCK_MONOTONIC ns when that position was true
     Vivo,       // at work on what the program waits for: a start, an open
     Pronto,     // started: the next Apri is quick
-    Fotogramma, // quint64 song, QString title, QSize display, QSize picture, QByteArray 0xffRRGGBB rows
+    Fotogramma, // quint64 song, QString title, QSize display, QSize picture, quint8 place in the shared
+                // memory (MemoriaCondivisa.h) whose rows of 0xffRRGGBB it fills, with nothing between them
     Confinato,  // once, first: quint8 Landlock ABI in force (0: none), bool seccomp, QString what is missing
 };
 
@@ -88,7 +96,8 @@ struct Fotogramma {
     quint64 brano = 0;
     QString titolo;
     QSize display;
-    Picture picture;
+    QSize misura;
+    quint8 posto = 0;
 };
 
 // What the player's confinement got on this kernel: less than all of it is
@@ -109,6 +118,9 @@ constexpr int kBattitoMs = 250;
 // beyond this is not something a player says.
 constexpr qsizetype kTestoMassimo = 16 * 1024;
 constexpr int kLatoMassimo = 8192;
+// Places for pictures in the shared memory: one shown, one on its way, one
+// being written.
+constexpr int kPostiFotogramma = 3;
 constexpr qint64 kTempoMassimoMs = qint64(1) << 40;
 // A size of a picture, or of its shape on screen, that a reader accepts.
 bool misuraValida(QSize s);
@@ -117,7 +129,7 @@ QByteArray scrivi(const Domanda& domanda);
 QByteArray scrivi(const Messaggio& messaggio);
 
 // Empty for anything but a message written as above, with every field in
-// range: a picture whole for its size, a known state and kind.
+// range: a known state, kind and place, a picture no larger than a place.
 std::optional<Domanda> leggiDomanda(const QByteArray& bytes);
 std::optional<Messaggio> leggiMessaggio(const QByteArray& bytes);
 

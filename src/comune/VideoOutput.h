@@ -2,23 +2,25 @@
 // Where the pictures of a video song go: to a window of this process, or
 // across to the program from the process that plays.
 
-#include <QByteArray>
 #include <QSize>
 #include <QString>
 
+#include <memory>
+
 namespace sonora {
 
-// One picture: rows of pixels, four bytes each, with nothing between rows.
-// Each pixel is a native-endian 32-bit 0xffRRGGBB (blue first in memory on
-// this little-endian machine), the layout the window draws without converting
-// it on every paint. Plain bytes, so that the process that plays needs no
-// graphics library.
+// One picture: rows of pixels, four bytes each. Each pixel is a native-endian
+// 32-bit 0xffRRGGBB (blue first in memory on this little-endian machine), the
+// layout the window draws without converting it on every paint. Plain bytes,
+// so that the process that plays needs no graphics library; they stay as
+// they are for as long as anyone holds `owner`, and are never copied on the
+// way to the screen.
 struct Picture {
     QSize size;
-    QByteArray xrgb;
-    bool isNull() const { return size.isEmpty(); }
-    // The bytes are whole for the size: a picture from elsewhere is checked.
-    bool isWhole() const { return !isNull() && xrgb.size() == qsizetype(size.width()) * 4 * size.height(); }
+    qsizetype stride = 0; // bytes from the start of one row to the next
+    const uchar* bits = nullptr;
+    std::shared_ptr<const void> owner;
+    bool isNull() const { return size.isEmpty() || !bits || stride < qsizetype(size.width()) * 4; }
 };
 
 class IVideoOutput {

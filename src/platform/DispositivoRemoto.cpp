@@ -2,6 +2,7 @@
 
 #include "comune/Canale.h"
 #include "comune/Errori.h"
+#include "comune/MemoriaCondivisa.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -56,6 +57,30 @@ MediaError interruzione(const QString& path)
                           : MediaError(path, motivo);
 }
 
+// A picture in a place of a player's shared memory. The memory stays mapped
+// while it lives, and when it goes the place is the player's again.
+class Presa {
+public:
+    Presa(std::shared_ptr<const Mappa> memoria, std::weak_ptr<Canale> canale, quint8 posto)
+        : memoria_(std::move(memoria))
+        , canale_(std::move(canale))
+        , posto_(posto)
+    {
+    }
+    ~Presa()
+    {
+        if (const auto canale = canale_.lock())
+            canale->invia(scrivi(Domanda::libero(posto_)));
+    }
+    Presa(const Presa&) = delete;
+    Presa& operator=(const Presa&) = delete;
+
+private:
+    std::shared_ptr<const Mappa> memoria_;
+    std::weak_ptr<Canale> canale_;
+    quint8 posto_;
+};
+
 } // namespace
 
 DispositivoRemoto::DispositivoRemoto(QString programma, bool uscitaDiProva)
@@ -101,28 +126,43 @@ void DispositivoRemoto::avvia()
     riposo_.stop();
     if (canale_)
         return;
+    const auto nonParte = [](int errore) {
+        return MediaError(QStringLiteral("Il componente di riproduzione non parte: %1.").arg(reasonFromErrno(errore)));
+    };
+    // The memory the player's pictures come in; unmapped when the last of them goes.
+    const int memoria = creaMemoriaFotogrammi();
+    if (memoria < 0)
+        throw nonParte(errno);
+    std::shared_ptr<const Mappa> fotogrammi = Mappa::crea(memoria, 0, kMemoriaFotogrammi, false);
     int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
-        throw MediaError(QStringLiteral("Il componente di riproduzione non parte: %1.").arg(reasonFromErrno(errno)));
+    if (!fotogrammi || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+        const int errore = errno;
+        ::close(memoria);
+        throw nonParte(errore);
+    }
     auto processo = std::make_unique<QProcess>();
     processo->setProgram(programma_);
-    QStringList argomenti{QStringLiteral("--canale"), QStringLiteral("3")};
+    QStringList argomenti{QStringLiteral("--canale"), QStringLiteral("3"), QStringLiteral("--fotogrammi"),
+                          QStringLiteral("4")};
     if (uscitaDiProva_)
         argomenti << QStringLiteral("--uscita-di-prova");
     processo->setArguments(argomenti);
     processo->setProcessChannelMode(QProcess::ForwardedChannels);
     processo->setStandardInputFile(QProcess::nullDevice());
-    // The player's end of the socket becomes its descriptor 3, the only one it inherits.
+    // The player's end of the socket becomes its descriptor 3 and the memory
+    // its 4, the only ones it inherits. Either may sit at 3 or 4 already:
+    // both go out of the way first.
     const int suo = fds[1];
-    processo->setChildProcessModifier([suo] {
-        if (suo == 3)
-            ::fcntl(3, F_SETFD, 0);
-        else
-            ::dup2(suo, 3);
+    processo->setChildProcessModifier([suo, memoria] {
+        const int canale = ::fcntl(suo, F_DUPFD_CLOEXEC, 5);
+        const int fotogrammi = ::fcntl(memoria, F_DUPFD_CLOEXEC, 5);
+        ::dup2(canale, 3);
+        ::dup2(fotogrammi, 4);
     });
     processo->start();
     const bool partito = processo->waitForStarted(10000);
     ::close(fds[1]);
+    ::close(memoria);
     if (!partito) {
         ::close(fds[0]);
         throw MediaError(QStringLiteral("Il componente di riproduzione non parte (%1): %2. Reinstallare "
@@ -130,7 +170,8 @@ void DispositivoRemoto::avvia()
                              .arg(QDir::toNativeSeparators(programma_), processo->errorString()));
     }
     processo_ = std::move(processo);
-    canale_ = std::make_unique<Canale>(fds[0], kLimiteInUscita);
+    canale_ = std::make_shared<Canale>(fds[0], kLimiteInUscita);
+    fotogrammi_ = std::move(fotogrammi);
     canale_->ascolta([this] { leggiNotizie(); });
     brano_ = 0;
     richieste_ = 0;
@@ -145,6 +186,7 @@ void DispositivoRemoto::congeda()
     riposo_.stop();
     sorveglianza_.stop();
     differiti_.clear();
+    fotogrammi_.reset();
     if (canale_) {
         // The player reads the end of the stream, closes its song and ends.
         // The channel itself goes later: this may run in its own callback.
@@ -346,13 +388,23 @@ void DispositivoRemoto::tratta(const Messaggio& notizia)
     // Vivo only says it lives; an answer nobody waits for says nothing.
 }
 
-// The pictures of a video song cross the socket one at a time, each taken
-// before the next comes.
+// The pictures of a video song come one at a time, each taken before the
+// next comes.
 void DispositivoRemoto::mostra(const Fotogramma& f)
 {
     invia(Domanda{Richiesta::FotogrammaVisto}); // taken, shown or not: the next may come
+    if (!fotogrammi_)
+        return;
+    // Not copied: the window shows the picture where the player put it. The
+    // reader bounds the size to a place; a picture not shown gives its place
+    // back at once.
+    Picture picture;
+    picture.size = f.misura;
+    picture.stride = qsizetype(f.misura.width()) * 4;
+    picture.bits = fotogrammi_->dati() + kPostoFotogramma * f.posto;
+    picture.owner = std::make_shared<Presa>(fotogrammi_, canale_, f.posto);
     if (f.brano == brano_ && aperto_ && !interrotto_)
-        video_.showFrame(f.titolo, f.display, f.picture);
+        video_.showFrame(f.titolo, f.display, picture);
 }
 
 void DispositivoRemoto::preparaRiproduzione()

@@ -27,6 +27,7 @@ class QProcess;
 namespace sonora {
 
 class Canale;
+class Mappa;
 
 class DispositivoRemoto : public QObject, public IMediaDevice {
 public:
@@ -79,8 +80,9 @@ private:
     QString programma_;
     bool uscitaDiProva_;
     std::unique_ptr<QProcess> processo_;
-    std::unique_ptr<Canale> canale_;
-    std::vector<std::unique_ptr<Canale>> chiusi_; // closed, freed once back in the event loop
+    std::shared_ptr<Canale> canale_; // also known, weakly, to the pictures shown
+    std::vector<std::shared_ptr<Canale>> chiusi_; // closed, freed once back in the event loop
+    std::shared_ptr<const Mappa> fotogrammi_;     // the player's pictures, where it puts them
     VideoWindowOutput video_;
     QTimer riposo_;
     QTimer sorveglianza_;

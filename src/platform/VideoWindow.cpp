@@ -45,13 +45,13 @@ void VideoWindow::paintEvent(QPaintEvent*)
 
 void VideoWindowOutput::showFrame(const QString& title, QSize display, const Picture& picture)
 {
-    if (!picture.isWhole())
+    if (picture.isNull())
         return;
-    // The image shares the bytes, and keeps them alive as long as it needs them.
-    auto* bytes = new QByteArray(picture.xrgb); // shared, not copied
-    const QImage frame(reinterpret_cast<const uchar*>(bytes->constData()), picture.size.width(),
-                       picture.size.height(), qsizetype(picture.size.width()) * 4, QImage::Format_RGB32,
-                       [](void* data) { delete static_cast<QByteArray*>(data); }, bytes);
+    // The image paints the picture's own bytes, and holds them while it needs them.
+    using Owner = std::shared_ptr<const void>;
+    const QImage frame(picture.bits, picture.size.width(), picture.size.height(), picture.stride,
+                       QImage::Format_RGB32, [](void* owner) { delete static_cast<Owner*>(owner); },
+                       new Owner(picture.owner));
     const bool opening = !window_;
     if (opening)
         window_ = std::make_unique<VideoWindow>(title, display);

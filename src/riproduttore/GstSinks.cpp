@@ -45,33 +45,38 @@ void addBufferProbe(GstElement* sink, GstPadProbeCallback callback, gpointer dat
         free(data);
 }
 
+// A decoded picture, mapped for as long as someone holds it.
+struct MappedFrame {
+    SampleRef sample;
+    GstVideoFrame frame{};
+    bool mapped = false;
+    ~MappedFrame()
+    {
+        if (mapped)
+            gst_video_frame_unmap(&frame);
+    }
+};
+
 GstFlowReturn handOverFrame(GstAppSink* sink, gpointer data, bool preroll)
 {
-    SampleRef sample = SampleRef::adopt(preroll ? gst_app_sink_pull_preroll(sink) : gst_app_sink_pull_sample(sink));
-    if (!sample)
+    auto mapped = std::make_shared<MappedFrame>();
+    mapped->sample = SampleRef::adopt(preroll ? gst_app_sink_pull_preroll(sink) : gst_app_sink_pull_sample(sink));
+    if (!mapped->sample)
         return GST_FLOW_OK;
     GstVideoInfo info;
-    GstCaps* caps = gst_sample_get_caps(sample.get());
-    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+    GstCaps* caps = gst_sample_get_caps(mapped->sample.get());
+    GstBuffer* buffer = gst_sample_get_buffer(mapped->sample.get());
     if (!caps || !buffer || !gst_video_info_from_caps(&info, caps))
         return GST_FLOW_OK;
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
+    mapped->mapped = gst_video_frame_map(&mapped->frame, &info, buffer, GST_MAP_READ);
+    if (!mapped->mapped)
         return GST_FLOW_OK;
-    // A copy: the buffer goes back to GStreamer as soon as we return.
+    // Not copied here: the buffer stays with the picture until it is shown.
     Picture picture;
-    picture.size = QSize(GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame));
-    const qsizetype row = qsizetype(picture.size.width()) * 4;
-    const auto* from = static_cast<const char*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-    const qsizetype stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    if (stride == row) { // the usual case: one copy of the whole
-        picture.xrgb = QByteArray(from, row * picture.size.height());
-    } else {
-        picture.xrgb.resize(row * picture.size.height());
-        for (int y = 0; y < picture.size.height(); ++y)
-            std::memcpy(picture.xrgb.data() + row * y, from + stride * y, size_t(row));
-    }
-    gst_video_frame_unmap(&frame);
+    picture.size = QSize(GST_VIDEO_FRAME_WIDTH(&mapped->frame), GST_VIDEO_FRAME_HEIGHT(&mapped->frame));
+    picture.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped->frame, 0);
+    picture.bits = static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped->frame, 0));
+    picture.owner = std::move(mapped);
     QSize display(info.width, info.height);
     if (info.par_n > 0 && info.par_d > 0 && info.par_n != info.par_d)
         display.setWidth(int(qint64(info.width) * info.par_n / info.par_d));

@@ -3,12 +3,28 @@
 #include "comune/Canale.h"
 #include "comune/Protocollo.h"
 
+#include <cstring>
+#include <unistd.h>
+
 namespace sonora {
 
-VideoVersoIlProgramma::VideoVersoIlProgramma(Canale& canale, const quint64& brano)
+VideoVersoIlProgramma::VideoVersoIlProgramma(Canale& canale, const quint64& brano, int memoria)
     : canale_(canale)
     , brano_(brano)
+    , memoria_(memoria)
 {
+}
+
+uchar* VideoVersoIlProgramma::spazio(int posto, qsizetype bytes)
+{
+    Posto& p = posti_[size_t(posto)];
+    if (!p.mappa || p.mappa->lunghezza() < bytes) {
+        // Only what pictures use is mapped: the player's address space is bounded.
+        const qsizetype pagina = ::sysconf(_SC_PAGESIZE);
+        p.mappa.reset();
+        p.mappa = Mappa::crea(memoria_, kPostoFotogramma * posto, (bytes + pagina - 1) / pagina * pagina, true);
+    }
+    return p.mappa ? p.mappa->dati() : nullptr;
 }
 
 void VideoVersoIlProgramma::showFrame(const QString& title, QSize display, const Picture& picture)
@@ -16,26 +32,60 @@ void VideoVersoIlProgramma::showFrame(const QString& title, QSize display, const
     using namespace riproduttore;
     // What the program would refuse is not sent: a picture beyond its
     // bounds is skipped, a strange shape on screen gives way to the picture's.
-    if (!misuraValida(picture.size) || !picture.isWhole())
+    if (memoria_ < 0 || picture.isNull() || !misuraValida(picture.size))
         return;
-    QByteArray m = scrivi(Fotogramma{brano_, title.left(kTestoMassimo), misuraValida(display) ? display : picture.size, picture});
+    // A picture waiting to go is replaced by a newer one in its place.
+    int posto = inAttesa_;
+    for (int i = 0; posto < 0 && i < kPostiFotogramma; ++i)
+        if (posti_[size_t(i)].stato == Stato::Libero)
+            posto = i;
+    if (posto < 0)
+        return; // the program still holds every place
+    const qsizetype riga = qsizetype(picture.size.width()) * 4;
+    uchar* dove = spazio(posto, riga * picture.size.height());
+    if (!dove)
+        return;
+    if (picture.stride == riga) { // the usual case: one copy of the whole
+        std::memcpy(dove, picture.bits, size_t(riga * picture.size.height()));
+    } else {
+        for (int y = 0; y < picture.size.height(); ++y)
+            std::memcpy(dove + riga * y, picture.bits + picture.stride * y, size_t(riga));
+    }
+    const QByteArray m = scrivi(Fotogramma{brano_, title.left(kTestoMassimo),
+                                           misuraValida(display) ? display : picture.size, picture.size, quint8(posto)});
     if (inViaggio_) {
-        inAttesa_ = std::move(m);
+        posti_[size_t(posto)].stato = Stato::InAttesa;
+        inAttesa_ = posto;
+        messaggioInAttesa_ = m;
         return;
     }
-    inViaggio_ = true;
-    canale_.invia(m);
+    manda(posto, m);
 }
 
-void VideoVersoIlProgramma::closeWindow() { inAttesa_.reset(); }
+void VideoVersoIlProgramma::manda(int posto, const QByteArray& messaggio)
+{
+    posti_[size_t(posto)].stato = Stato::AlProgramma;
+    inViaggio_ = true;
+    canale_.invia(messaggio);
+}
+
+void VideoVersoIlProgramma::closeWindow()
+{
+    if (inAttesa_ >= 0)
+        posti_[size_t(std::exchange(inAttesa_, -1))].stato = Stato::Libero;
+}
 
 void VideoVersoIlProgramma::visto()
 {
     inViaggio_ = false;
-    if (inAttesa_) {
-        inViaggio_ = true;
-        canale_.invia(*std::exchange(inAttesa_, std::nullopt));
-    }
+    if (inAttesa_ >= 0)
+        manda(std::exchange(inAttesa_, -1), messaggioInAttesa_);
+}
+
+void VideoVersoIlProgramma::libero(quint8 posto)
+{
+    if (posto < posti_.size() && posti_[posto].stato == Stato::AlProgramma)
+        posti_[posto].stato = Stato::Libero;
 }
 
 } // namespace sonora

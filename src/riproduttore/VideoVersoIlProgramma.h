@@ -1,12 +1,14 @@
 #pragma once
-// The pictures of a video song, handed across to the program over the
-// socket, one at a time.
+// The pictures of a video song, handed across to the program in the shared
+// memory it gave this process (MemoriaCondivisa.h), one at a time.
 
+#include "comune/MemoriaCondivisa.h"
 #include "comune/VideoOutput.h"
 
 #include <QByteArray>
 
-#include <optional>
+#include <array>
+#include <memory>
 
 namespace sonora {
 
@@ -14,22 +16,37 @@ class Canale;
 
 // A picture goes only when the program has taken the one before, and
 // meanwhile only the newest waits: a program busy for a moment then skips
-// pictures instead of falling behind.
+// pictures instead of falling behind. A place the program holds (the picture
+// on its screen) is never written until it gives it back.
 class VideoVersoIlProgramma : public IVideoOutput {
 public:
-    // `brano`: the number of the open song, which tags its pictures.
-    VideoVersoIlProgramma(Canale& canale, const quint64& brano);
+    // `brano`: the number of the open song, which tags its pictures;
+    // `memoria`: the program's memory file (-1: none, and no pictures go).
+    VideoVersoIlProgramma(Canale& canale, const quint64& brano, int memoria);
 
     void showFrame(const QString& title, QSize display, const Picture& picture) override;
     void closeWindow() override;
     // The program has taken the last picture.
     void visto();
+    // The program no longer holds the picture in `posto`.
+    void libero(quint8 posto);
 
 private:
+    enum class Stato { Libero, AlProgramma, InAttesa };
+    struct Posto {
+        Stato stato = Stato::Libero;
+        std::unique_ptr<Mappa> mappa; // as much of the place as its largest picture so far
+    };
+    uchar* spazio(int posto, qsizetype bytes);
+    void manda(int posto, const QByteArray& messaggio);
+
     Canale& canale_;
     const quint64& brano_;
+    int memoria_;
+    std::array<Posto, riproduttore::kPostiFotogramma> posti_;
     bool inViaggio_ = false;
-    std::optional<QByteArray> inAttesa_;
+    int inAttesa_ = -1; // the place of the picture waiting to go
+    QByteArray messaggioInAttesa_;
 };
 
 } // namespace sonora

@@ -25,8 +25,8 @@ namespace {
 
 using namespace riproduttore;
 
-// What may wait to be sent: a picture of the largest size, and the notices
-// behind it. A program that leaves more unread has stopped.
+// What may wait to be sent: the longest message, and the notices behind it.
+// A program that leaves more unread has stopped.
 constexpr qsizetype kLimiteInUscita = qsizetype(Cornici::kMessaggioMassimo) + (1 << 20);
 
 // While the main thread works on what the program waits for (GStreamer's
@@ -69,9 +69,9 @@ GstDeviceOptions opzioni(bool uscitaDiProva, IVideoOutput* video)
 
 class Riproduttore {
 public:
-    Riproduttore(int fd, bool uscitaDiProva, const riproduttore::Confino& confino)
+    Riproduttore(int fd, int memoria, bool uscitaDiProva, const riproduttore::Confino& confino)
         : canale_(fd, kLimiteInUscita)
-        , video_(canale_, brano_)
+        , video_(canale_, brano_, memoria)
         , device_(opzioni(uscitaDiProva, &video_))
     {
         invia(Confinato{quint8(confino.landlock), confino.seccomp, QString::fromStdString(confino.mancanze)});
@@ -138,6 +138,9 @@ private:
         case Richiesta::FotogrammaVisto:
             video_.visto();
             return;
+        case Richiesta::FotogrammaLibero:
+            video_.libero(d.posto);
+            return;
         }
     }
 
@@ -196,10 +199,13 @@ int main(int argc, char** argv)
 {
     sonora::limitaArenaMemoria();
     int fd = -1;
+    int memoria = -1;
     bool uscitaDiProva = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--canale") == 0 && i + 1 < argc)
             fd = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--fotogrammi") == 0 && i + 1 < argc)
+            memoria = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--uscita-di-prova") == 0)
             uscitaDiProva = true;
     }
@@ -210,6 +216,6 @@ int main(int argc, char** argv)
     // Before any thread: only those started later are confined.
     const auto confino = sonora::riproduttore::confinaRiproduttore();
     QCoreApplication app(argc, argv);
-    sonora::Riproduttore riproduttore(fd, uscitaDiProva, confino);
+    sonora::Riproduttore riproduttore(fd, memoria, uscitaDiProva, confino);
     return QCoreApplication::exec();
 }

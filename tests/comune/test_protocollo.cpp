@@ -24,9 +24,9 @@ QByteArray cornice(const QByteArray& m)
     return f + m;
 }
 
-Fotogramma fotogramma(QSize size, qsizetype bytes)
+Fotogramma fotogramma(QSize size, int posto = kPostiFotogramma - 1)
 {
-    return Fotogramma{7, QStringLiteral("tre.avi"), QSize(4, 3), Picture{size, QByteArray(bytes, '\x2a')}};
+    return Fotogramma{7, QStringLiteral("tre.avi"), QSize(4, 3), size, quint8(posto)};
 }
 
 // Both ends of a socket: `a` sends from the event loop, bounded by `limite`.
@@ -75,7 +75,7 @@ TEST(Canale, MessagesQueuedBehindAFullSocketGoFromTheEventLoop)
     Coppia c(64 << 20);
     Canale& a = *c.a;
     Canale& b = *c.b;
-    const QByteArray grande(3 << 20, 'y'); // more than a socket holds
+    const QByteArray grande(Cornici::kMessaggioMassimo, 'y'); // more than a socket holds
     ASSERT_TRUE(a.invia(grande));
     ASSERT_TRUE(a.invia("dopo"));
     QList<QByteArray> arrivati;
@@ -115,12 +115,14 @@ TEST(Protocollo, EveryMessageReadsBackAsWritten)
 {
     for (const Domanda& d : {Domanda(Richiesta::Apri, QStringLiteral("/m/è.wav"), MediaKind::Video),
                              Domanda(Richiesta::Prepara, QStringLiteral("/m/b.mid"), MediaKind::Midi),
-                             Domanda(Richiesta::Suona), Domanda(Richiesta::FotogrammaVisto)}) {
+                             Domanda(Richiesta::Suona), Domanda(Richiesta::FotogrammaVisto),
+                             Domanda::libero(kPostiFotogramma - 1)}) {
         const auto letta = leggiDomanda(scrivi(d));
         ASSERT_TRUE(letta);
         EXPECT_EQ(letta->tipo, d.tipo);
         EXPECT_EQ(letta->percorso, d.percorso);
         EXPECT_EQ(letta->genere, d.genere);
+        EXPECT_EQ(letta->posto, d.posto);
     }
     const auto stato = leggiMessaggio(scrivi(Stato{3, MediaState::Playing, 5000, 1200, orologioNs()}));
     ASSERT_TRUE(stato && std::holds_alternative<Stato>(*stato));
@@ -128,9 +130,10 @@ TEST(Protocollo, EveryMessageReadsBackAsWritten)
     const auto risposta = leggiMessaggio(scrivi(Risposta{2, QStringLiteral("no")}));
     ASSERT_TRUE(risposta && std::holds_alternative<Risposta>(*risposta));
     EXPECT_EQ(std::get<Risposta>(*risposta).errore, QStringLiteral("no"));
-    const auto f = leggiMessaggio(scrivi(fotogramma(QSize(2, 2), 16)));
+    const auto f = leggiMessaggio(scrivi(fotogramma(QSize(kLatoMassimo, 2))));
     ASSERT_TRUE(f && std::holds_alternative<Fotogramma>(*f));
-    EXPECT_TRUE(std::get<Fotogramma>(*f).picture.isWhole());
+    EXPECT_EQ(std::get<Fotogramma>(*f).misura, QSize(kLatoMassimo, 2));
+    EXPECT_EQ(std::get<Fotogramma>(*f).posto, kPostiFotogramma - 1);
     EXPECT_TRUE(leggiMessaggio(scrivi(Pronto{})));
     const auto c = leggiMessaggio(scrivi(Confinato{2, true, QStringLiteral("Landlock: ABI 2")}));
     ASSERT_TRUE(c && std::holds_alternative<Confinato>(*c));
@@ -141,10 +144,10 @@ TEST(Protocollo, EveryMessageReadsBackAsWritten)
 TEST(Protocollo, WhatNoHonestPeerSendsIsRefused)
 {
     const auto rifiutato = [](const QByteArray& bytes) { return !leggiMessaggio(bytes); };
-    EXPECT_TRUE(rifiutato(scrivi(fotogramma(QSize(2, 2), 15)))) << "bytes short of the picture";
-    EXPECT_TRUE(rifiutato(scrivi(fotogramma(QSize(2, 2), 17)))) << "bytes beyond the picture";
-    EXPECT_TRUE(rifiutato(scrivi(fotogramma(QSize(kLatoMassimo + 1, 1), (kLatoMassimo + 1) * 4))));
-    EXPECT_TRUE(rifiutato(scrivi(fotogramma(QSize(-2, -2), 16))));
+    // A picture is read where a place says, as far as its size says: both bounded.
+    EXPECT_TRUE(rifiutato(scrivi(fotogramma(QSize(2, 2), kPostiFotogramma)))) << "no such place";
+    EXPECT_TRUE(rifiutato(scrivi(fotogramma(QSize(kLatoMassimo + 1, 1))))) << "larger than a place";
+    EXPECT_TRUE(rifiutato(scrivi(fotogramma(QSize(-2, -2)))));
     EXPECT_TRUE(rifiutato(scrivi(Stato{1, MediaState::Ready, -2, 0, 0}))) << "a length below unknown";
     EXPECT_TRUE(rifiutato(scrivi(Stato{1, MediaState::Ready, 10, -1, 0})));
     EXPECT_TRUE(rifiutato(scrivi(Stato{1, MediaState::Ready, kTempoMassimoMs + 1, 0, 0})));
@@ -159,5 +162,6 @@ TEST(Protocollo, WhatNoHonestPeerSendsIsRefused)
     QByteArray apri = scrivi(Domanda(Richiesta::Apri, QStringLiteral("/a.wav"), MediaKind::Wave));
     apri[apri.size() - 1] = char(3); // no such kind of song
     EXPECT_FALSE(leggiDomanda(apri));
-    EXPECT_FALSE(leggiDomanda(QByteArray(1, char(Richiesta::FotogrammaVisto) + 1)));
+    EXPECT_FALSE(leggiDomanda(scrivi(Domanda::libero(kPostiFotogramma)))) << "no such place";
+    EXPECT_FALSE(leggiDomanda(QByteArray(1, char(Richiesta::FotogrammaLibero) + 1)));
 }

@@ -4,9 +4,10 @@
 // player reading the program's requests. The input is the stream as it comes
 // over the socket; its first byte cuts it into arrivals of 1 to 256 bytes.
 // Nothing may crash or allocate without bound; every message read writes
-// back to the same bytes, and a picture is never larger than its bytes.
+// back to the same bytes, and a picture always fits its place.
 
 #include "comune/Canale.h"
+#include "comune/MemoriaCondivisa.h"
 #include "comune/Protocollo.h"
 
 #include <cstdint>
@@ -20,8 +21,8 @@ using namespace sonora::riproduttore;
 [[maybe_unused]] void controlla(const QByteArray& bytes, const Messaggio& m)
 {
     if (const auto* f = std::get_if<Fotogramma>(&m)) {
-        if (!f->picture.isWhole() || !misuraValida(f->picture.size) || !misuraValida(f->display)
-            || f->picture.xrgb.size() > bytes.size())
+        if (f->posto >= kPostiFotogramma || !misuraValida(f->misura) || !misuraValida(f->display)
+            || qsizetype(f->misura.width()) * 4 * f->misura.height() > kPostoFotogramma)
             std::abort();
     } else if (const auto* s = std::get_if<Stato>(&m)) {
         if (s->durataMs < -1 || s->posizioneMs < 0 || s->posizioneMs > kTempoMassimoMs || s->quandoNs < 0)
@@ -33,7 +34,7 @@ using namespace sonora::riproduttore;
 
 [[maybe_unused]] void controlla(const QByteArray& bytes, const Domanda& d)
 {
-    if (int(d.genere) > int(MediaKind::Video) || scrivi(d) != bytes)
+    if (int(d.genere) > int(MediaKind::Video) || d.posto >= kPostiFotogramma || scrivi(d) != bytes)
         std::abort();
 }
 

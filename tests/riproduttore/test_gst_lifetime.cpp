@@ -227,7 +227,8 @@ TEST(DispositivoRemoto, PlaysThroughAPlayerThatGoesAtRestOrSaysWhatToDo)
     EXPECT_EQ(ms(device->duration()), 0);
     EXPECT_EQ(ms(device->position()), 0);
 
-    // Pictures cross to a window of the program.
+    // Pictures cross to a window of the program, in memory it shares with
+    // the player: one still held is never written over by those that follow.
     device->open(media.avi, MediaKind::Video);
     EXPECT_NEAR(ms(device->duration()), 400, 45);
     ASSERT_TRUE(waitUntil([&] { return device->videoWindow() != nullptr; }));
@@ -235,8 +236,12 @@ TEST(DispositivoRemoto, PlaysThroughAPlayerThatGoesAtRestOrSaysWhatToDo)
     ASSERT_TRUE(window);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->frame().size(), QSize(160, 120));
+    const QImage held = window->frame();
+    const QImage primo = held.copy();
     device->play();
     ASSERT_TRUE(waitUntil([&] { return ends == 1; }));
+    EXPECT_EQ(held, primo);
+    EXPECT_NE(window->frame(), primo) << "the pictures that followed were shown";
     EXPECT_EQ(device->state(), MediaState::Ended);
     EXPECT_NEAR(ms(device->position()), 400, 45);
     device->close();

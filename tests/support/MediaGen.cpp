@@ -235,8 +235,9 @@ QString writeAvi(const QString& dir, const QString& name, int durationMs, QSize 
     const int frames = std::max(1, (durationMs + 39) / 40);
     const int audioBuffers = std::max(1, durationMs / 10); // 441 samples each at 44.1 kHz
     // Only numbers go into the description; the file name is set as a property.
+    // The bars move, so that no two pictures are alike.
     QString description = QStringLiteral(
-        "videotestsrc num-buffers=%1 pattern=smpte ! video/x-raw,width=%2,height=%3,framerate=25/1 ! "
+        "videotestsrc num-buffers=%1 pattern=smpte horizontal-speed=4 ! video/x-raw,width=%2,height=%3,framerate=25/1 ! "
         "jpegenc ! avimux name=mux ! filesink name=out")
         .arg(frames).arg(size.width()).arg(size.height());
     if (withAudio)

@@ -29,7 +29,7 @@ QString writeMidi(const QString& dir, const QString& name, int format, int durat
 QByteArray rmidBytes(const QByteArray& smf);
 QString writeRmi(const QString& dir, const QString& name, int durationMs, int format = 0);
 
-// Motion JPEG video at 25 frames/s plus, if asked, 16-bit PCM stereo sound,
+// Motion JPEG video at 25 frames/s, colour bars that move, plus, if asked, 16-bit PCM stereo sound,
 // made by GStreamer's own test sources and AVI muxer.
 QString writeAvi(const QString& dir, const QString& name, int durationMs, QSize size = QSize(160, 120),
                  bool withAudio = true);

@@ -15,7 +15,6 @@ def u64(v): return struct.pack(">Q", v)
 def i64(v): return struct.pack(">q", v)
 def stringa(s): b = s.encode("utf-16-be"); return struct.pack(">I", len(b)) + b
 def misura(w, h): return struct.pack(">ii", w, h)
-def byte(b): return struct.pack(">I", len(b)) + b
 def cornice(m): return struct.pack("<I", len(m)) + m
 
 
@@ -27,8 +26,8 @@ def flusso(taglio, *messaggi):
 def risposta(n, errore=""): return u8(0) + u64(n) + stringa(errore)
 def stato(n, s, durata, pos, quando): return u8(1) + u64(n) + u8(s) + i64(durata) + i64(pos) + i64(quando)
 def confinato(landlock, seccomp, mancanze=""): return u8(5) + u8(landlock) + u8(seccomp) + stringa(mancanze)
-def fotogramma(brano, titolo, display, size, pixel):
-    return u8(4) + u64(brano) + stringa(titolo) + misura(*display) + misura(*size) + byte(pixel)
+def fotogramma(brano, titolo, display, size, posto):
+    return u8(4) + u64(brano) + stringa(titolo) + misura(*display) + misura(*size) + u8(posto)
 
 
 NOTIZIE = {
@@ -38,18 +37,20 @@ NOTIZIE = {
                               risposta(2), stato(2, 2, 300, 250, 2 * 10**9 + 250 * 10**6),
                               stato(2, 3, 300, 300, 2 * 10**9 + 300 * 10**6)),
     "errore": flusso(0, stato(1, 0, -1, 0, 5), risposta(1, "«a.wav»: il file è troncato")),
-    "fotogramma": flusso(31, fotogramma(1, "tre.avi", (4, 3), (2, 2), bytes(range(16))), u8(2)),
-    "fotogramma_scarso": flusso(255, fotogramma(1, "tre.avi", (4, 3), (64, 64), b"\x00" * 16)),
+    "fotogramma": flusso(31, fotogramma(1, "tre.avi", (4, 3), (2, 2), 0), u8(2), fotogramma(1, "tre.avi", (4, 3), (2, 2), 1)),
+    "fotogramma_fuori": flusso(255, fotogramma(1, "tre.avi", (4, 3), (8192, 8193), 3)),
     "lunghezza_eccessiva": u8(3) + struct.pack("<I", 0xFFFFFFFF) + b"resto",
 }
 
-# Program -> player: Avvia 0, Apri 1, Prepara 2, Chiudi 3, Suona 4, Ferma 5, FotogrammaVisto 6.
+# Program -> player: Avvia 0, Apri 1, Prepara 2, Chiudi 3, Suona 4, Ferma 5, FotogrammaVisto 6,
+# FotogrammaLibero 7.
 def apri(tipo, percorso, genere): return u8(tipo) + stringa(percorso) + u8(genere)
 
 
 RICHIESTE = {
     "canzone": flusso(255, u8(0), apri(1, "/musica/uno.wav", 1), u8(4), apri(2, "/musica/due.mid", 0),
-                      u8(6), u8(5), u8(3)),
+                      u8(6), u8(7) + u8(0), u8(5), u8(3)),
+    "posto_ignoto": flusso(1, u8(6), u8(7) + u8(3)),
     "a_pezzi": flusso(0, apri(1, "/musica/tre.avi", 2), u8(4), u8(3)),
     "genere_ignoto": flusso(15, apri(1, "/m/x.wav", 9)),
 }

@@ -1,0 +1,37 @@
+#include "comune/MemoriaCondivisa.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace sonora {
+
+int creaMemoriaFotogrammi()
+{
+    const int fd = ::memfd_create("sonora-fotogrammi", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0)
+        return -1;
+    // Sealed before the player ever sees it: a file that shrank would turn
+    // the program's reading of a place into a fatal SIGBUS.
+    if (::ftruncate(fd, kMemoriaFotogrammi) != 0
+        || ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
+std::unique_ptr<Mappa> Mappa::crea(int fd, qsizetype inizio, qsizetype lunghezza, bool scrittura)
+{
+    void* p = ::mmap(nullptr, size_t(lunghezza), PROT_READ | (scrittura ? PROT_WRITE : 0), MAP_SHARED, fd, off_t(inizio));
+    if (p == MAP_FAILED)
+        return nullptr;
+    return std::unique_ptr<Mappa>(new Mappa(static_cast<uchar*>(p), lunghezza));
+}
+
+Mappa::~Mappa() { ::munmap(dati_, size_t(lunghezza_)); }
+
+} // namespace sonora
