@@ -264,8 +264,11 @@ inline void riassunto(const char* what, const std::vector<double>& v, const char
         std::printf("%-46s no samples\n", what);
         return;
     }
-    std::printf("%-46s median %7.1f %s  min %7.1f  max %7.1f  (n=%zu)\n", what, mediana(v), unit,
-                *std::min_element(v.begin(), v.end()), *std::max_element(v.begin(), v.end()), v.size());
+    // A ratio near 1 needs its second decimal.
+    const char* format = std::strcmp(unit, "x") == 0 ? "%-46s median %7.2f %s  min %7.2f  max %7.2f  (n=%zu)\n"
+                                                     : "%-46s median %7.1f %s  min %7.1f  max %7.1f  (n=%zu)\n";
+    std::printf(format, what, mediana(v), unit, *std::min_element(v.begin(), v.end()),
+                *std::max_element(v.begin(), v.end()), v.size());
 }
 
 // The ratio of the medians ours / peer, against a target when there is one (> 0).
