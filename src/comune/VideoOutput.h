@@ -9,19 +9,29 @@
 
 namespace sonora {
 
-// One picture: rows of pixels, four bytes each. Each pixel is a native-endian
-// 32-bit 0xffRRGGBB (blue first in memory on this little-endian machine), the
-// layout the window draws without converting it on every paint. Plain bytes,
-// so that the process that plays needs no graphics library; they stay as
-// they are for as long as anyone holds `owner`, and are never copied on the
-// way to the screen.
+// How the pixels of a picture lie in memory. Xrgb32: a native-endian 32-bit
+// 0xffRRGGBB each (blue first in memory on this little-endian machine), the
+// layout the window draws without converting it on every paint. The others,
+// three bytes each, are what decoders of old uncompressed and Cinepak video
+// give: they are widened on the one copy a picture needs anyway, not by a
+// converter of their own.
+enum class PixelLayout { Xrgb32, Rgb24, Bgr24 };
+
+// One picture: rows of pixels. Plain bytes, so that the process that plays
+// needs no graphics library; they stay as they are for as long as anyone
+// holds `owner`.
 struct Picture {
     QSize size;
+    PixelLayout layout = PixelLayout::Xrgb32;
     qsizetype stride = 0; // bytes from the start of one row to the next
     const uchar* bits = nullptr;
     std::shared_ptr<const void> owner;
-    bool isNull() const { return size.isEmpty() || !bits || stride < qsizetype(size.width()) * 4; }
+    int bytesPerPixel() const { return layout == PixelLayout::Xrgb32 ? 4 : 3; }
+    bool isNull() const { return size.isEmpty() || !bits || stride < qsizetype(size.width()) * bytesPerPixel(); }
 };
+
+// Copies `picture` into `to` as Xrgb32 rows with nothing between them.
+void copyAsXrgb(const Picture& picture, uchar* to);
 
 class IVideoOutput {
 public:

@@ -47,11 +47,20 @@ void VideoWindowOutput::showFrame(const QString& title, QSize display, const Pic
 {
     if (picture.isNull())
         return;
-    // The image paints the picture's own bytes, and holds them while it needs them.
-    using Owner = std::shared_ptr<const void>;
-    const QImage frame(picture.bits, picture.size.width(), picture.size.height(), picture.stride,
+    QImage frame;
+    if (picture.layout == PixelLayout::Xrgb32) {
+        // The image paints the picture's own bytes, and holds them while it needs them.
+        using Owner = std::shared_ptr<const void>;
+        frame = QImage(picture.bits, picture.size.width(), picture.size.height(), picture.stride,
                        QImage::Format_RGB32, [](void* owner) { delete static_cast<Owner*>(owner); },
                        new Owner(picture.owner));
+    } else {
+        // Widened once here rather than at every paint.
+        frame = QImage(picture.size, QImage::Format_RGB32);
+        if (frame.isNull())
+            return;
+        copyAsXrgb(picture, frame.bits());
+    }
     const bool opening = !window_;
     if (opening)
         window_ = std::make_unique<VideoWindow>(title, display);

@@ -9,16 +9,34 @@
 #include <gst/video/video.h>
 
 #include <cstring>
+#include <optional>
 
 namespace sonora {
 namespace {
 
-// 32-bit 0xffRRGGBB in the machine's own order: what Qt paints unconverted.
+// 32-bit 0xffRRGGBB in the machine's own order, what Qt paints unconverted;
+// or 24-bit pictures as they come, widened on their way to the program.
 #if G_BYTE_ORDER == G_LITTLE_ENDIAN
-constexpr const char* kPictureCaps = "video/x-raw,format=BGRx";
+constexpr const char* kPictureCaps = "video/x-raw,format={BGRx,RGB,BGR}";
+constexpr GstVideoFormat kXrgb32 = GST_VIDEO_FORMAT_BGRx;
 #else
-constexpr const char* kPictureCaps = "video/x-raw,format=xRGB";
+constexpr const char* kPictureCaps = "video/x-raw,format={xRGB,RGB,BGR}";
+constexpr GstVideoFormat kXrgb32 = GST_VIDEO_FORMAT_xRGB;
 #endif
+
+std::optional<PixelLayout> layoutOf(GstVideoFormat format)
+{
+    switch (format) {
+    case kXrgb32:
+        return PixelLayout::Xrgb32;
+    case GST_VIDEO_FORMAT_RGB:
+        return PixelLayout::Rgb24;
+    case GST_VIDEO_FORMAT_BGR:
+        return PixelLayout::Bgr24;
+    default:
+        return std::nullopt;
+    }
+}
 
 // The song has data: the first buffer says so, and the probe goes with it.
 GstPadProbeReturn onFirstBuffer(GstPad*, GstPadProbeInfo*, gpointer data)
@@ -68,12 +86,16 @@ GstFlowReturn handOverFrame(GstAppSink* sink, gpointer data, bool preroll)
     GstBuffer* buffer = gst_sample_get_buffer(mapped->sample.get());
     if (!caps || !buffer || !gst_video_info_from_caps(&info, caps))
         return GST_FLOW_OK;
+    const auto layout = layoutOf(GST_VIDEO_INFO_FORMAT(&info));
+    if (!layout)
+        return GST_FLOW_OK;
     mapped->mapped = gst_video_frame_map(&mapped->frame, &info, buffer, GST_MAP_READ);
     if (!mapped->mapped)
         return GST_FLOW_OK;
     // Not copied here: the buffer stays with the picture until it is shown.
     Picture picture;
     picture.size = QSize(GST_VIDEO_FRAME_WIDTH(&mapped->frame), GST_VIDEO_FRAME_HEIGHT(&mapped->frame));
+    picture.layout = *layout;
     picture.stride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped->frame, 0);
     picture.bits = static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped->frame, 0));
     picture.owner = std::move(mapped);

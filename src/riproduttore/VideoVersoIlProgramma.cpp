@@ -3,7 +3,6 @@
 #include "comune/Canale.h"
 #include "comune/Protocollo.h"
 
-#include <cstring>
 #include <unistd.h>
 
 namespace sonora {
@@ -45,12 +44,7 @@ void VideoVersoIlProgramma::showFrame(const QString& title, QSize display, const
     uchar* dove = spazio(posto, riga * picture.size.height());
     if (!dove)
         return;
-    if (picture.stride == riga) { // the usual case: one copy of the whole
-        std::memcpy(dove, picture.bits, size_t(riga * picture.size.height()));
-    } else {
-        for (int y = 0; y < picture.size.height(); ++y)
-            std::memcpy(dove + riga * y, picture.bits + picture.stride * y, size_t(riga));
-    }
+    copyAsXrgb(picture, dove);
     const QByteArray m = scrivi(Fotogramma{brano_, title.left(kTestoMassimo),
                                            misuraValida(display) ? display : picture.size, picture.size, quint8(posto)});
     if (inViaggio_) {
