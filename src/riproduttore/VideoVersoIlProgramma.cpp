@@ -36,7 +36,7 @@ void VideoVersoIlProgramma::showFrame(const QString& title, QSize display, const
     // A picture waiting to go is replaced by a newer one in its place.
     int posto = inAttesa_;
     for (int i = 0; posto < 0 && i < kPostiFotogramma; ++i)
-        if (posti_[size_t(i)].stato == Stato::Libero)
+        if (!posti_[size_t(i)].alProgramma)
             posto = i;
     if (posto < 0)
         return; // the program still holds every place
@@ -48,7 +48,6 @@ void VideoVersoIlProgramma::showFrame(const QString& title, QSize display, const
     const QByteArray m = scrivi(Fotogramma{brano_, title.left(kTestoMassimo),
                                            misuraValida(display) ? display : picture.size, picture.size, quint8(posto)});
     if (inViaggio_) {
-        posti_[size_t(posto)].stato = Stato::InAttesa;
         inAttesa_ = posto;
         messaggioInAttesa_ = m;
         return;
@@ -58,15 +57,14 @@ void VideoVersoIlProgramma::showFrame(const QString& title, QSize display, const
 
 void VideoVersoIlProgramma::manda(int posto, const QByteArray& messaggio)
 {
-    posti_[size_t(posto)].stato = Stato::AlProgramma;
+    posti_[size_t(posto)].alProgramma = true;
     inViaggio_ = true;
     canale_.invia(messaggio);
 }
 
 void VideoVersoIlProgramma::closeWindow()
 {
-    if (inAttesa_ >= 0)
-        posti_[size_t(std::exchange(inAttesa_, -1))].stato = Stato::Libero;
+    inAttesa_ = -1;
 }
 
 void VideoVersoIlProgramma::visto()
@@ -78,8 +76,8 @@ void VideoVersoIlProgramma::visto()
 
 void VideoVersoIlProgramma::libero(quint8 posto)
 {
-    if (posto < posti_.size() && posti_[posto].stato == Stato::AlProgramma)
-        posti_[posto].stato = Stato::Libero;
+    if (posto < posti_.size())
+        posti_[posto].alProgramma = false;
 }
 
 } // namespace sonora

@@ -32,9 +32,8 @@ public:
     void libero(quint8 posto);
 
 private:
-    enum class Stato { Libero, AlProgramma, InAttesa };
     struct Posto {
-        Stato stato = Stato::Libero;
+        bool alProgramma = false;     // sent, and not given back yet
         std::unique_ptr<Mappa> mappa; // as much of the place as its largest picture so far
     };
     uchar* spazio(int posto, qsizetype bytes);
