@@ -18,7 +18,7 @@ const QString NoSongMessage = QStringLiteral("Errore! È necessario selezionare 
 
 void frmPrincipale::CreaFileCompilation()
 {
-    textfiles::writeAtomically(FileCompilation, QByteArray());
+    textfiles::save(FileCompilation, QByteArray());
     MostraTitolo();
     ScegliCanzoni();
 }
@@ -38,7 +38,7 @@ void frmPrincipale::ScriviSceltaCanzoni()
     CommonDialog1.FileName = QString();
     CommonDialog1.DefaultExt = QStringLiteral(".wav");
     CommonDialog1.ShowOpen();
-    textfiles::writeAtomically(FileCompilation, formato::daSelezione(CommonDialog1.FileName));
+    textfiles::save(FileCompilation, formato::daSelezione(CommonDialog1.FileName));
 }
 
 void frmPrincipale::CaricaCompilation()
