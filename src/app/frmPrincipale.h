@@ -164,7 +164,7 @@ private:
     // Compilation file.
     void CreaFileCompilation();
     void ScegliCanzoni();
-    void ScriviSceltaCanzoni();
+    bool ScriviSceltaCanzoni();
     void CaricaCompilation();
     void ScambiaPrimaUltima();
 
