@@ -1,6 +1,8 @@
 // Whole compilations played through the real GStreamer device, on media the
-// test makes, into synchronised fake sinks.
+// test makes, into synchronised fake sinks; and the program's end with its
+// real player process.
 
+#include "platform/DispositivoRemoto.h"
 #include "riproduttore/GstMediaDevice.h"
 #include "support/FinestraDiProva.h"
 #include "support/GstThreads.h"
@@ -9,6 +11,8 @@
 #include "support/Wait.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QListWidget>
 #include <gtest/gtest.h>
 
@@ -105,4 +109,42 @@ TEST_F(RiproduzioneReale, SongsThatCannotOpenArePassedOverAndTheListGoesOn)
     EXPECT_EQ(w.form->printed(), QStringList(4, "Ciao ciao"));
     EXPECT_TRUE(w.messages->shown.isEmpty());
     EXPECT_EQ(w->List1->currentRow(), 0);
+}
+
+// With the real player process: the program's end leaves no player behind
+// and writes nothing, whichever way the user leaves.
+TEST(RiproduzioneConRiproduttore, EsciOrTheCloseBoxWhileASongPlaysLeaveNoPlayerAndWriteNothing)
+{
+    for (const bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox ? "close box" : "Esci");
+        TempDir dir;
+        writeWav(dir.path(), "uno.wav", 5000);
+        writeWav(dir.path(), "due.wav", 5000);
+        auto* device = new DispositivoRemoto(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
+        auto w = std::make_unique<FinestraDiProva>(std::unique_ptr<IMediaDevice>(device));
+        w->apri(dir.file("lista.cmp"), dir.path(), {"uno.wav", "due.wav"});
+        auto contents = [&] {
+            QStringList all;
+            for (const QFileInfo& f : QDir(dir.path()).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name))
+                all << f.fileName() + " " + TempDir::read(f.filePath()).toBase64();
+            return all;
+        };
+        const QStringList before = contents();
+        w->form->show();
+        (*w)->MMControl1->clickPlay();
+        ASSERT_TRUE(waitUntil([&] { return device->state() == MediaState::Playing; }));
+        const qint64 pid = device->riproduttore();
+        ASSERT_GT(pid, 0);
+
+        if (closeBox)
+            EXPECT_TRUE(w->form->close());
+        else
+            (*w)->cmdFine->click();
+        EXPECT_EQ(w->endRequests, closeBox ? 0 : 1);
+        EXPECT_FALSE(device->isOpen());
+        w.reset(); // what the program's end does after its event loop
+        EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); }, 2000))
+            << "the player is left behind";
+        EXPECT_EQ(contents(), before);
+    }
 }
