@@ -43,6 +43,10 @@ struct StatoCompilation {
 struct StatoLettore {
     Booleano RiproduzioneAttiva = Falso;
     Intero IndiceCanzone = 0;
+    // A song opened since the list last started. Without one "Ripeti" does
+    // not start it again: a list none of whose songs opens would go round
+    // for ever.
+    bool CanzoneAperta = false;
 };
 
 // The runaway button and the hidden dedications.
@@ -164,7 +168,7 @@ private:
     // Compilation file.
     void CreaFileCompilation();
     void ScegliCanzoni();
-    void ScriviSceltaCanzoni();
+    bool ScriviSceltaCanzoni();
     void CaricaCompilation();
     void ScambiaPrimaUltima();
 
@@ -179,6 +183,7 @@ private:
     void PreparaProssima();
     void PreparaPrimaMidi();
     void ApriCanzoneSelezionata();
+    void ApriCanzone();
     void ImpostaTipoDispositivo();
     int voceSelezionata() const;
     const QString& canzone(int index) const;

@@ -30,6 +30,8 @@ void frmPrincipale::cmdCompilation_Click()
     if (FileCompilation.isEmpty())
         return;
     CaricaCompilation();
+    if (FileCompilation.isEmpty()) // the renewed song choice was cancelled
+        return;
     MostraTitolo();
 }
 

@@ -18,19 +18,21 @@ const QString NoSongMessage = QStringLiteral("Errore! È necessario selezionare 
 
 void frmPrincipale::CreaFileCompilation()
 {
-    textfiles::writeAtomically(FileCompilation, QByteArray());
+    textfiles::save(FileCompilation, QByteArray());
     MostraTitolo();
     ScegliCanzoni();
 }
 
 void frmPrincipale::ScegliCanzoni()
 {
-    ScriviSceltaCanzoni();
-    CaricaCompilation();
+    if (ScriviSceltaCanzoni())
+        CaricaCompilation();
 }
 
-// The song dialog, then the file written from its selection.
-void frmPrincipale::ScriviSceltaCanzoni()
+// The song dialog, then the file written from its selection. Cancel ends
+// the command: nothing is written, so a file opened by mistake stays as it
+// was, and no compilation is left open.
+bool frmPrincipale::ScriviSceltaCanzoni()
 {
     CommonDialog1.Flags = CommonDialog::AllowMultiselect | CommonDialog::Explorer;
     CommonDialog1.MaxFileSize = 32000;
@@ -38,14 +40,20 @@ void frmPrincipale::ScriviSceltaCanzoni()
     CommonDialog1.FileName = QString();
     CommonDialog1.DefaultExt = QStringLiteral(".wav");
     CommonDialog1.ShowOpen();
-    textfiles::writeAtomically(FileCompilation, formato::daSelezione(CommonDialog1.FileName));
+    if (CommonDialog1.FileName.isEmpty()) {
+        CartellaCanzoni.clear();
+        FileCompilation.clear();
+        return false;
+    }
+    textfiles::save(FileCompilation, formato::daSelezione(CommonDialog1.FileName));
+    return true;
 }
 
 void frmPrincipale::CaricaCompilation()
 {
     // A file without songs brings the message and the song dialog back until
-    // the choice yields songs; a loop rather than recursion keeps a patient
-    // user from exhausting the stack.
+    // the choice yields songs or is cancelled; a loop rather than recursion
+    // keeps a patient user from exhausting the stack.
     for (;;) {
         const formato::Contenuto contenuto =
             formato::leggi(textfiles::readAll(FileCompilation, formato::MaxFileBytes), FileCompilation);
@@ -58,7 +66,8 @@ void frmPrincipale::CaricaCompilation()
         if (UltimaCanzone != 0)
             break;
         messaggi().MsgBox(NoSongMessage, MsgBoxStyle::OkOnly, ApplicationTitle);
-        ScriviSceltaCanzoni();
+        if (!ScriviSceltaCanzoni())
+            return;
     }
 
     UltimaCanzone = UltimaCanzone - 1;

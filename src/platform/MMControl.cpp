@@ -173,20 +173,22 @@ void MMControl::execute(Comando command)
 {
     switch (command) {
     case Comando::Open:
+        // A song that a tick cannot open reads as one at its end (length and
+        // position 0): ticks go on, so the sequencer passes over it, until
+        // the next Close or Open.
+        openFailedInTick_ = inTick_;
         try {
             device_->open(fileName_, kind_);
         } catch (...) {
-            updateTimer();
+            afterOpen();
             throw;
         }
-        updateTimer();
-        // A song opened by a tick starts at the next one: make that one come
-        // at once rather than a full interval later.
-        if (inTick_)
-            scheduleTickSoon();
+        openFailedInTick_ = false;
+        afterOpen();
         return;
     case Comando::Close:
     case Comando::CloseAll:
+        openFailedInTick_ = false;
         device_->close();
         updateTimer();
         return;
@@ -199,9 +201,19 @@ void MMControl::execute(Comando command)
     }
 }
 
+void MMControl::afterOpen()
+{
+    updateTimer();
+    // A song opened by a tick starts at the next one, and one that failed is
+    // passed over there: make that tick come at once rather than a full
+    // interval later.
+    if (inTick_)
+        scheduleTickSoon();
+}
+
 void MMControl::updateTimer()
 {
-    if (device_->isOpen()) {
+    if (ticking()) {
         if (!statusTimer_.isActive())
             statusTimer_.start();
     } else {
@@ -217,7 +229,7 @@ void MMControl::scheduleTickSoon()
     tickPending_ = true;
     QTimer::singleShot(0, this, [this] {
         tickPending_ = false;
-        if (device_->isOpen()) {
+        if (ticking()) {
             statusTimer_.start(); // the next regular tick counts from this one
             tick();
         }

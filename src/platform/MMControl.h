@@ -1,8 +1,9 @@
 #pragma once
 // MMControl1: the media control. A small bar with a play and a stop button
 // over one media device. Commands are carried out the moment they are
-// written; while a device is open the control raises StatusUpdate every
-// 100 ms, which is what drives the play-list sequencer.
+// written; while a device is open, or after an open that a StatusUpdate
+// made has failed, the control raises StatusUpdate every 100 ms, which is
+// what drives the play-list sequencer.
 
 #include "platform/Comando.h"
 #include "comune/MediaDevice.h"
@@ -102,6 +103,8 @@ signals:
 
 private:
     void execute(Comando command);
+    void afterOpen();
+    bool ticking() const { return device_->isOpen() || openFailedInTick_; }
     void updateTimer();
     void updateLook();
     void scheduleTickSoon();
@@ -126,6 +129,7 @@ private:
     qint32 firstNumeric_ = 0;
     qint32 secondNumeric_ = 0;
     bool inTick_ = false;
+    bool openFailedInTick_ = false;
     bool tickPending_ = false;
 };
 

@@ -15,6 +15,8 @@ int QtMessageBox::MsgBox(const QString& prompt, int style, const QString& title)
     default: break;
     }
     QMessageBox box(icon, title, prompt, QMessageBox::Ok, parent_);
+    // Prompts carry file and song names, which are never markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
     return 1;
 }

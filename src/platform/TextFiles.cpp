@@ -2,10 +2,10 @@
 
 #include "comune/Errori.h"
 
-#include <QFileInfo>
+#include <QFile>
+#include <QSaveFile>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,7 +21,6 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
-    int release() { int f = fd_; fd_ = -1; return f; }
 
 private:
     int fd_;
@@ -36,13 +35,6 @@ QByteArray nativePath(const QString& path)
     if (path.contains(QChar(0)))
         throw FileError(path, QStringLiteral("il nome non è un percorso valido (sono stati scelti più file?)"));
     return QFile::encodeName(path);
-}
-
-mode_t modeForNewFile()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
 }
 
 } // namespace
@@ -84,59 +76,40 @@ QByteArray readAll(const QString& path, qint64 maxBytes)
     return data;
 }
 
-void writeAtomically(const QString& path, const QByteArray& data)
+void save(const QString& path, const QByteArray& data)
 {
     if (path.isEmpty())
         throw FileError(path, QStringLiteral("nome del file vuoto"));
+    const QByteArray native = nativePath(path);
 
-    // Write through a symbolic link to the file it names, not over the link.
-    QString target = path;
-    const QFileInfo info(path);
-    if (info.isSymLink() && info.exists())
-        target = info.canonicalFilePath();
-
-    const QByteArray native = nativePath(target);
-    mode_t mode = modeForNewFile();
-    struct stat st {};
-    if (::stat(native.constData(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            fail(path, EISDIR);
-        mode = st.st_mode & 07777;
-    } else if (errno != ENOENT) {
-        fail(path, errno);
-    }
-
-    const QFileInfo targetInfo(target);
-    // A short fixed name: the target's own name may already be as long as the
-    // file system allows.
-    QByteArray temp = nativePath(targetInfo.absolutePath() + QLatin1String("/.sonoraccoltiera-XXXXXX"));
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0)
-        fail(path, errno);
-
-    auto discard = [&](int error) {
-        ::unlink(temp.constData());
-        fail(path, error);
-    };
-
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd.get(), p, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            discard(errno);
+    QSaveFile file(path);
+    // A file that may be written in a folder where nothing may be created is
+    // written in place, as a plain write would.
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly)) {
+        int error = errno;
+        // QSaveFile refuses a folder, and an existing file this user may not
+        // write, before any system call fails: give their own reasons.
+        struct stat st {};
+        if (::stat(native.constData(), &st) == 0) {
+            if (S_ISDIR(st.st_mode))
+                error = EISDIR;
+            else if (::access(native.constData(), W_OK) != 0)
+                error = errno;
         }
-        p += n;
-        left -= n;
+        fail(path, error);
     }
-    if (::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0)
-        discard(errno);
-    if (::close(fd.release()) != 0)
-        discard(errno);
-    if (::rename(temp.constData(), native.constData()) != 0)
-        discard(errno);
+    // A failed write must be caught here: Qt 6.4's commit() does not see a
+    // failure of the final flush of its buffer (a full disk) and would put
+    // the short temporary file in place.
+    if (file.write(data) != data.size() || !file.flush()) {
+        const int error = errno;
+        file.cancelWriting();
+        file.commit();
+        fail(path, error);
+    }
+    if (!file.commit())
+        fail(path, errno);
 }
 
 } // namespace sonora::textfiles

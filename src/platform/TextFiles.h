@@ -1,5 +1,5 @@
 #pragma once
-// Whole-file reads and crash-safe writes of small text files.
+// Whole-file reads and safe saves of small text files.
 // Failures throw FileError with the file's path and an Italian reason.
 
 #include <QByteArray>
@@ -11,11 +11,12 @@ namespace sonora::textfiles {
 // or wrong file cannot exhaust memory.
 QByteArray readAll(const QString& path, qint64 maxBytes);
 
-// Replaces the file's content with `data` as one step: the bytes go to a
-// temporary file in the same folder, are flushed to disk, and the temporary
-// file is then renamed over the target. A failed or interrupted write leaves
-// the previous content intact. An existing file keeps its permissions; a
-// symbolic link keeps pointing to the file that receives the new content.
-void writeAtomically(const QString& path, const QByteArray& data);
+// Replaces the file's content with `data` through QSaveFile: the bytes go
+// to a temporary file in the same folder that is then renamed over the
+// target, so a failed write leaves the previous content whole. An existing
+// file that may not be written is refused; a symbolic link stays a link and
+// its target gets the text; the file keeps its permissions. Where no file
+// may be created beside it, a file that may be written is written in place.
+void save(const QString& path, const QByteArray& data);
 
 } // namespace sonora::textfiles

@@ -77,13 +77,14 @@ void frmPrincipale::ImpostaTipoDispositivo()
 void frmPrincipale::MMControl1_PlayClick(Intero& /*cancel*/)
 {
     RiproduzioneAttiva = Vero;
+    CanzoneAperta = false;
     MMControl1->setCommand(comando::Close);
     MMControl1->setIdleFlag(Falso);
     MMControl1->setPlayingFlag(Vero);
     const QString separatore = CartellaCanzoni.endsWith(Separator) ? QString() : Separator;
     MMControl1->setFileName(CartellaCanzoni + separatore + canzone(voceSelezionata()));
     ImpostaTipoDispositivo();
-    MMControl1->setCommand(comando::Open);
+    ApriCanzone();
     ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
 }
 
@@ -177,15 +178,16 @@ void frmPrincipale::PassiStatusUpdate()
         MMControl1->setCommand(comando::Close);
         MMControl1->setIdleFlag(Vero);
         MMControl1->setPlayingFlag(Falso);
-        if (Check1->checkState() == Qt::Unchecked)
+        if (Check1->checkState() == Qt::Unchecked || !CanzoneAperta)
             return;
         RiproduzioneAttiva = Vero;
+        CanzoneAperta = false;
         MMControl1->setCommand(comando::Close);
         MMControl1->setIdleFlag(Falso);
         MMControl1->setPlayingFlag(Vero);
         MMControl1->setFileName(CartellaCanzoni + Separator + canzone(voceSelezionata()));
         ImpostaTipoDispositivo();
-        MMControl1->setCommand(comando::Open);
+        ApriCanzone();
         ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
     }
 }
@@ -200,11 +202,19 @@ void frmPrincipale::ApriCanzoneSelezionata()
     MMControl1->setFileName(CartellaCanzoni + Separator + canzone(k));
     ImpostaTipoDispositivo();
     MMControl1->setNextSongFlag(Vero);
-    MMControl1->setCommand(comando::Open);
+    ApriCanzone();
     MMControl1->setFirstNumeric(0);
     MMControl1->setSecondNumeric(-1);
     ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
     MMControl1->setNextSongFlag(Vero);
+}
+
+// A song that cannot open ends the tick here; the control's next tick finds
+// the device closed, which reads as a song at its end, and moves on.
+void frmPrincipale::ApriCanzone()
+{
+    MMControl1->setCommand(comando::Open);
+    CanzoneAperta = true;
 }
 
 void frmPrincipale::MMControl1_StopClick(Intero& /*cancel*/)

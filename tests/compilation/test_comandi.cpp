@@ -2,6 +2,7 @@
 #include "support/FinestraDiProva.h"
 #include "support/TempDir.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <gtest/gtest.h>
@@ -159,15 +160,14 @@ TEST_F(Comandi, FileWithoutSongsAsksAgainUntilSongsAreChosen)
         const QString path = dir.write("vuota.cmp", bytes);
         w.messages->shown.clear();
         w.dialog->pick({path});                  // "Apri"
-        w.dialog->cancel();                      // first renewed choice: cancelled
-        w.dialog->pick({song("solo.wav")});      // second: one file, still no song
+        w.dialog->pick({song("solo.wav")});      // one file: still no song
         w.dialog->pick({song("x.wav"), song("y.wav")});
         QString titleDuringLoop;
         w.messages->onShow = [&](const ShownMessage&) { titleDuringLoop = w->lblNomeCompilation->text(); };
         w->lblNomeCompilation->setText("prima");
         w->cmdCompilation->click();
 
-        ASSERT_EQ(w.messages->shown.size(), 3);
+        ASSERT_EQ(w.messages->shown.size(), 2);
         for (const ShownMessage& m : w.messages->shown) {
             EXPECT_EQ(m.prompt, NoSong);
             EXPECT_EQ(m.title, "Sonoraccoltiera");
@@ -179,6 +179,37 @@ TEST_F(Comandi, FileWithoutSongsAsksAgainUntilSongsAreChosen)
         EXPECT_EQ(TempDir::read(path), (dir.path() + "\r\nx.wav\r\ny.wav\r\n").toUtf8());
         EXPECT_EQ(w.dialog->pending(), 0);
     }
+}
+
+TEST_F(Comandi, CancellingTheSongChoiceEndsTheCommandAndWritesNothing)
+{
+    // "Apri" with "Tutti i file" on a text file that is no compilation.
+    const QByteArray note = "pane, latte, uova\r\n";
+    const QString path = dir.write("spesa.txt", note);
+    w->lblNomeCompilation->setText("prima");
+    w.dialog->pick({path});
+    w.dialog->cancel();
+    w->cmdCompilation->click();
+    ASSERT_EQ(w.messages->shown.size(), 1);
+    EXPECT_EQ(w.messages->shown[0].prompt, NoSong);
+    EXPECT_EQ(TempDir::read(path), note);
+    EXPECT_EQ(w->List1->count(), 0);
+    EXPECT_TRUE(w.compilation->FileCompilation.isEmpty());
+    EXPECT_TRUE(w.compilation->CartellaCanzoni.isEmpty());
+    EXPECT_EQ(w->lblNomeCompilation->text(), "prima");
+
+    // "Nuova", then cancel: the empty file made first stays, and no box.
+    w.messages->shown.clear();
+    w.dialog->pick({dir.file("nuova.cmp")});
+    w.dialog->cancel();
+    w->cmdNuova->click();
+    expectNoErrors();
+    EXPECT_TRUE(QFileInfo::exists(dir.file("nuova.cmp")));
+    EXPECT_EQ(TempDir::read(dir.file("nuova.cmp")), QByteArray());
+    EXPECT_EQ(w->List1->count(), 0);
+    EXPECT_TRUE(w.compilation->FileCompilation.isEmpty());
+    EXPECT_EQ(w->lblNomeCompilation->text(), "nuova");
+    EXPECT_EQ(w.dialog->pending(), 0);
 }
 
 TEST_F(Comandi, TooManySongsIsAClearErrorAndNothingIsWritten)

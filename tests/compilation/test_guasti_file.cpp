@@ -11,7 +11,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -168,48 +171,62 @@ TEST_F(GuastiFile, HugeOrBinaryFilesAreRefusedBeforeTheyAreRead)
     stillWorks(dir);
 }
 
-TEST(TextFilesAsUser, UnreadableAndUnwritableFilesSayPermissionDenied)
+// Root may read and write every file: the permission cases run in a child
+// process that became an ordinary user, on a window made before the fork.
+TEST_F(GuastiFile, AsAnOrdinaryUserWhatMayNotBeWrittenIsRefusedAndWhatMayIsSaved)
 {
-    // Root reads everything: check as an ordinary user, in a child process.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to become an ordinary user";
+    constexpr uid_t Nobody = 65534;
     TempDir dir;
-    const QString secret = dir.write("segreta.cmp", "/m\r\na.wav\r\n");
-    QFile::setPermissions(secret, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QString locked = dir.path() + "/bloccata";
-    ASSERT_TRUE(QDir(dir.path()).mkdir("bloccata"));
-    const QString inLocked = locked + "/mix.cmp";
-    writeFile(inLocked, "contenuto");
-    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
-                                      | QFileDevice::ExeOther);
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                          | QFileDevice::ReadOther | QFileDevice::ExeOther);
-    if (::geteuid() != 0 && QFileInfo(secret).isReadable())
-        GTEST_SKIP() << "cannot test permissions as the files' owner";
+    auto setMode = [](const QString& path, mode_t mode) { ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0); };
+    setMode(dir.path(), 0755);
+    const QString secret = dir.write("segreta.cmp", "/m\r\na.wav\r\nb.wav\r\n");
+    setMode(secret, 0600);
+    // The user's own read-only compilation, in a folder the user may write.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("aperta"));
+    setMode(dir.file("aperta"), 0777);
+    const QString readOnly = dir.write("aperta/sola lettura.cmp", "/m\r\nuno.wav\r\ndue.wav\r\n");
+    ASSERT_EQ(::chown(QFile::encodeName(readOnly).constData(), Nobody, Nobody), 0);
+    setMode(readOnly, 0444);
+    // A compilation without songs that anyone may write, in a folder where
+    // nothing may be created.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("chiusa"));
+    const QString inLocked = dir.write("chiusa/senza canzoni.cmp", "/m\r\n");
+    setMode(inLocked, 0666);
+    setMode(dir.file("chiusa"), 0555);
 
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(10);
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(Nobody, Nobody, Nobody) != 0
+            || ::setresuid(Nobody, Nobody, Nobody) != 0)
+            ::_exit(100);
+        auto refused = [&](QPushButton* command, const QString& path) {
+            w.messages->shown.clear();
+            w.dialog->pick({path});
+            command->click();
+            return w.messages->shown.size() == 1 && w.messages->shown[0].prompt.contains(path)
+                && w.messages->shown[0].prompt.contains("permesso negato");
+        };
         int code = 0;
-        try {
-            textfiles::readAll(secret, 1024);
+        if (!refused(w->cmdCompilation, secret))
             code |= 1;
-        } catch (const FileError& e) {
-            if (e.reason() != "permesso negato")
-                code |= 2;
-        }
-        try {
-            textfiles::writeAtomically(inLocked, "nuovo");
+        if (!refused(w->cmdNuova, readOnly))
+            code |= 2;
+        w.messages->shown.clear();
+        w.dialog->pick({inLocked});
+        w.dialog->pick({"/musica/a.wav", "/musica/b.wav"});
+        w->cmdCompilation->click();
+        if (w.messages->shown.size() != 1 || w->List1->count() != 2)
             code |= 4;
-        } catch (const FileError& e) {
-            if (e.reason() != "permesso negato")
-                code |= 8;
-        }
         ::_exit(code);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(readFile(inLocked), QByteArray("contenuto"));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: unreadable file, 2: read-only file, 4: file in a locked folder";
+    EXPECT_EQ(readFile(readOnly), QByteArray("/m\r\nuno.wav\r\ndue.wav\r\n"));
+    EXPECT_EQ(readFile(inLocked), QByteArray("/musica\r\na.wav\r\nb.wav\r\n"));
+    setMode(dir.file("chiusa"), 0755);
 }

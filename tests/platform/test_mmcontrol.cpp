@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <utility>
 
 using namespace sonora;
 using sonora::test::FakeMediaDevice;
@@ -143,24 +144,49 @@ TEST(MMControl, TicksOnlyWhileADeviceIsOpenAndAtOnceAtTheEnd)
     EXPECT_EQ(c.ticks, closedAt);
 }
 
-TEST(MMControl, AnOpenDuringATickIsFollowedByAPromptTick)
+TEST(MMControl, AnOpenDuringATickIsFollowedByAPromptTickAndAFailedOneKeepsTicking)
 {
     Control c;
+    c.media->failingPaths << "/m/manca.wav";
     c.control.setFileName("/m/a.wav");
     c.control.setCommand(comando::Open);
-    bool reopened = false;
+    QString next = "/m/b.wav"; // what the next tick opens
     QObject::connect(&c.control, &MMControl::StatusUpdate, [&] {
-        if (!reopened) {
-            reopened = true;
-            c.control.setCommand(comando::Close);
-            c.control.setFileName("/m/b.wav");
+        if (next.isEmpty())
+            return;
+        c.control.setCommand(comando::Close);
+        c.control.setFileName(std::exchange(next, QString()));
+        try {
             c.control.setCommand(comando::Open);
+        } catch (const MediaError&) {
         }
     });
     c.control.tick();
     EXPECT_EQ(c.ticks, 1);
     sonora::test::spin(20);
     EXPECT_EQ(c.ticks, 2);
+
+    // A song a tick cannot open reads as one at its end: a tick comes at
+    // once, and ticks go on until a Close.
+    next = "/m/manca.wav";
+    c.control.tick();
+    sonora::test::spin(20);
+    EXPECT_EQ(c.ticks, 4);
+    EXPECT_FALSE(c.media->open());
+    EXPECT_EQ(c.control.length(), 0);
+    EXPECT_EQ(c.control.position(), 0);
+    sonora::test::spin(250);
+    EXPECT_GE(c.ticks, 5);
+    c.control.setCommand(comando::Close);
+    const int closedAt = c.ticks;
+    sonora::test::spin(250);
+    EXPECT_EQ(c.ticks, closedAt);
+
+    // An open outside a tick (the play button's) that fails leaves it quiet.
+    c.control.setFileName("/m/manca.wav");
+    EXPECT_THROW(c.control.setCommand(comando::Open), MediaError);
+    sonora::test::spin(250);
+    EXPECT_EQ(c.ticks, closedAt);
 }
 
 TEST(MMControl, ButtonsRaiseTheirEventsThenActUnlessCancelled)

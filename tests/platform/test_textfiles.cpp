@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace sonora;
 using sonora::test::TempDir;
@@ -40,12 +39,12 @@ TEST(TextFiles, ReadRefusesMissingDirectoriesAndOversizedFilesClearly)
     EXPECT_EQ(textfiles::readAll(dir.write("ok.cmp", "abc"), 100), QByteArray("abc"));
 }
 
-TEST(TextFiles, AtomicWriteReplacesContentAndKeepsPermissions)
+TEST(TextFiles, SaveReplacesContentAndKeepsPermissions)
 {
     TempDir dir;
     const QString path = dir.write("mix.cmp", "vecchio contenuto, più lungo del nuovo");
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
-    textfiles::writeAtomically(path, "nuovo");
+    textfiles::save(path, "nuovo");
     EXPECT_EQ(TempDir::read(path), QByteArray("nuovo"));
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
@@ -54,35 +53,23 @@ TEST(TextFiles, AtomicWriteReplacesContentAndKeepsPermissions)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
-TEST(TextFiles, AtomicWriteThroughSymlinkUpdatesTheLinkedFile)
+TEST(TextFiles, SaveThroughASymlinkUpdatesTheLinkedFileAndKeepsTheLink)
 {
     TempDir dir;
     const QString real = dir.write("vero.cmp", "a");
     const QString link = dir.file("collegamento.cmp");
     ASSERT_TRUE(QFile::link(real, link));
-    textfiles::writeAtomically(link, "b");
+    textfiles::save(link, "b");
     EXPECT_EQ(TempDir::read(real), QByteArray("b"));
     EXPECT_TRUE(QFileInfo(link).isSymLink());
 }
 
-TEST(TextFiles, FailedWriteLeavesTheOldFileWhole)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root ignores folder permissions";
-    TempDir dir;
-    const QString path = dir.write("mix.cmp", "contenuto prezioso");
-    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0500), 0);
-    EXPECT_EQ(reasonOf([&] { textfiles::writeAtomically(path, "x"); }), QStringLiteral("permesso negato"));
-    ::chmod(QFile::encodeName(dir.path()).constData(), 0700);
-    EXPECT_EQ(TempDir::read(path), QByteArray("contenuto prezioso"));
-}
-
-TEST(TextFiles, WriteOverADirectoryOrIntoAMissingFolderFails)
+TEST(TextFiles, SaveOverADirectoryOrIntoAMissingFolderFails)
 {
     TempDir dir;
     ASSERT_TRUE(QDir(dir.path()).mkdir("cartella.cmp"));
-    EXPECT_EQ(reasonOf([&] { textfiles::writeAtomically(dir.file("cartella.cmp"), "x"); }),
+    EXPECT_EQ(reasonOf([&] { textfiles::save(dir.file("cartella.cmp"), "x"); }),
               QStringLiteral("è una cartella, non un file"));
-    EXPECT_EQ(reasonOf([&] { textfiles::writeAtomically(dir.file("manca/mix.cmp"), "x"); }),
+    EXPECT_EQ(reasonOf([&] { textfiles::save(dir.file("manca/mix.cmp"), "x"); }),
               QStringLiteral("file o cartella non trovati"));
 }

@@ -1,6 +1,8 @@
 // Whole compilations played through the real GStreamer device, on media the
-// test makes, into synchronised fake sinks.
+// test makes, into synchronised fake sinks; and the program's end with its
+// real player process.
 
+#include "platform/DispositivoRemoto.h"
 #include "riproduttore/GstMediaDevice.h"
 #include "support/FinestraDiProva.h"
 #include "support/GstThreads.h"
@@ -9,6 +11,8 @@
 #include "support/Wait.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QListWidget>
 #include <gtest/gtest.h>
 
@@ -67,16 +71,19 @@ TEST_F(RiproduzioneReale, MixedCompilationPlaysToItsEndInOrder)
     EXPECT_TRUE(w.form->printed().isEmpty());
 }
 
-TEST_F(RiproduzioneReale, RipetiLoopsUntilStopped)
+TEST_F(RiproduzioneReale, RipetiLoopsPastABrokenLastSongUntilStopped)
 {
     writeWav(dir.path(), "a.wav", 200);
     writeRmi(dir.path(), "b.rmi", 300);
-    carica({"a.wav", "b.rmi"});
+    writeRandom(dir.path(), "rotta.mid", 4096);
+    carica({"a.wav", "b.rmi", "rotta.mid"});
     w->Check1->setChecked(true);
 
     w->MMControl1->clickPlay();
     ASSERT_TRUE(waitUntil([&] { return opened.size() >= 5; }, 15000)) << opened.join(' ').toStdString();
     EXPECT_EQ(opened.mid(0, 5), QStringList({"a.wav", "b.rmi", "a.wav", "b.rmi", "a.wav"}));
+    EXPECT_EQ(w.form->printed().value(0), "Ciao ciao");
+    EXPECT_TRUE(w.messages->shown.isEmpty());
 
     w->MMControl1->clickStop();
     EXPECT_FALSE(w->MMControl1->device().isOpen());
@@ -86,7 +93,7 @@ TEST_F(RiproduzioneReale, RipetiLoopsUntilStopped)
     EXPECT_EQ(opened.size(), seen) << "nothing plays after stop";
 }
 
-TEST_F(RiproduzioneReale, BrokenSongsNeverCrashAndTheNextGoodSongStillPlays)
+TEST_F(RiproduzioneReale, SongsThatCannotOpenArePassedOverAndTheListGoesOn)
 {
     writeWav(dir.path(), "buona.wav", 200);
     writeEmpty(dir.path(), "vuota.wav");
@@ -95,28 +102,49 @@ TEST_F(RiproduzioneReale, BrokenSongsNeverCrashAndTheNextGoodSongStillPlays)
     writeWav(dir.path(), "ultima.wav", 200);
     carica({"buona.wav", "vuota.wav", "rumore.mid", "troncata.avi", "mancante.wav", "ultima.wav"});
 
-    // In sequence: the good song plays, the broken one fails to open in a
-    // tick, which prints "Ciao ciao" and leaves the device closed.
+    // Each one that fails prints "Ciao ciao" and no box holds the list up.
     w->MMControl1->clickPlay();
-    ASSERT_TRUE(waitUntil([&] { return !w.form->printed().isEmpty(); }, 10000));
-    EXPECT_EQ(w.form->printed(), QStringList({"Ciao ciao"}));
-    EXPECT_EQ(w->List1->currentRow(), 1);
-    EXPECT_FALSE(w->MMControl1->device().isOpen());
-
-    // Played by hand, each broken song gives a clear message and plays nothing.
-    for (int row = 1; row <= 4; ++row) {
-        w.messages->shown.clear();
-        w->List1->setCurrentRow(row);
-        w->MMControl1->clickPlay();
-        ASSERT_EQ(w.messages->shown.size(), 1) << "row " << row;
-        EXPECT_TRUE(w.messages->shown[0].prompt.contains(w->List1->item(row)->text()));
-        EXPECT_FALSE(w->MMControl1->device().isOpen());
-    }
-
-    w.messages->shown.clear();
-    w->List1->setCurrentRow(5);
-    w->MMControl1->clickPlay();
+    ASSERT_TRUE(waitUntil([&] { return finished(); }, 15000)) << opened.join(' ').toStdString();
+    EXPECT_EQ(opened, QStringList({"buona.wav", "ultima.wav"}));
+    EXPECT_EQ(w.form->printed(), QStringList(4, "Ciao ciao"));
     EXPECT_TRUE(w.messages->shown.isEmpty());
-    ASSERT_TRUE(waitUntil([&] { return finished(); }, 10000));
-    EXPECT_EQ(opened.last(), "ultima.wav");
+    EXPECT_EQ(w->List1->currentRow(), 0);
+}
+
+// With the real player process: the program's end leaves no player behind
+// and writes nothing, whichever way the user leaves.
+TEST(RiproduzioneConRiproduttore, EsciOrTheCloseBoxWhileASongPlaysLeaveNoPlayerAndWriteNothing)
+{
+    for (const bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox ? "close box" : "Esci");
+        TempDir dir;
+        writeWav(dir.path(), "uno.wav", 5000);
+        writeWav(dir.path(), "due.wav", 5000);
+        auto* device = new DispositivoRemoto(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
+        auto w = std::make_unique<FinestraDiProva>(std::unique_ptr<IMediaDevice>(device));
+        w->apri(dir.file("lista.cmp"), dir.path(), {"uno.wav", "due.wav"});
+        auto contents = [&] {
+            QStringList all;
+            for (const QFileInfo& f : QDir(dir.path()).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name))
+                all << f.fileName() + " " + TempDir::read(f.filePath()).toBase64();
+            return all;
+        };
+        const QStringList before = contents();
+        w->form->show();
+        (*w)->MMControl1->clickPlay();
+        ASSERT_TRUE(waitUntil([&] { return device->state() == MediaState::Playing; }));
+        const qint64 pid = device->riproduttore();
+        ASSERT_GT(pid, 0);
+
+        if (closeBox)
+            EXPECT_TRUE(w->form->close());
+        else
+            (*w)->cmdFine->click();
+        EXPECT_EQ(w->endRequests, closeBox ? 0 : 1);
+        EXPECT_FALSE(device->isOpen());
+        w.reset(); // what the program's end does after its event loop
+        EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); }, 2000))
+            << "the player is left behind";
+        EXPECT_EQ(contents(), before);
+    }
 }

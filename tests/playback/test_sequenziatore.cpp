@@ -318,10 +318,10 @@ TEST_F(Sequenziatore, ADeviceThatFailsToPlayOrStopIsExplainedAndTheProgramGoesOn
     EXPECT_EQ(w.messages->shown.size(), 2);
 }
 
-TEST_F(Sequenziatore, AFailingSequenceOpenPrintsCiaoCiaoAndEndsTheTickSilently)
+TEST_F(Sequenziatore, ASongThatCannotOpenInSequenceIsPassedOverAfterCiaoCiao)
 {
-    carica("/m", {"a.wav", "manca.wav", "c.wav"});
-    w.media->failingPaths << "/m/manca.wav";
+    carica("/m", {"a.wav", "manca.wav", "c.wav", "rotta.wav"});
+    w.media->failingPaths << "/m/manca.wav" << "/m/rotta.wav";
     play();
     tick();
     endOfSong();
@@ -331,10 +331,50 @@ TEST_F(Sequenziatore, AFailingSequenceOpenPrintsCiaoCiaoAndEndsTheTickSilently)
     EXPECT_EQ(current(), 1);
     EXPECT_EQ(w.lettore->IndiceCanzone, 2) << "the steps before the failure stay done";
     EXPECT_FALSE(w.media->open());
+    tick(); // the closed device reads as a song at its end
+    EXPECT_EQ(playing(), "/m/c.wav");
+    tick();
+    EXPECT_TRUE(w.media->playing());
 
+    // The last entry fails as well: the list ends at the next tick.
+    endOfSong();
+    tick();
+    EXPECT_EQ(current(), 3);
+    tick();
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Falso);
+    EXPECT_EQ(w.form->printed(), QStringList({"Ciao ciao", "Ciao ciao"}));
+
+    // With "Ripeti" it starts again from the first entry.
+    w->Check1->setChecked(true);
+    w->List1->setCurrentRow(2);
+    play();
+    tick();
+    endOfSong();
+    tick();
+    tick();
+    EXPECT_EQ(playing(), "/m/a.wav");
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Vero);
+
+    // Every song gone while the first plays: one round in which none opens,
+    // and the list ends instead of going round for ever.
+    w.media->failingPaths << "/m/a.wav" << "/m/c.wav";
+    tick();
+    endOfSong();
+    w.media->calls.clear();
+    for (int i = 0; i < 50 && isTrue(w.lettore->RiproduzioneAttiva); ++i)
+        tick();
+    EXPECT_EQ(w.lettore->RiproduzioneAttiva, Falso);
+    EXPECT_FALSE(w.media->open());
+    EXPECT_EQ(w.media->calls.filter("open").join(", "),
+              "open Wave /m/manca.wav, open Wave /m/c.wav, open Wave /m/rotta.wav, open Wave /m/a.wav, "
+              "open Wave /m/manca.wav, open Wave /m/c.wav, open Wave /m/rotta.wav");
+
+    EXPECT_EQ(w.form->printed().size(), 2 + 1 + 6) << "a Ciao ciao for every next song that failed; "
+                                                      "the repeat's own open raises no Done";
     w.MMControl1_Done(MMControl::NotifyFailure);
     w.MMControl1_Done(MMControl::NotifySuccessful);
-    EXPECT_EQ(w.form->printed(), QStringList({"Ciao ciao", "Ciao ciao"}));
+    EXPECT_EQ(w.form->printed().size(), 2 + 1 + 6 + 1);
 }
 
 TEST_F(Sequenziatore, TheSongPlayedIsTheEntryTheUserSeesSelected)
