@@ -1,7 +1,7 @@
 // Songs with awkward names in a very deep folder: chosen, written, read
-// back and played through the real device like any other.
+// back and played through the real player process like any other.
 
-#include "riproduttore/GstMediaDevice.h"
+#include "platform/DispositivoRemoto.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
 #include "support/TempDir.h"
@@ -42,9 +42,7 @@ TEST(NomiEstremi, AwkwardNamesInADeepFolderAreWrittenReadAndPlayed)
             writeWav(folder, n, 250);
     }
 
-    GstDeviceOptions options;
-    options.fakeAudioSink = true;
-    FinestraDiProva w(std::make_unique<GstMediaDevice>(options));
+    FinestraDiProva w(std::make_unique<DispositivoRemoto>(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true));
     QStringList paths;
     for (const QString& n : names)
         paths << folder + "/" + n;
