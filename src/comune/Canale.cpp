@@ -267,7 +267,7 @@ bool Canale::ricevi(int attesaMs)
             return false;
         qsizetype preso = 0;
         while (preso < kLetturaPerVolta) {
-            const qsizetype n = ricevi(fd, blocco, sizeof blocco);
+            const qsizetype n = riceviUna(fd, blocco, sizeof blocco);
             if (n > 0) {
                 preso += n;
                 continue;
@@ -288,7 +288,7 @@ bool Canale::ricevi(int attesaMs)
     }
 }
 
-qsizetype Canale::ricevi(int fd, char* blocco, qsizetype n)
+qsizetype Canale::riceviUna(int fd, char* blocco, qsizetype n)
 {
     iovec parte{blocco, size_t(n)};
     alignas(cmsghdr) char controllo[CMSG_SPACE(sizeof(int) * kAllegatiVisti)];
@@ -312,15 +312,15 @@ qsizetype Canale::ricevi(int fd, char* blocco, qsizetype n)
             arrivati.emplace_back(a);
         }
     }
+    // More than one at a time, one with no bytes, or any for a channel that
+    // takes none: not what this peer may send, and the stream is broken.
     const bool troppi = arrivati.size() > 1 || (m.msg_flags & MSG_CTRUNC);
-    if (troppi || (!arrivati.empty() && allegati_ == Allegati::Rifiutati)) {
-        errno = EPROTO; // not what this peer may send: the stream is broken
+    if (troppi || (!arrivati.empty() && (letti == 0 || allegati_ == Allegati::Rifiutati))) {
+        errno = EPROTO;
         return -1;
     }
     if (letti > 0)
         entrata_.aggiungi(blocco, letti, arrivati.empty() ? OwnedFd() : std::move(arrivati.front()));
-    else if (!arrivati.empty())
-        return -1;
     return letti;
 }
 

@@ -99,7 +99,8 @@ private:
         OwnedFd fd;
     };
     bool scriviLocked();
-    qsizetype ricevi(int fd, char* blocco, qsizetype n);
+    // One read of at most `n` bytes, and the descriptor that came with them.
+    qsizetype riceviUna(int fd, char* blocco, qsizetype n);
     void chiudiLocked();
     void segnalaUscita();
 
