@@ -6,10 +6,14 @@
 #include <QtEndian>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace sonora {
 namespace {
@@ -20,41 +24,104 @@ constexpr qsizetype kLetturaPerVolta = 4 << 20;
 
 bool ancora(ssize_t n) { return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR); }
 
+// Room for more descriptors than a message may carry, so that the extra
+// ones are seen (and closed) rather than dropped by the kernel unseen.
+constexpr int kAllegatiVisti = 4;
+// Descriptors that may wait for the rest of their messages.
+constexpr size_t kAllegatiInAttesa = 16;
+
+// One sendmsg of up to two pieces, with `allegato` (if >= 0) going along.
+// MSG_NOSIGNAL: a peer that died must not take this process with it.
+ssize_t manda(int fd, const char* a, size_t na, const char* b, size_t nb, int allegato)
+{
+    iovec parti[2] = {{const_cast<char*>(a), na}, {const_cast<char*>(b), nb}};
+    msghdr m{};
+    m.msg_iov = parti;
+    m.msg_iovlen = nb > 0 ? 2 : 1;
+    alignas(cmsghdr) char controllo[CMSG_SPACE(sizeof(int))] = {};
+    if (allegato >= 0) {
+        m.msg_control = controllo;
+        m.msg_controllen = sizeof controllo;
+        cmsghdr* c = CMSG_FIRSTHDR(&m);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &allegato, sizeof(int));
+    }
+    ssize_t n;
+    do
+        n = ::sendmsg(fd, &m, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
 } // namespace
 
-void Cornici::aggiungi(const char* dati, qsizetype n)
+void Cornici::aggiungi(const char* dati, qsizetype n, OwnedFd allegato)
 {
     if (rotto_)
         return;
     if (letto_ > 0) {
         arrivato_.remove(0, letto_);
+        base_ += letto_;
         letto_ = 0;
     }
+    const qint64 inizio = base_ + arrivato_.size();
     arrivato_.append(dati, n);
+    if (allegato) {
+        // Messages that carry one are small and come whole: descriptors
+        // piling up belong to no message anyone would send.
+        if (n <= 0 || allegati_.size() >= kAllegatiInAttesa)
+            return rompi();
+        allegati_.push_back({inizio, inizio + n, std::move(allegato)});
+    }
 }
 
-std::optional<QByteArray> Cornici::prossimo()
+void Cornici::rompi()
+{
+    rotto_ = true;
+    arrivato_.clear();
+    letto_ = 0;
+    allegati_.clear(); // closes them
+}
+
+std::optional<QByteArray> Cornici::prossimo(OwnedFd* allegato)
 {
     const qsizetype disponibile = arrivato_.size() - letto_;
     if (rotto_ || disponibile < 4)
         return std::nullopt;
     const quint32 lunghezza = qFromLittleEndian<quint32>(arrivato_.constData() + letto_);
     if (lunghezza > kMessaggioMassimo) {
-        rotto_ = true;
-        arrivato_.clear();
-        letto_ = 0;
+        rompi();
         return std::nullopt;
     }
     if (disponibile - 4 < qsizetype(lunghezza))
         return std::nullopt;
+    // The descriptors whose bytes end within this message are its own: one
+    // at most, and only if the message starts among those bytes.
+    const qint64 inizio = base_ + letto_;
+    const qint64 fine = inizio + 4 + lunghezza;
+    OwnedFd suo;
+    while (!allegati_.empty() && allegati_.front().fine <= fine) {
+        Allegato& a = allegati_.front();
+        if (suo || a.inizio > inizio || !allegato) {
+            rompi();
+            return std::nullopt;
+        }
+        suo = std::move(a.fd);
+        allegati_.pop_front();
+    }
     QByteArray messaggio = arrivato_.mid(letto_ + 4, lunghezza);
     letto_ += 4 + lunghezza;
+    if (allegato)
+        *allegato = std::move(suo);
     return messaggio;
 }
 
-Canale::Canale(int fd, qsizetype limiteInUscita)
+Canale::Canale(int fd, qsizetype limiteInUscita, Allegati allegati)
     : fd_(fd)
     , limite_(limiteInUscita)
+    , allegati_(allegati)
 {
 }
 
@@ -105,7 +172,7 @@ void Canale::segnalaUscita()
                                   Qt::QueuedConnection);
 }
 
-bool Canale::invia(const QByteArray& messaggio)
+bool Canale::invia(const QByteArray& messaggio, int allegato)
 {
     std::lock_guard lock(mutex_);
     if (fd_ < 0)
@@ -119,17 +186,10 @@ bool Canale::invia(const QByteArray& messaggio)
     qToLittleEndian(quint32(messaggio.size()), lunghezza);
     qsizetype fatto = 0;
     if (inAttesa == 0) {
-        // Nothing before it: straight to the socket, without a copy.
-        iovec parti[2] = {{lunghezza, sizeof lunghezza},
-                          {const_cast<char*>(messaggio.constData()), size_t(messaggio.size())}};
-        msghdr m{};
-        m.msg_iov = parti;
-        m.msg_iovlen = 2;
-        // MSG_NOSIGNAL: a peer that died must not take this process with it.
-        ssize_t n;
-        do
-            n = ::sendmsg(fd_, &m, MSG_NOSIGNAL | MSG_DONTWAIT);
-        while (n < 0 && errno == EINTR);
+        // Nothing before it: straight to the socket, without a copy. The
+        // descriptor goes with the first bytes that go.
+        const ssize_t n = manda(fd_, reinterpret_cast<const char*>(lunghezza), sizeof lunghezza, messaggio.constData(),
+                                size_t(messaggio.size()), allegato);
         if (n < 0 && !ancora(n)) {
             chiudiLocked();
             return false;
@@ -139,11 +199,23 @@ bool Canale::invia(const QByteArray& messaggio)
             return true;
         uscita_.clear();
         inviato_ = 0;
+        if (fatto > 0)
+            allegato = -1;
     }
+    const qsizetype inizio = uscita_.size();
     if (fatto < 4)
         uscita_.append(reinterpret_cast<const char*>(lunghezza) + fatto, 4 - fatto);
     uscita_.append(messaggio.constData() + std::max<qsizetype>(fatto - 4, 0),
                    messaggio.size() - std::max<qsizetype>(fatto - 4, 0));
+    if (allegato >= 0) {
+        // Kept open until it is sent: the caller may close its own meanwhile.
+        OwnedFd copia(::fcntl(allegato, F_DUPFD_CLOEXEC, 0));
+        if (!copia) {
+            uscita_.truncate(inizio);
+            return false;
+        }
+        allegatiInUscita_.push_back({inizio, uscita_.size(), std::move(copia)});
+    }
     segnalaUscita();
     return true;
 }
@@ -151,16 +223,23 @@ bool Canale::invia(const QByteArray& messaggio)
 bool Canale::scriviLocked()
 {
     while (fd_ >= 0 && inviato_ < uscita_.size()) {
-        const ssize_t n =
-            ::send(fd_, uscita_.constData() + inviato_, size_t(uscita_.size() - inviato_), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (ancora(n)) {
-            if (errno == EINTR)
-                continue;
-            return true;
+        // A message with a descriptor goes in sends of its own, so that the
+        // descriptor arrives with its message's first bytes and no other's.
+        qsizetype fino = uscita_.size();
+        int allegato = -1;
+        if (!allegatiInUscita_.empty()) {
+            const InUscita& a = allegatiInUscita_.front();
+            fino = a.inizio == inviato_ ? a.fine : a.inizio;
+            allegato = a.inizio == inviato_ ? a.fd.get() : -1;
         }
+        const ssize_t n = manda(fd_, uscita_.constData() + inviato_, size_t(fino - inviato_), nullptr, 0, allegato);
+        if (ancora(n))
+            return true;
         if (n <= 0)
             return false;
         inviato_ += n;
+        if (allegato >= 0)
+            allegatiInUscita_.pop_front();
     }
     if (inviato_ == uscita_.size()) {
         uscita_.clear();
@@ -188,9 +267,8 @@ bool Canale::ricevi(int attesaMs)
             return false;
         qsizetype preso = 0;
         while (preso < kLetturaPerVolta) {
-            const ssize_t n = ::recv(fd, blocco, sizeof blocco, MSG_DONTWAIT);
+            const qsizetype n = riceviUna(fd, blocco, sizeof blocco);
             if (n > 0) {
-                entrata_.aggiungi(blocco, n);
                 preso += n;
                 continue;
             }
@@ -210,9 +288,45 @@ bool Canale::ricevi(int attesaMs)
     }
 }
 
-std::optional<QByteArray> Canale::prossimo()
+qsizetype Canale::riceviUna(int fd, char* blocco, qsizetype n)
 {
-    auto m = entrata_.prossimo();
+    iovec parte{blocco, size_t(n)};
+    alignas(cmsghdr) char controllo[CMSG_SPACE(sizeof(int) * kAllegatiVisti)];
+    msghdr m{};
+    m.msg_iov = &parte;
+    m.msg_iovlen = 1;
+    m.msg_control = controllo;
+    m.msg_controllen = sizeof controllo;
+    const ssize_t letti = ::recvmsg(fd, &m, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    if (letti < 0)
+        return letti;
+    // Whatever came is owned here at once, so that nothing leaks on any way out.
+    std::vector<OwnedFd> arrivati;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t quanti = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < quanti; ++i) {
+            int a;
+            std::memcpy(&a, CMSG_DATA(c) + i * sizeof(int), sizeof a);
+            arrivati.emplace_back(a);
+        }
+    }
+    // More than one at a time, one with no bytes, or any for a channel that
+    // takes none: not what this peer may send, and the stream is broken.
+    const bool troppi = arrivati.size() > 1 || (m.msg_flags & MSG_CTRUNC);
+    if (troppi || (!arrivati.empty() && (letti == 0 || allegati_ == Allegati::Rifiutati))) {
+        errno = EPROTO;
+        return -1;
+    }
+    if (letti > 0)
+        entrata_.aggiungi(blocco, letti, arrivati.empty() ? OwnedFd() : std::move(arrivati.front()));
+    return letti;
+}
+
+std::optional<QByteArray> Canale::prossimo(OwnedFd* allegato)
+{
+    auto m = entrata_.prossimo(allegato);
     if (entrata_.rotto())
         chiudi();
     return m;
@@ -243,6 +357,7 @@ void Canale::chiudiLocked()
     fd_ = -1;
     uscita_.clear();
     inviato_ = 0;
+    allegatiInUscita_.clear();
 }
 
 } // namespace sonora

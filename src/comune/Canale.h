@@ -1,10 +1,14 @@
 #pragma once
 // The program and its player process talk over a stream socket, in messages:
 // each a 32-bit length, then that many bytes. Both ends use this class; the
-// messages themselves are in Protocollo.h.
+// messages themselves are in Protocollo.h. A message may carry one open
+// file with it (SCM_RIGHTS): the program hands the player its songs so.
+
+#include "comune/OwnedFd.h"
 
 #include <QByteArray>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -22,24 +26,44 @@ public:
     // stream, not a message.
     static constexpr quint32 kMessaggioMassimo = 1u << 20;
 
-    void aggiungi(const char* dati, qsizetype n);
-    // The oldest whole message not yet handed out.
-    std::optional<QByteArray> prossimo();
-    // A length beyond kMessaggioMassimo came: nothing after it can be trusted.
+    // `allegato`: a descriptor that came with these bytes. The kernel hands
+    // one over with the read that ends with the bytes it was sent with, so
+    // it belongs to the last message that starts among them.
+    void aggiungi(const char* dati, qsizetype n, OwnedFd allegato = {});
+    // The oldest whole message not yet handed out, and in `allegato` the
+    // descriptor that came with it, if any. A descriptor with no message to
+    // belong to, more than one with a message, or one for a caller that
+    // takes none breaks the stream.
+    std::optional<QByteArray> prossimo(OwnedFd* allegato = nullptr);
+    // A length beyond kMessaggioMassimo, or a descriptor out of place, came:
+    // nothing after it can be trusted.
     bool rotto() const { return rotto_; }
 
 private:
+    struct Allegato {
+        qint64 inizio; // the bytes it came with, as offsets in the stream
+        qint64 fine;
+        OwnedFd fd;
+    };
+    void rompi();
+
     QByteArray arrivato_;
+    qint64 base_ = 0;     // the stream's offset of arrivato_'s first byte
     qsizetype letto_ = 0; // of arrivato_, already handed out
+    std::deque<Allegato> allegati_;
     bool rotto_ = false;
 };
+
+// Whether a channel takes descriptors from its peer. The program takes none
+// from its player: one that sends any has broken the protocol.
+enum class Allegati { Rifiutati, Accettati };
 
 class Canale {
 public:
     // Takes over `fd`, one end of a connected stream socket. At most
     // `limiteInUscita` bytes wait to be sent: a peer that leaves more than
     // that unread has stopped reading.
-    Canale(int fd, qsizetype limiteInUscita);
+    Canale(int fd, qsizetype limiteInUscita, Allegati allegati = Allegati::Rifiutati);
     ~Canale();
     Canale(const Canale&) = delete;
     Canale& operator=(const Canale&) = delete;
@@ -55,18 +79,28 @@ public:
     // sent as the other end reads, from the event loop or ricevi(). False when
     // the other end is gone or would have more than the limit waiting; the
     // channel is then closed. Any thread may send.
-    bool invia(const QByteArray& messaggio);
+    // With `allegato` (>= 0), a copy of that open file goes with the message.
+    bool invia(const QByteArray& messaggio, int allegato = -1);
     // Takes in what has arrived, waiting up to `attesaMs` (0: not at all) for
     // the first of it, and meanwhile sends what waits. False when the other
     // end is gone.
     bool ricevi(int attesaMs = 0);
-    // The oldest message taken in and not yet handed out.
-    std::optional<QByteArray> prossimo();
+    // The oldest message taken in and not yet handed out, with the
+    // descriptor that came with it (only where descriptors are accepted).
+    std::optional<QByteArray> prossimo(OwnedFd* allegato = nullptr);
     // Hangs up; the other end reads the end of the stream.
     void chiudi();
 
 private:
+    // A descriptor waiting to go with the bytes [inizio, fine) of uscita_.
+    struct InUscita {
+        qsizetype inizio;
+        qsizetype fine;
+        OwnedFd fd;
+    };
     bool scriviLocked();
+    // One read of at most `n` bytes, and the descriptor that came with them.
+    qsizetype riceviUna(int fd, char* blocco, qsizetype n);
     void chiudiLocked();
     void segnalaUscita();
 
@@ -75,6 +109,8 @@ private:
     qsizetype limite_;
     QByteArray uscita_;
     qsizetype inviato_ = 0; // of uscita_
+    std::deque<InUscita> allegatiInUscita_;
+    Allegati allegati_;
     Cornici entrata_;
     std::unique_ptr<QSocketNotifier> lettura_;
     std::unique_ptr<QSocketNotifier> scrittura_;

@@ -114,6 +114,11 @@ bool misuraValida(QSize s)
     return lato(s.width()) && lato(s.height());
 }
 
+bool portaBrano(Richiesta tipo)
+{
+    return campi(quint8(tipo)) == Campi::Brano;
+}
+
 bool cambiaStato(Richiesta tipo)
 {
     switch (tipo) {
@@ -170,11 +175,11 @@ QByteArray scrivi(const Messaggio& messaggio)
     return std::visit(Visita{}, messaggio);
 }
 
-std::optional<Domanda> leggiDomanda(const QByteArray& bytes)
+std::optional<Domanda> leggiDomanda(const QByteArray& bytes, bool conFile)
 {
     Lettura in(bytes);
     const auto c = campi(in.tipo());
-    if (!c)
+    if (!c || conFile != (*c == Campi::Brano))
         return std::nullopt;
     Domanda d;
     d.tipo = Richiesta(in.tipo());

@@ -31,8 +31,8 @@ namespace sonora::riproduttore {
 // Program → player.
 enum class Richiesta : quint8 {
     Avvia,           // start GStreamer now: a song is coming → Vivo meanwhile, then Pronto
-    Apri,            // QString path, quint8 MediaKind → Risposta
-    Prepara,         // QString path, quint8 MediaKind
+    Apri,            // QString path, quint8 MediaKind, with the song's open file → Risposta
+    Prepara,         // QString path, quint8 MediaKind, with the song's open file
     Chiudi,
     Suona,           // → Risposta
     Ferma,           // → Risposta
@@ -40,16 +40,22 @@ enum class Richiesta : quint8 {
     FotogrammaLibero, // quint8 place: the program no longer holds the picture in it
 };
 
+// Apri and Prepara carry the song's file, open, beside their bytes: the
+// player reads what it is handed and opens nothing by name. The path names
+// the song in errors and titles only.
+bool portaBrano(Richiesta tipo);
+
 // Apri, Chiudi, Suona and Ferma change the song's state. Both ends count
 // them: a Stato tells how many the player had read, and a Risposta which one
 // it answers, so the program can tell facts it has overtaken from current ones.
 bool cambiaStato(Richiesta tipo);
 
 struct Domanda {
-    Domanda(Richiesta t = Richiesta::Chiudi, QString p = {}, MediaKind g = MediaKind::Wave)
+    Domanda(Richiesta t = Richiesta::Chiudi, QString p = {}, MediaKind g = MediaKind::Wave, int b = -1)
         : tipo(t)
         , percorso(std::move(p))
         , genere(g)
+        , brano(b)
     {
     }
     static Domanda libero(quint8 posto)
@@ -61,6 +67,7 @@ struct Domanda {
     Richiesta tipo;
     QString percorso;  // Apri, Prepara
     MediaKind genere;  // Apri, Prepara
+    int brano = -1;    // Apri, Prepara, to send: the song's open file, not owned (the reader gets it beside)
     quint8 posto = 0;  // FotogrammaLibero
 };
 
@@ -130,7 +137,9 @@ QByteArray scrivi(const Messaggio& messaggio);
 
 // Empty for anything but a message written as above, with every field in
 // range: a known state, kind and place, a picture no larger than a place.
-std::optional<Domanda> leggiDomanda(const QByteArray& bytes);
+// A request is refused too when it came with a file (`conFile`) and should
+// not, or should and did not.
+std::optional<Domanda> leggiDomanda(const QByteArray& bytes, bool conFile);
 std::optional<Messaggio> leggiMessaggio(const QByteArray& bytes);
 
 // CLOCK_MONOTONIC, which both processes read alike.

@@ -1,5 +1,6 @@
 #include "platform/DispositivoRemoto.h"
 
+#include "comune/AperturaBrano.h"
 #include "comune/Canale.h"
 #include "comune/Errori.h"
 #include "comune/MemoriaCondivisa.h"
@@ -177,6 +178,7 @@ void DispositivoRemoto::avvia()
     richieste_ = 0;
     pronto_ = false;
     confino_.reset();
+    suggerito_.reset();
     // GStreamer starts at once, while the program goes on.
     invia(Domanda{Richiesta::Avvia});
 }
@@ -272,7 +274,7 @@ quint64 DispositivoRemoto::invia(const Domanda& domanda)
     if (cambiaStato(domanda.tipo))
         ++richieste_;
     const quint64 numero = richieste_;
-    if (!canale_->invia(scrivi(domanda)))
+    if (!canale_->invia(scrivi(domanda), domanda.brano))
         perso(); // gone, or not reading
     return numero;
 }
@@ -420,6 +422,9 @@ void DispositivoRemoto::preparaRiproduzione()
 void DispositivoRemoto::open(const QString& path, MediaKind kind)
 {
     close();
+    // Refused here, before the player hears of it; the player reads this
+    // open file and opens nothing by name.
+    const OwnedFd brano = apriBrano(path);
     ++canzone_;
     percorso_ = path;
     try {
@@ -429,7 +434,7 @@ void DispositivoRemoto::open(const QString& path, MediaKind kind)
         for (int tentativo = 0; tentativo < 2; ++tentativo) {
             avvia();
             ++brano_;
-            if (chiedi(Domanda{Richiesta::Apri, path, kind}, kApriMs, &muto) || !muto)
+            if (chiedi(Domanda{Richiesta::Apri, path, kind, brano.get()}, kApriMs, &muto) || !muto)
                 break;
         }
         if (!canale_)
@@ -453,7 +458,16 @@ void DispositivoRemoto::prepare(const QString& path, MediaKind kind)
 {
     // Only a hint: it never starts a player, but one waiting for its first
     // song takes it too (the instruments of the compilation's MIDI songs).
-    invia(Domanda{Richiesta::Prepara, path, kind});
+    // The same hint comes at every tick: the file is opened once for it.
+    if (!canale_ || (suggerito_ && suggerito_->first == path && suggerito_->second == kind))
+        return;
+    suggerito_ = {path, kind};
+    try {
+        const OwnedFd brano = apriBrano(path);
+        invia(Domanda{Richiesta::Prepara, path, kind, brano.get()});
+    } catch (const MediaError&) {
+        // The open that may follow says why.
+    }
 }
 
 void DispositivoRemoto::close()
@@ -465,6 +479,7 @@ void DispositivoRemoto::close()
     percorso_.clear();
     fatti_ = {};
     sorveglianza_.stop();
+    suggerito_.reset(); // the player drops what it prepared once another song opens
     invia(Domanda{Richiesta::Chiudi});
     riposa();
 }

@@ -20,6 +20,8 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class QProcess;
@@ -93,6 +95,7 @@ private:
     bool pronto_ = false;   // the player has started GStreamer
     std::optional<riproduttore::Confinato> confino_;
     bool aperto_ = false;   // a song is open
+    std::optional<std::pair<QString, MediaKind>> suggerito_; // the last hint sent to this player
     QString percorso_;      // its file
     // The player was lost with the song open: it ends where it was, once a
     // new player is ready for the next one.

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <linux/landlock.h>
@@ -19,6 +21,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,11 +63,64 @@ namespace {
 // running away would take from the desktop.
 constexpr rlim_t kSpazioIndirizzi = rlim_t(4) << 30;
 
-// Read everywhere: the songs may be anywhere, and Landlock cannot be widened
-// once the player knows them. Programs run only from the system's folders
-// (and seccomp refuses running any).
 constexpr std::uint64_t kLettura = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
 constexpr std::uint64_t kEsecuzione = kLettura | LANDLOCK_ACCESS_FS_EXECUTE;
+
+// What may be read by name (files and folders alike; the rights a file
+// cannot have are left out for it), and where programs are.
+struct Concessione {
+    std::string percorso;
+    std::uint64_t accesso;
+};
+
+std::string variabile(const char* nome)
+{
+    const char* v = std::getenv(nome);
+    return v ? v : "";
+}
+
+// The player reads its songs through the files the program hands it, never
+// by name. By name it reads only the system's libraries and plugins (from
+// which it also maps code), GStreamer's plugin registry and the soundfonts
+// (under /usr/share, though some are reached through /etc/alternatives: a
+// rule holds for the file a link leads to), and of the rest what a player
+// was seen to read once confined. Nothing of the user's: no home, no /tmp.
+std::vector<Concessione> concessioniSistema()
+{
+    std::vector<Concessione> c;
+    for (const char* sistema : {"/usr", "/lib", "/lib32", "/lib64", "/libx32"})
+        c.push_back({sistema, kEsecuzione});
+    // The dynamic loader's cache (plugins load libraries once confined); the
+    // C library's locale names (a link from /usr/share/locale); the
+    // processors there are, which libraries size their pools by; seeds for
+    // GLib's and the sound client's random numbers.
+    for (const char* letto : {"/etc/ld.so.cache", "/etc/locale.alias", "/sys/devices/system/cpu", "/dev/urandom"})
+        c.push_back({letto, kLettura});
+    // GStreamer's registry, brought up to date before confining, where
+    // gst_init looks for it.
+    const std::string registro = variabile("GST_REGISTRY");
+    c.push_back({registro.empty() ? std::string(g_get_user_cache_dir()) + "/gstreamer-1.0" : registro, kLettura});
+    // The leak checker of sanitized builds reads the process's maps and
+    // threads at its end.
+    if (SONORA_SANITIZZATO)
+        c.push_back({"/proc", kLettura});
+    return c;
+}
+
+// The sound server's client, for as long as the decoder plays into the
+// server itself: its configuration, its cookie and its runtime folder. This
+// goes once the sound is played by a process of its own.
+std::vector<Concessione> concessioniSuono()
+{
+    std::vector<Concessione> c{{"/etc/pulse", kLettura}, {"/etc/machine-id", kLettura},
+                               {std::string(g_get_user_config_dir()) + "/pulse", kLettura}};
+    if (const std::string runtime = variabile("XDG_RUNTIME_DIR"); !runtime.empty())
+        c.push_back({runtime + "/pulse", kLettura});
+    for (const char* nome : {"PULSE_COOKIE", "PULSE_CLIENTCONFIG"})
+        if (const std::string file = variabile(nome); !file.empty())
+            c.push_back({file, kLettura});
+    return c;
+}
 
 void aggiungi(std::string& mancanze, const std::string& cosa)
 {
@@ -135,20 +191,29 @@ int applicaLandlock(int abiMassima, std::string& mancanze)
         aggiungi(mancanze, errore("Landlock", errno));
         return 0;
     }
-    auto concedi = [&](const char* percorso, std::uint64_t accesso) {
-        const int fd = ::open(percorso, O_PATH | O_CLOEXEC);
+    // What a file (not a folder) may be granted.
+    constexpr std::uint64_t kDiFile = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE
+        | LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_TRUNCATE | LANDLOCK_ACCESS_FS_IOCTL_DEV;
+    auto concedi = [&](const Concessione& c) {
+        const int fd = ::open(c.percorso.c_str(), O_PATH | O_CLOEXEC);
         if (fd < 0)
-            return errno == ENOENT; // /lib32 and the like exist on some systems only
+            return errno == ENOENT || errno == EACCES; // /lib32, a user's folder, exist on some systems only
+        struct stat st {};
         landlock_path_beneath_attr regola{};
-        regola.allowed_access = accesso & diritti.fs;
+        regola.allowed_access = c.accesso & diritti.fs;
+        if (::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode))
+            regola.allowed_access &= kDiFile;
         regola.parent_fd = fd;
         const bool fatto = ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &regola, 0) == 0;
         ::close(fd);
         return fatto;
     };
-    bool fatto = concedi("/", kLettura);
-    for (const char* sistema : {"/usr", "/lib", "/lib32", "/lib64", "/libx32"})
-        fatto = fatto && concedi(sistema, kEsecuzione);
+    std::vector<Concessione> concessioni = concessioniSistema();
+    for (Concessione& c : concessioniSuono())
+        concessioni.push_back(std::move(c));
+    bool fatto = true;
+    for (const Concessione& c : concessioni)
+        fatto = fatto && concedi(c);
     fatto = fatto && ::syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
     const int numero = errno;
     ::close(ruleset);

@@ -2,8 +2,9 @@
 // The player decodes files from anywhere, through decoders that have had
 // memory bugs. Confined, a file that takes a decoder over still writes no
 // file, opens no network socket, starts no program or process and touches no
-// other process: it may read files, play into the sound server over its Unix
-// socket, and talk to the program over the socket it was given.
+// other process: it may read the songs it is handed open and, by name, the
+// system's folders only; play into the sound server over its Unix socket;
+// and talk to the program over the socket it was given.
 //
 // Landlock (when the kernel has it) and a seccomp filter confine the calling
 // thread and the threads and processes it starts later, never those already

@@ -1,9 +1,11 @@
 #include "riproduttore/GstMediaDevice.h"
 
+#include "comune/AperturaBrano.h"
 #include "comune/Errori.h"
 #include "comune/Memoria.h"
 #include "comune/VideoOutput.h"
 #include "riproduttore/AudioOutput.h"
+#include "riproduttore/FdSource.h"
 #include "riproduttore/GstHandles.h"
 #include "riproduttore/GstReasons.h"
 #include "riproduttore/GstRuntime.h"
@@ -15,8 +17,9 @@
 #include "riproduttore/PlaybackObserver.h"
 #include "riproduttore/SoundFont.h"
 
-#include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <limits>
@@ -138,21 +141,21 @@ IMediaDevice::Duration GstMediaDevice::position() const
     return toMs(position);
 }
 
-std::shared_ptr<const MidiSong> GstMediaDevice::readMidiSong(const QString& path)
+std::shared_ptr<const MidiSong> GstMediaDevice::readMidiSong(int song, const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !looksLikeMidi(file.peek(12)))
+    if (!looksLikeMidi(readAt(song, 0, 12)))
         return nullptr; // not MIDI: GStreamer reads it, or says why not
     if (soundFont_.isEmpty())
         throw MediaError(path, QStringLiteral("non è installato alcun soundfont General MIDI con cui suonare i file "
                                               "MIDI; installare il pacchetto Debian %1")
                                    .arg(soundFontPackages()));
-    std::optional<MidiSong> song;
-    if (file.size() <= kLargestMidi)
-        song = readMidi(file.readAll(), MidiSynth::kRate);
-    if (!song)
+    struct stat st {};
+    std::optional<MidiSong> midi;
+    if (::fstat(song, &st) == 0 && st.st_size <= kLargestMidi)
+        midi = readMidi(readAt(song, 0, st.st_size), MidiSynth::kRate);
+    if (!midi)
         throw MediaError(path, QStringLiteral("il file MIDI è danneggiato o troncato"));
-    return std::make_shared<const MidiSong>(std::move(*song));
+    return std::make_shared<const MidiSong>(std::move(*midi));
 }
 
 MidiSynth& GstMediaDevice::synth()
@@ -168,13 +171,15 @@ void GstMediaDevice::foreseeMidi()
         synth().load();
 }
 
-std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::beginSession(const QString& path, MediaKind kind)
+std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::beginSession(OwnedFd song, const QString& path,
+                                                                      MediaKind kind)
 {
+    checkPlayableFile(song.get(), path);
     auto session = std::make_unique<Session>();
     session->path = path;
     session->kind = kind;
     // The file's content decides how it plays, whatever its name says.
-    session->midi = readMidiSong(path);
+    session->midi = readMidiSong(song.get(), path);
     ElementRef audioSink = output_->makeSongSink(path);
     if (session->midi) {
         session->instruments = synth().prepare(*session->midi);
@@ -194,6 +199,7 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::beginSession(const QStr
     link->generation = ++lastGeneration_;
     link->pipeline = pipeline;
     link->path = path;
+    link->song = std::move(song); // read by playbin's source, through the link
     link->observer = options_.observer;
     session->link = link;
 
@@ -206,10 +212,6 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::beginSession(const QStr
     if (session->midi)
         return session;
 
-    ErrorPtr uriError;
-    GCharPtr uri(gst_filename_to_uri(QFile::encodeName(path).constData(), uriError.out()));
-    if (!uri)
-        throw MediaError(path, QStringLiteral("il percorso del file non è valido"));
     g_signal_connect_data(pipeline, "element-setup", G_CALLBACK(onElementSetup), linkData(link), freeLinkClosure,
                           GConnectFlags(0));
     g_object_set(pipeline, "audio-sink", audioSink.get(), nullptr);
@@ -223,7 +225,7 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::beginSession(const QStr
     g_object_set(pipeline, "video-sink", videoSink.get(), nullptr);
     // Only what is needed: no subtitles, no software volume, no deinterlacing.
     const guint flags = video ? kPlayAudio | kPlayVideo : kPlayAudio;
-    g_object_set(pipeline, "flags", flags, "uri", uri.get(), nullptr);
+    g_object_set(pipeline, "flags", flags, "uri", kSongUri, nullptr);
 
     // Preroll on GStreamer's threads; finishOpen() waits for it.
     session->change = gst_element_set_state(pipeline, GST_STATE_PAUSED);
@@ -298,16 +300,21 @@ void GstMediaDevice::warmUp()
 void GstMediaDevice::open(const QString& path, MediaKind kind)
 {
     close();
+    open(apriBrano(path), path, kind);
+}
+
+void GstMediaDevice::open(OwnedFd song, const QString& path, MediaKind kind)
+{
+    close();
     refusedHint_.clear(); // the next hint is tried afresh
-    checkPlayableFile(path);
     if (kind == MediaKind::Midi)
         foreseeMidi(); // the soundfont loads while GStreamer starts
     readyOutput(path);
     std::unique_ptr<Session> session;
-    if (next_ && next_->path == path && next_->kind == kind)
+    if (prepared(path, kind))
         session = std::move(next_);
     else
-        session = beginSession(path, kind);
+        session = beginSession(std::move(song), path, kind);
     next_.reset(); // another song came instead: it is of no use any more
     if (session->midi)
         startMidi(*session);
@@ -339,13 +346,27 @@ void GstMediaDevice::open(const QString& path, MediaKind kind)
     showLatestFrame(generation_); // the prerolled picture, if the song has one
 }
 
+bool GstMediaDevice::prepared(const QString& path, MediaKind kind) const
+{
+    return next_ && next_->path == path && next_->kind == kind;
+}
+
 void GstMediaDevice::prepare(const QString& path, MediaKind kind)
 {
-    if (next_ && next_->path == path && next_->kind == kind)
-        return;
     // The same hint comes with every tick: a song that cannot be prepared is
     // not tried again until another song opens.
-    if (path == refusedHint_)
+    if (prepared(path, kind) || path == refusedHint_)
+        return;
+    try {
+        prepare(apriBrano(path), path, kind);
+    } catch (const std::exception&) {
+        refusedHint_ = path;
+    }
+}
+
+void GstMediaDevice::prepare(OwnedFd song, const QString& path, MediaKind kind)
+{
+    if (prepared(path, kind) || path == refusedHint_)
         return;
     next_.reset();
     if (kind == MediaKind::Midi)
@@ -355,8 +376,7 @@ void GstMediaDevice::prepare(const QString& path, MediaKind kind)
     if (!output_)
         return;
     try {
-        checkPlayableFile(path);
-        next_ = beginSession(path, kind);
+        next_ = beginSession(std::move(song), path, kind);
     } catch (const std::exception&) {
         next_.reset();
         refusedHint_ = path;

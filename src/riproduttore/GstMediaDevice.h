@@ -2,6 +2,7 @@
 // The media device that really plays: WAV, MIDI and AVI songs through GStreamer.
 
 #include "comune/MediaDevice.h"
+#include "comune/OwnedFd.h"
 #include "riproduttore/Reaper.h"
 
 #include <QObject>
@@ -46,6 +47,11 @@ public:
     // here is reported by the first open.
     void warmUp();
 
+    // The song as the player gets it: its file, open, which is all the
+    // device reads; `path` names it in errors and titles.
+    void open(OwnedFd song, const QString& path, MediaKind kind);
+    void prepare(OwnedFd song, const QString& path, MediaKind kind);
+    // In the same process (tests): the device opens `path` read-only itself.
     void open(const QString& path, MediaKind kind) override;
     void prepare(const QString& path, MediaKind kind) override;
     void close() override;
@@ -70,10 +76,11 @@ private:
     void endOfSong(const QString& error);
     void readDuration();
     void readyOutput(const QString& path);
-    std::unique_ptr<Session> beginSession(const QString& path, MediaKind kind);
+    std::unique_ptr<Session> beginSession(OwnedFd song, const QString& path, MediaKind kind);
+    bool prepared(const QString& path, MediaKind kind) const;
     void startMidi(Session& session);
     void finishOpen(Session& session);
-    std::shared_ptr<const MidiSong> readMidiSong(const QString& path);
+    std::shared_ptr<const MidiSong> readMidiSong(int song, const QString& path);
     MidiSynth& synth();
     void foreseeMidi();
 

@@ -1,17 +1,15 @@
 #include "riproduttore/GstReasons.h"
 
+#include "comune/AperturaBrano.h"
 #include "comune/Errori.h"
 #include "riproduttore/GstHandles.h"
 #include "riproduttore/GstRuntime.h"
 
-#include <QFile>
 #include <QtDebug>
 
 #include <gst/pbutils/missing-plugins.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -19,39 +17,14 @@
 namespace sonora {
 
 // Fails early, with a reason the user can act on, for what GStreamer would
-// only report vaguely; also keeps FIFOs and devices away from filesrc, where a
-// blocking read could never be interrupted.
-void checkPlayableFile(const QString& path)
+// only report vaguely. The program checked the song before it opened it;
+// what it was handed is checked again all the same.
+void checkPlayableFile(int song, const QString& path)
 {
-    if (path.isEmpty())
-        throw MediaError(path, QStringLiteral("nessun file indicato: scegliere un brano"));
-    const QByteArray local = QFile::encodeName(path);
     struct stat st {};
-    if (::stat(local.constData(), &st) != 0) {
-        const int e = errno;
-        if (e == ENOENT)
-            throw MediaError(path, QStringLiteral("file non trovato: controllare che esista ancora e che il "
-                                                  "percorso sia giusto"));
-        if (e == EACCES)
-            throw MediaError(path, QStringLiteral("permesso negato: non si può entrare nella cartella del file"));
-        throw MediaError(path, reasonFromErrno(e));
-    }
-    if (S_ISDIR(st.st_mode))
-        throw MediaError(path, QStringLiteral("è una cartella, non un file: scegliere un file WAV, MIDI o AVI"));
-    if (!S_ISREG(st.st_mode))
-        throw MediaError(path, QStringLiteral("non è un file normale (forse una pipe o un dispositivo): "
-                                              "scegliere un file WAV, MIDI o AVI"));
-    const int fd = ::open(local.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        const int e = errno;
-        if (e == EACCES || e == EPERM)
-            throw MediaError(path, QStringLiteral("permesso negato: il file non si può leggere; controllarne i "
-                                                  "permessi"));
-        throw MediaError(path, reasonFromErrno(e));
-    }
-    ::close(fd);
-    if (st.st_size == 0)
-        throw MediaError(path, QStringLiteral("il file è vuoto: forse la copia non è andata a buon fine"));
+    if (::fstat(song, &st) != 0)
+        throw MediaError(path, reasonFromErrno(errno));
+    verificaBrano(st, path);
 }
 
 ElementRef requireElement(const char* factory, const QString& path)

@@ -9,9 +9,9 @@
 
 namespace sonora {
 
-// Throws MediaError, with a reason the user can act on, for a path that is
-// missing, unreadable, empty, a folder, or not a regular file.
-void checkPlayableFile(const QString& path);
+// Throws MediaError, with a reason the user can act on, for a song's open
+// file that is empty, a folder, or not a regular file; `path` names it.
+void checkPlayableFile(int song, const QString& path);
 
 // A new element of `factory`, or a MediaError naming `path` and the Debian
 // package that provides the factory.

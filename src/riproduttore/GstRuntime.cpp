@@ -1,6 +1,7 @@
 #include "riproduttore/GstRuntime.h"
 
 #include "comune/Errori.h"
+#include "riproduttore/FdSource.h"
 #include "riproduttore/GstHandles.h"
 
 #include <mutex>
@@ -48,6 +49,7 @@ void initialise()
         initFailure = error ? QString::fromUtf8(error->message) : QStringLiteral("motivo sconosciuto");
         return;
     }
+    registerFdSource();
     // MIDI songs play on the device's own synthesiser, which keeps its
     // soundfont loaded; no synthesiser element may load another one (or,
     // as WildMidi, play with instruments of its own).

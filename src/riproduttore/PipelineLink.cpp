@@ -1,5 +1,6 @@
 #include "riproduttore/PipelineLink.h"
 
+#include "riproduttore/FdSource.h"
 #include "riproduttore/GstMediaDevice.h"
 #include "riproduttore/GstReasons.h"
 #include "riproduttore/PlaybackObserver.h"
@@ -99,7 +100,9 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* msg, gpointer data)
 // playbin calls this for every element it creates, before the element starts.
 void onElementSetup(GstElement*, GstElement* element, gpointer data)
 {
-    repairDemuxer(element, linkOf(data).path);
+    const int song = linkOf(data).song.get();
+    if (!setFdSourceFile(element, song))
+        repairDemuxer(element, song);
 }
 
 std::pair<Picture, QSize> PipelineLink::takeFrame()

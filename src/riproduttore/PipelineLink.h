@@ -5,6 +5,7 @@
 
 #include "riproduttore/GstHandles.h"
 
+#include "comune/OwnedFd.h"
 #include "comune/VideoOutput.h"
 
 #include <QSize>
@@ -29,6 +30,7 @@ struct PipelineLink {
     quint64 generation = 0;
     GstElement* pipeline = nullptr; // only compared, never dereferenced
     QString path;                   // for the log
+    OwnedFd song;                   // the song's file, open: what the pipeline reads
     std::shared_ptr<PlaybackObserver> observer; // may be null
 
     // Until open() returns.

@@ -1,14 +1,15 @@
 #include "riproduttore/StreamRepair.h"
 
+#include "riproduttore/FdSource.h"
 #include "riproduttore/GstHandles.h"
 
-#include <QFile>
 #include <QtEndian>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -42,6 +43,9 @@ struct DibFormat {
     int rateDen = 1;
 };
 using VideoStreams = std::vector<std::optional<DibFormat>>;
+
+// Up to `length` bytes of the file from `offset`.
+using Reader = std::function<QByteArray(qint64 offset, qint64 length)>;
 
 quint32 le32(const QByteArray& b, qsizetype at)
 {
@@ -98,13 +102,13 @@ std::optional<DibFormat> dibFormat(const QByteArray& strh, const QByteArray& str
     return f;
 }
 
-VideoStreams readVideoStreams(QIODevice& file)
+VideoStreams readVideoStreams(const Reader& read)
 {
-    const QByteArray start = file.read(24);
+    const QByteArray start = read(0, 24);
     if (start.size() < 24 || !start.startsWith("RIFF") || start.mid(8, 4) != "AVI " || start.mid(12, 4) != "LIST"
         || start.mid(20, 4) != "hdrl")
         return {};
-    const QByteArray hdrl = file.read(std::clamp<qint64>(qint64(le32(start, 16)) - 4, 0, kMaxHeader));
+    const QByteArray hdrl = read(24, std::clamp<qint64>(qint64(le32(start, 16)) - 4, 0, kMaxHeader));
     VideoStreams streams;
     forEachChunk(hdrl, [&](const QByteArray& id, const QByteArray& body) {
         if (id != "LIST" || !body.startsWith("strl"))
@@ -269,9 +273,9 @@ GstPadProbeReturn onSchedulingQuery(GstPad*, GstPadProbeInfo* info, gpointer)
 // The length a compressed WAV's fact chunk gives, in nanoseconds, or -1.
 // wavparse ignores it: it cannot tell an MPEG sound's length before the end
 // and halves that of ADPCM.
-gint64 factLength(QIODevice& file)
+gint64 factLength(const Reader& read)
 {
-    const QByteArray head = file.read(4096);
+    const QByteArray head = read(0, 4096);
     if (!head.startsWith("RIFF") || head.mid(8, 4) != "WAVE")
         return -1;
     quint32 tag = 1, rate = 0, samples = 0;
@@ -308,21 +312,20 @@ void freeLength(gpointer data) { delete static_cast<gint64*>(data); }
 
 } // namespace
 
-void repairDemuxer(GstElement* element, const QString& path)
+void repairDemuxer(GstElement* element, int song)
 {
     GstElementFactory* factory = gst_element_get_factory(element);
     const char* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : "";
-    QFile file(path);
+    const Reader read = [song](qint64 offset, qint64 length) { return readAt(song, offset, length); };
     if (std::strcmp(name, "avidemux") == 0) {
-        auto streams = std::make_unique<VideoStreams>(file.open(QIODevice::ReadOnly) ? readVideoStreams(file)
-                                                                                     : VideoStreams());
+        auto streams = std::make_unique<VideoStreams>(readVideoStreams(read));
         g_signal_connect_data(element, "pad-added", G_CALLBACK(onAviPad), streams.release(), freeStreams,
                               GConnectFlags(0));
     } else if (std::strcmp(name, "wavparse") == 0) {
         // Answering the scheduling query ourselves offers wavparse push mode only.
         PadRef sink = PadRef::adopt(gst_element_get_static_pad(element, "sink"));
         gst_pad_add_probe(sink.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, onSchedulingQuery, nullptr, nullptr);
-        if (const gint64 length = file.open(QIODevice::ReadOnly) ? factLength(file) : -1; length > 0) {
+        if (const gint64 length = factLength(read); length > 0) {
             PadRef src = PadRef::adopt(gst_element_get_static_pad(element, "src"));
             gst_pad_add_probe(src.get(), GST_PAD_PROBE_TYPE_QUERY_UPSTREAM, onDurationQuery, new gint64(length),
                               freeLength);
@@ -332,15 +335,18 @@ void repairDemuxer(GstElement* element, const QString& path)
 
 int repairWithoutPipeline(QIODevice& file, GstBuffer* frame)
 {
+    const Reader read = [&file](qint64 offset, qint64 length) {
+        return file.seek(offset) ? file.read(length) : QByteArray();
+    };
     int rebuilt = 0;
-    for (const std::optional<DibFormat>& dib : readVideoStreams(file)) {
+    for (const std::optional<DibFormat>& dib : readVideoStreams(read)) {
         const std::unique_ptr<PadRepair> repair = dib ? repairFor(nullptr, dib) : nullptr;
         if (GstBuffer* out = repair ? rebuildFrame(*repair, frame) : nullptr) {
             gst_buffer_unref(out);
             ++rebuilt;
         }
     }
-    if (file.seek(0) && factLength(file) > 0)
+    if (factLength(read) > 0)
         ++rebuilt;
     return rebuilt;
 }

@@ -12,14 +12,14 @@
 //   and plays nothing; fed by push it reads them all.
 
 #include <QIODevice>
-#include <QString>
 
 #include <gst/gst.h>
 
 namespace sonora {
 
 // Called for every element playbin creates; hooks avidemux and wavparse.
-void repairDemuxer(GstElement* element, const QString& path);
+// The headers are read from `song`, the song's open file, at their offsets.
+void repairDemuxer(GstElement* element, int song);
 
 // The same reading of the file's header, and the same rebuilding of `frame`
 // as each video stream found would get it, without a pipeline: the bytes

@@ -70,7 +70,7 @@ GstDeviceOptions opzioni(bool uscitaDiProva, IVideoOutput* video)
 class Riproduttore {
 public:
     Riproduttore(int fd, int memoria, bool uscitaDiProva, const riproduttore::Confino& confino)
-        : canale_(fd, kLimiteInUscita)
+        : canale_(fd, kLimiteInUscita, Allegati::Accettati)
         , video_(canale_, brano_, memoria)
         , device_(opzioni(uscitaDiProva, &video_))
     {
@@ -86,15 +86,16 @@ private:
     {
         const bool aperto = canale_.ricevi();
         while (canale_.aperto()) {
-            const auto m = canale_.prossimo();
+            OwnedFd brano;
+            const auto m = canale_.prossimo(&brano);
             if (!m)
                 break;
-            const auto domanda = leggiDomanda(*m);
+            const auto domanda = leggiDomanda(*m, bool(brano));
             if (!domanda) {
                 canale_.chiudi(); // not our program's words
                 break;
             }
-            tratta(*domanda);
+            tratta(*domanda, std::move(brano));
         }
         if (!aperto || !canale_.aperto())
             termina();
@@ -108,7 +109,8 @@ private:
         QCoreApplication::exit(0);
     }
 
-    void tratta(const Domanda& d)
+    // `brano`: the song's open file, with Apri and Prepara.
+    void tratta(const Domanda& d, OwnedFd brano)
     {
         if (cambiaStato(d.tipo))
             ++richieste_;
@@ -123,9 +125,9 @@ private:
         }
         case Richiesta::Apri:
             ++brano_;
-            return esegui([&] { device_.open(d.percorso, d.genere); });
+            return esegui([&] { device_.open(std::move(brano), d.percorso, d.genere); });
         case Richiesta::Prepara:
-            device_.prepare(d.percorso, d.genere);
+            device_.prepare(std::move(brano), d.percorso, d.genere);
             return;
         case Richiesta::Chiudi:
             device_.close();

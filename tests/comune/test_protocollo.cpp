@@ -8,9 +8,11 @@
 #include <QtEndian>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <memory>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <unistd.h>
 
 using namespace sonora;
 using namespace sonora::riproduttore;
@@ -29,19 +31,38 @@ Fotogramma fotogramma(QSize size, int posto = kPostiFotogramma - 1)
     return Fotogramma{7, QStringLiteral("tre.avi"), QSize(4, 3), size, quint8(posto)};
 }
 
-// Both ends of a socket: `a` sends from the event loop, bounded by `limite`.
+// Both ends of a socket: `a` sends from the event loop, bounded by `limite`;
+// `b` takes descriptors or refuses them as `allegati` says.
 struct Coppia {
     std::unique_ptr<Canale> a, b;
-    explicit Coppia(qsizetype limite)
+    explicit Coppia(qsizetype limite, Allegati allegati = Allegati::Rifiutati)
     {
         int fds[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
             throw std::runtime_error("socketpair");
         a = std::make_unique<Canale>(fds[0], limite);
-        b = std::make_unique<Canale>(fds[1], 1 << 20);
+        b = std::make_unique<Canale>(fds[1], 1 << 20, allegati);
         a->ascolta([] {});
     }
 };
+
+// A file holding `testo`, open for reading, and already unlinked.
+OwnedFd fileCon(const QByteArray& testo)
+{
+    char nome[] = "/tmp/sonora-allegato-XXXXXX";
+    OwnedFd fd(::mkstemp(nome));
+    ::unlink(nome);
+    if (!fd || ::write(fd.get(), testo.constData(), size_t(testo.size())) != testo.size())
+        throw std::runtime_error("mkstemp");
+    return fd;
+}
+
+QByteArray contenuto(const OwnedFd& fd)
+{
+    char buffer[64];
+    const ssize_t n = ::pread(fd.get(), buffer, sizeof buffer, 0);
+    return n > 0 ? QByteArray(buffer, n) : QByteArray();
+}
 
 } // namespace
 
@@ -89,6 +110,72 @@ TEST(Canale, MessagesQueuedBehindAFullSocketGoFromTheEventLoop)
     EXPECT_EQ(arrivati[1], "dopo");
 }
 
+TEST(Canale, AnOpenFileArrivesWithItsOwnMessageEvenBehindAFullSocket)
+{
+    Coppia c(64 << 20, Allegati::Accettati);
+    const QByteArray grande(Cornici::kMessaggioMassimo, 'y'); // queued: more than a socket holds
+    const OwnedFd primo = fileCon("primo"), secondo = fileCon("secondo");
+    ASSERT_TRUE(c.a->invia(grande));
+    ASSERT_TRUE(c.a->invia("con il primo", primo.get()));
+    ASSERT_TRUE(c.a->invia("senza"));
+    ASSERT_TRUE(c.a->invia("con il secondo", secondo.get()));
+    QList<QByteArray> arrivati, letti;
+    ASSERT_TRUE(test::waitUntil([&] {
+        c.b->ricevi();
+        OwnedFd allegato;
+        while (const auto m = c.b->prossimo(&allegato)) {
+            arrivati << m->left(20);
+            letti << contenuto(allegato);
+        }
+        return arrivati.size() == 4;
+    }));
+    EXPECT_EQ(arrivati, (QList<QByteArray>{grande.left(20), "con il primo", "senza", "con il secondo"}));
+    EXPECT_EQ(letti, (QList<QByteArray>{"", "primo", "", "secondo"}));
+}
+
+TEST(Canale, TheProgramsEndTakesNoFileFromItsPeerAndHangsUp)
+{
+    Coppia c(1 << 20);
+    const OwnedFd file = fileCon("x");
+    ASSERT_TRUE(c.a->invia("notizia", file.get()));
+    for (int i = 0; i < 50 && c.b->ricevi(100);)
+        ++i;
+    EXPECT_FALSE(c.b->prossimo());
+    EXPECT_FALSE(c.b->aperto());
+}
+
+TEST(Cornici, ADescriptorOutOfPlaceBreaksTheStream)
+{
+    const QByteArray uno = cornice("uno"), due = cornice("due");
+    const auto fd = [] { return OwnedFd(::open("/dev/null", O_RDONLY | O_CLOEXEC)); };
+    // Its bytes start within the message before: it belongs to none.
+    Cornici dentro;
+    dentro.aggiungi(uno.constData(), 2);
+    dentro.aggiungi(uno.constData() + 2, uno.size() - 2, fd());
+    OwnedFd preso;
+    EXPECT_FALSE(dentro.prossimo(&preso));
+    EXPECT_TRUE(dentro.rotto());
+    // Two for one message.
+    Cornici doppio;
+    doppio.aggiungi(uno.constData(), 4, fd());
+    doppio.aggiungi(uno.constData() + 4, uno.size() - 4, fd());
+    EXPECT_FALSE(doppio.prossimo(&preso));
+    EXPECT_TRUE(doppio.rotto());
+    // One for a reader that takes none.
+    Cornici rifiutato;
+    rifiutato.aggiungi(uno.constData(), uno.size(), fd());
+    EXPECT_FALSE(rifiutato.prossimo());
+    EXPECT_TRUE(rifiutato.rotto());
+    // Whole messages before the one it came with, in the same read, carry none.
+    Cornici insieme;
+    const QByteArray entrambi = uno + due;
+    insieme.aggiungi(entrambi.constData(), entrambi.size(), fd());
+    ASSERT_EQ(insieme.prossimo(&preso), QByteArray("uno"));
+    EXPECT_FALSE(preso);
+    ASSERT_EQ(insieme.prossimo(&preso), QByteArray("due"));
+    EXPECT_TRUE(preso);
+}
+
 TEST(Cornici, MessagesComeWholeHoweverTheBytesArriveAndAnOversizedLengthBreaksTheStream)
 {
     const QList<QByteArray> messaggi = {"", "uno", QByteArray(70000, 'z')};
@@ -117,7 +204,7 @@ TEST(Protocollo, EveryMessageReadsBackAsWritten)
                              Domanda(Richiesta::Prepara, QStringLiteral("/m/b.mid"), MediaKind::Midi),
                              Domanda(Richiesta::Suona), Domanda(Richiesta::FotogrammaVisto),
                              Domanda::libero(kPostiFotogramma - 1)}) {
-        const auto letta = leggiDomanda(scrivi(d));
+        const auto letta = leggiDomanda(scrivi(d), portaBrano(d.tipo));
         ASSERT_TRUE(letta);
         EXPECT_EQ(letta->tipo, d.tipo);
         EXPECT_EQ(letta->percorso, d.percorso);
@@ -161,7 +248,10 @@ TEST(Protocollo, WhatNoHonestPeerSendsIsRefused)
 
     QByteArray apri = scrivi(Domanda(Richiesta::Apri, QStringLiteral("/a.wav"), MediaKind::Wave));
     apri[apri.size() - 1] = char(3); // no such kind of song
-    EXPECT_FALSE(leggiDomanda(apri));
-    EXPECT_FALSE(leggiDomanda(scrivi(Domanda::libero(kPostiFotogramma)))) << "no such place";
-    EXPECT_FALSE(leggiDomanda(QByteArray(1, char(Richiesta::FotogrammaLibero) + 1)));
+    EXPECT_FALSE(leggiDomanda(apri, true));
+    EXPECT_FALSE(leggiDomanda(scrivi(Domanda::libero(kPostiFotogramma)), false)) << "no such place";
+    EXPECT_FALSE(leggiDomanda(QByteArray(1, char(Richiesta::FotogrammaLibero) + 1), false));
+    // A song comes with its open file, and nothing else comes with one.
+    EXPECT_FALSE(leggiDomanda(scrivi(Domanda(Richiesta::Apri, QStringLiteral("/a.wav"))), false));
+    EXPECT_FALSE(leggiDomanda(scrivi(Domanda(Richiesta::Suona)), true));
 }

@@ -3,8 +3,11 @@
 // decodes files from anywhere and is not trusted); as fuzz_richieste, the
 // player reading the program's requests. The input is the stream as it comes
 // over the socket; its first byte cuts it into arrivals of 1 to 256 bytes.
-// Nothing may crash or allocate without bound; every message read writes
-// back to the same bytes, and a picture always fits its place.
+// For the player, the second byte says which of the first eight arrivals
+// bring a descriptor (the i-th when bit i is set), as requests for songs do.
+// Nothing may crash, leak a descriptor or allocate without bound; every
+// message read writes back to the same bytes, a picture always fits its
+// place, and a request comes with a descriptor exactly when it names a song.
 
 #include "comune/Canale.h"
 #include "comune/MemoriaCondivisa.h"
@@ -12,6 +15,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <fcntl.h>
 
 namespace {
 
@@ -32,9 +36,10 @@ using namespace sonora::riproduttore;
         std::abort();
 }
 
-[[maybe_unused]] void controlla(const QByteArray& bytes, const Domanda& d)
+[[maybe_unused]] void controlla(const QByteArray& bytes, const Domanda& d, bool conFile)
 {
-    if (int(d.genere) > int(MediaKind::Video) || d.posto >= kPostiFotogramma || scrivi(d) != bytes)
+    if (int(d.genere) > int(MediaKind::Video) || d.posto >= kPostiFotogramma || scrivi(d) != bytes
+        || portaBrano(d.tipo) != conFile)
         std::abort();
 }
 
@@ -42,21 +47,40 @@ using namespace sonora::riproduttore;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+#ifdef SONORA_FUZZ_RICHIESTE
+    if (size < 2)
+        return 0;
+    const std::uint8_t allegati = data[1];
+    const std::size_t inizio = 2;
+#else
     if (size == 0)
         return 0;
+    const std::size_t inizio = 1;
+#endif
     const std::size_t pezzo = std::size_t(data[0]) + 1;
     Cornici cornici;
-    for (std::size_t i = 1; i < size && !cornici.rotto(); i += pezzo) {
-        cornici.aggiungi(reinterpret_cast<const char*>(data + i), qsizetype(std::min(pezzo, size - i)));
-        while (const auto bytes = cornici.prossimo()) {
+    std::size_t arrivo = 0;
+    for (std::size_t i = inizio; i < size && !cornici.rotto(); i += pezzo, ++arrivo) {
+        OwnedFd allegato;
 #ifdef SONORA_FUZZ_RICHIESTE
-            if (const auto d = leggiDomanda(*bytes))
-                controlla(*bytes, *d);
+        if (arrivo < 8 && ((allegati >> arrivo) & 1))
+            allegato.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+#endif
+        cornici.aggiungi(reinterpret_cast<const char*>(data + i), qsizetype(std::min(pezzo, size - i)),
+                         std::move(allegato));
+#ifdef SONORA_FUZZ_RICHIESTE
+        OwnedFd brano;
+        while (const auto bytes = cornici.prossimo(&brano)) {
+            if (const auto d = leggiDomanda(*bytes, bool(brano)))
+                controlla(*bytes, *d, bool(brano));
+        }
 #else
+        while (const auto bytes = cornici.prossimo()) {
             if (const auto m = leggiMessaggio(*bytes))
                 controlla(*bytes, *m);
-#endif
         }
+#endif
     }
+    (void)arrivo;
     return 0;
 }

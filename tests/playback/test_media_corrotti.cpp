@@ -1,8 +1,8 @@
-// Broken media of every kind through the real window and GStreamer device:
-// no crash, no hang (every open returns within 2 s), the outcome the
-// sequencer's rules give, and the next good song still plays.
+// Broken media of every kind through the real window and its player
+// process: no crash, no hang (every open returns within 2 s), the outcome
+// the sequencer's rules give, and the next good song still plays.
 
-#include "riproduttore/GstMediaDevice.h"
+#include "platform/DispositivoRemoto.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
 #include "support/TempDir.h"
@@ -96,9 +96,7 @@ std::vector<Broken> corpus()
 
 std::unique_ptr<IMediaDevice> realDevice()
 {
-    GstDeviceOptions options;
-    options.fakeAudioSink = true;
-    return std::make_unique<GstMediaDevice>(options);
+    return std::make_unique<DispositivoRemoto>(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
 }
 
 } // namespace

@@ -1,13 +1,15 @@
-// Songs with awkward names in a very deep folder: chosen, written, read
-// back and played through the real device like any other.
+// Songs with awkward names in a very deep folder, one of them a link to a
+// song elsewhere: chosen, written, read back and played through the real
+// player process like any other.
 
-#include "riproduttore/GstMediaDevice.h"
+#include "platform/DispositivoRemoto.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <gtest/gtest.h>
@@ -32,8 +34,13 @@ TEST(NomiEstremi, AwkwardNamesInADeepFolderAreWrittenReadAndPlayed)
         "barra\\rovescia e due punti: e stella *.rmi",
         QString(247, QChar(0x00E8)).left(120) + ".wav", // 120 × 2 UTF-8 bytes + ".wav": 244 bytes
         QString(251, QChar('n')) + ".wav",               // 255 bytes: the longest name
+        "collegamento.wav",                              // a link to a song in another folder
     };
+    writeWav(root.path(), "altrove.wav", 250);
+    ASSERT_TRUE(QFile::link(root.path() + "/altrove.wav", folder + "/collegamento.wav"));
     for (const QString& n : names) {
+        if (n == "collegamento.wav")
+            continue;
         if (n.endsWith(".mid"))
             writeMidi(folder, n, 0, 250);
         else if (n.endsWith(".rmi"))
@@ -42,9 +49,7 @@ TEST(NomiEstremi, AwkwardNamesInADeepFolderAreWrittenReadAndPlayed)
             writeWav(folder, n, 250);
     }
 
-    GstDeviceOptions options;
-    options.fakeAudioSink = true;
-    FinestraDiProva w(std::make_unique<GstMediaDevice>(options));
+    FinestraDiProva w(std::make_unique<DispositivoRemoto>(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true));
     QStringList paths;
     for (const QString& n : names)
         paths << folder + "/" + n;

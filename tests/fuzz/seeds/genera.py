@@ -2,7 +2,9 @@
 """Writes the seeds of fuzz_notizie and fuzz_richieste: streams of messages as
 the program and its player send them (QDataStream, big-endian; each message
 framed by its length, little-endian). The first byte of a seed cuts the
-stream into arrivals. Run from anywhere; it writes beside itself."""
+stream into arrivals; in a request seed, the second says which of the
+first eight arrivals bring a descriptor (the i-th when bit i is set). Run from anywhere; it
+writes beside itself."""
 
 import os
 import struct
@@ -47,12 +49,18 @@ NOTIZIE = {
 def apri(tipo, percorso, genere): return u8(tipo) + stringa(percorso) + u8(genere)
 
 
+def arrivi(taglio, allegati, *messaggi):
+    """A request stream: `allegati` marks those of the first eight arrivals that bring a descriptor."""
+    return u8(taglio) + u8(allegati) + b"".join(cornice(m) for m in messaggi)
+
+
 RICHIESTE = {
-    "canzone": flusso(255, u8(0), apri(1, "/musica/uno.wav", 1), u8(4), apri(2, "/musica/due.mid", 0),
-                      u8(6), u8(7) + u8(0), u8(5), u8(3)),
-    "posto_ignoto": flusso(1, u8(6), u8(7) + u8(3)),
-    "a_pezzi": flusso(0, apri(1, "/musica/tre.avi", 2), u8(4), u8(3)),
-    "genere_ignoto": flusso(15, apri(1, "/m/x.wav", 9)),
+    "canzone": arrivi(255, 0b1, u8(0), u8(6), u8(7) + u8(0), u8(5), u8(3), apri(1, "/musica/uno.wav", 1)),
+    "prepara": arrivi(255, 0b1, u8(4), apri(2, "/musica/due.mid", 0)),
+    "posto_ignoto": arrivi(1, 0, u8(6), u8(7) + u8(3)),
+    "a_pezzi": arrivi(0, 0b1, apri(1, "/musica/tre.avi", 2), u8(4), u8(3)),
+    "genere_ignoto": arrivi(15, 0b1, apri(1, "/m/x.wav", 9)),
+    "senza_file": arrivi(255, 0, apri(1, "/m/x.wav", 1)),
 }
 
 for cartella, semi in (("notizie", NOTIZIE), ("richieste", RICHIESTE)):
