@@ -271,14 +271,6 @@ TEST_F(Comandi, TitleIsTheNameWithoutItsLastFourCharacters)
     }
 }
 
-TEST_F(Comandi, EsciClosesTheDeviceAndEndsTheProgram)
-{
-    w.media->calls.clear();
-    w->cmdFine->click();
-    EXPECT_EQ(w.media->calls, QStringList({"close"}));
-    EXPECT_EQ(w.endRequests, 1);
-}
-
 TEST_F(Comandi, StartsWithNoCompilationAndThePlayerArmed)
 {
     EXPECT_EQ(w->lblNomeCompilation->text(), "- Nessuna -");
