@@ -23,6 +23,9 @@ packages=(
   fonts-liberation2 fonts-dejavu-core
   # tests, benchmarks, screenshots
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-apps imagemagick xdotool
+  # benchmarks built with the tests read the video window's pixels back and
+  # click as a person would (Xlib and its test extension)
+  libx11-dev libxtst-dev
   # a private PulseAudio server with a null sink, and its recorder: the
   # confined player is heard at a real audio output (also for benchmarks)
   pulseaudio pulseaudio-utils
