@@ -127,8 +127,8 @@ int primaDopo(int runs, const std::vector<Build>& builds)
                             res.dropouts);
         }
         for (size_t p = 0; p < 2; ++p) {
-            riassunto((n + ", click -> sound " + pairs[p].name + ", warm").c_str(), m[b].pairs[p].firstSound);
-            riassunto((n + ", click -> sound " + pairs[p].name + ", from rest").c_str(), m[b].fromRest[p].firstSound);
+            riassunto((n + ", click->sound " + pairs[p].name + ", warm").c_str(), m[b].pairs[p].firstSound);
+            riassunto((n + ", click->sound " + pairs[p].name + ", rest").c_str(), m[b].fromRest[p].firstSound);
         }
         riassunto((n + ", CPU while a WAV plays").c_str(), m[b].cpu, "%");
         riassunto((n + ", mpv beside it").c_str(), m[b].cpuMpv, "%");
@@ -139,9 +139,9 @@ int primaDopo(int runs, const std::vector<Build>& builds)
         const std::string vs = builds[b].name + " / " + builds[0].name + ", ";
         std::printf("\n%s per repetition\n", (builds[b].name + " against " + builds[0].name).c_str());
         for (size_t p = 0; p < 2; ++p) {
-            riassunto((vs + "sound " + pairs[p].name + " warm").c_str(),
+            riassunto((vs + "sound " + pairs[p].name + ", warm").c_str(),
                       rapporti(m[b].pairs[p].firstSound, m[0].pairs[p].firstSound), "x");
-            riassunto((vs + "sound " + pairs[p].name + " rest").c_str(),
+            riassunto((vs + "sound " + pairs[p].name + ", rest").c_str(),
                       rapporti(m[b].fromRest[p].firstSound, m[0].fromRest[p].firstSound), "x");
         }
         riassunto((vs + "CPU / mpv's").c_str(),

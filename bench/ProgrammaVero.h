@@ -31,11 +31,16 @@ inline std::string xdotool(const std::string& display, std::vector<std::string> 
     return out.substr(0, out.find('\n'));
 }
 
-// Visible top-level windows of a process, oldest first.
-inline std::vector<std::string> finestre(const std::string& display, pid_t pid)
+// Visible windows of a process, oldest first; of any process when `pid` is 0
+// (not every program names its process on its windows).
+inline std::vector<std::string> finestre(const std::string& display, pid_t pid = 0)
 {
-    std::istringstream lines(uscitaDi({{"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid)},
-                                       {"DISPLAY=" + display}}));
+    std::vector<std::string> args{"xdotool", "search", "--onlyvisible"};
+    if (pid)
+        args.insert(args.end(), {"--pid", std::to_string(pid)});
+    else
+        args.insert(args.end(), {"--name", ".*"});
+    std::istringstream lines(uscitaDi({args, {"DISPLAY=" + display}}));
     std::vector<std::string> ids;
     for (std::string id; std::getline(lines, id);)
         ids.push_back(id);

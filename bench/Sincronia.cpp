@@ -6,7 +6,7 @@
 // clock. Each flash gives offset = when its click was heard − when it was
 // shown: above zero, the picture came first. mpv --vo=x11 is measured the
 // same way in the same runs, as the yardstick of the method (it keeps its
-// pictures within a few milliseconds of its sound). Idle, and with a busy
+// pictures within a few milliseconds of its sound), and so is gst-play-1.0. Idle, and with a busy
 // loop taking one core.
 
 #include "Sincronia.h"
@@ -18,6 +18,7 @@
 #include "support/MediaGen.h"
 #include "support/TempDir.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -28,24 +29,26 @@ namespace {
 constexpr int Flashes = 8;
 constexpr int SongMs = (1 + Flashes) * 1000;
 
-// The window of `pid` other than `except`, once it shows; 0 after 5 s.
-unsigned long nuovaFinestra(const std::string& display, pid_t pid, const std::string& except)
+// The first window of `pid` (of anyone: 0) to show that is not among
+// `before`; 0 after 5 s.
+unsigned long nuovaFinestra(const std::string& display, pid_t pid, const std::vector<std::string>& before)
 {
     for (const auto deadline = Clock::now() + std::chrono::seconds(5); Clock::now() < deadline; pausa(10))
         for (const std::string& id : finestre(display, pid))
-            if (id != except)
+            if (std::find(before.begin(), before.end(), id) == before.end())
                 return std::stoul(id);
     return 0;
 }
 
-// Each flash's offset, in ms: the click heard nearest to it, within 300 ms.
+// Each flash's offset, in ms: the click heard nearest to it, within half the
+// time between flashes.
 std::vector<double> scarti(const std::vector<Clock::time_point>& flashes, const std::vector<Clock::time_point>& clicks)
 {
     std::vector<double> out;
     for (const auto f : flashes) {
         std::optional<double> best;
         for (const auto c : clicks)
-            if (const double d = msBetween(f, c); std::abs(d) < 300 && (!best || std::abs(d) < std::abs(*best)))
+            if (const double d = msBetween(f, c); std::abs(d) < 500 && (!best || std::abs(d) < std::abs(*best)))
                 best = d;
         if (best)
             out.push_back(*best);
@@ -58,17 +61,20 @@ struct Giro {
     long readings = 0;
 };
 
-// Plays the flashing AVI with `start`, which returns the pid whose window to
-// watch and the window not to watch (none for mpv), and measures it.
+// Plays the flashing AVI with `start` and measures it in the window that
+// shows; `start` returns whose window to wait for, or 0 for anyone's.
 template <class Start>
 Giro misura(const SchermoVirtuale& x, const Registratore& rec, Start start)
 {
+    const std::vector<std::string> before = finestre(x.display());
     const auto t0 = Clock::now();
-    const auto [pid, except] = start();
+    const pid_t owner = start();
     Giro g;
-    const unsigned long window = nuovaFinestra(x.display(), pid, except);
-    if (!window)
+    const unsigned long window = nuovaFinestra(x.display(), owner, before);
+    if (!window) {
+        std::fprintf(stderr, "no window showed the video\n");
         return g;
+    }
     {
         const SondaPixel probe(x.display(), window);
         while (Clock::now() < t0 + std::chrono::milliseconds(SongMs + 1500))
@@ -94,13 +100,19 @@ int sincronia(int runs, const std::vector<Build>& builds)
                                                        {"lampi.avi"});
     const Bersagli at = bersagli();
     const Registratore rec(audio);
-    std::vector<std::string> mpvEnv = audio.environment();
-    mpvEnv.push_back("DISPLAY=" + x.display());
+    std::vector<std::string> peerEnv = audio.environment();
+    peerEnv.push_back("DISPLAY=" + x.display());
 
+    // The yardsticks: mpv, and GStreamer's own player, whose pictures follow
+    // the sound card's clock.
+    const std::vector<std::pair<std::string, std::vector<std::string>>> peers{
+        {"mpv --vo=x11", {"mpv", "--no-config", "--vo=x11", "--ao=pulse", avi}},
+        {"gst-play-1.0, ximagesink", {"gst-play-1.0", "--no-interactive", "--videosink=ximagesink", avi}}};
     std::vector<std::string> names;
     for (const Build& b : builds)
         names.push_back(b.name);
-    names.push_back("mpv --vo=x11");
+    for (const auto& peer : peers)
+        names.push_back(peer.first);
     // Per load and player: each run's offsets.
     std::map<std::pair<bool, size_t>, std::vector<std::vector<double>>> results;
     for (const bool busy : {false, true}) {
@@ -119,22 +131,27 @@ int sincronia(int runs, const std::vector<Build>& builds)
                         std::fprintf(stderr, "%s\n", e.what());
                         continue;
                     }
-                    program->apri(compilation);
+                    if (!program->apri(compilation))
+                        std::fprintf(stderr, "%s: the file dialog did not show\n", builds[p].name.c_str());
                     pausa(500); // the player is ready, as after a person's click
                     g = misura(x, rec, [&] {
                         program->play();
-                        return std::pair(program->pid(), program->finestra());
+                        return program->pid();
                     });
                 } else {
                     pid_t pid = -1;
                     g = misura(x, rec, [&] {
-                        pid = avvia({{"mpv", "--no-config", "--vo=x11", "--ao=pulse", avi}, mpvEnv}).pid;
-                        return std::pair(pid, std::string());
+                        pid = avvia({peers[p - builds.size()].second, peerEnv}).pid;
+                        return pid_t(0);
                     });
                     termina(pid);
                 }
                 const std::string what = names[p] + (busy ? ", busy" : ", idle") + ", run " + std::to_string(r + 1);
                 riassunto(what.c_str(), g.offsets);
+                std::printf("  each flash:");
+                for (const double o : g.offsets)
+                    std::printf(" %.1f", o);
+                std::printf("\n");
                 if (g.offsets.size() < size_t(Flashes))
                     std::printf("  %zu of %d flashes matched to a click (%ld readings of the window)\n",
                                 g.offsets.size(), Flashes, g.readings);
@@ -161,7 +178,8 @@ int sincronia(int runs, const std::vector<Build>& builds)
             const std::string what = names[p] + (busy ? ", busy: " : ", idle: ");
             riassunto((what + "each run's median").c_str(), medians);
             riassunto((what + "spread within a run").c_str(), spreads);
-            std::printf("%-46s %s\n", (what + "every flash within 15 ms").c_str(), within ? "yes" : "no");
+            std::printf("%-46s %s\n", (what + "every flash within 15 ms").c_str(),
+                        medians.empty() ? "not measured" : within ? "yes" : "no");
         }
     return 0;
 }

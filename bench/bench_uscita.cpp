@@ -18,8 +18,16 @@
 //   - last (or alone, with --video): CPU of the whole process tree while a
 //     640x480 or 320x240 AVI plays in its window under Xvfb, ours against
 //     mpv --vo=x11, half as many repetitions.
+// Two more modes drive the real program of a build on a private X server
+// instead, as a person would (ProgrammaVero.h):
+//   - --sincronia: each picture against its sound (Sincronia.cpp);
+//   - --prima <build folder>: that build (of an older commit, say) beside
+//     this one, interleaved, as ratios (PrimaDopo.cpp); with --sincronia,
+//     its pictures too.
 // Run: cmake --build build --target bench_uscita && build/bench/bench_uscita [repetitions]
 //      build/bench/bench_uscita --video [repetitions]   (the video CPU only)
+//      build/bench/bench_uscita --sincronia [runs] [--prima <build folder>]
+//      build/bench/bench_uscita --prima <build folder> [repetitions]
 // Needs pulseaudio, pulseaudio-utils, mpv, gstreamer1.0-plugins-base-apps
 // (scripts/install-deps.sh --bench).
 

@@ -38,8 +38,8 @@ packages=(
 )
 if [ "${1:-}" = "--bench" ]; then
   packages+=(
-    # the peer players: gst-play-1.0, mpv, Audacious
-    gstreamer1.0-plugins-base-apps mpv audacious
+    # the peer players: gst-play-1.0 (its X11 picture sink too), mpv, Audacious
+    gstreamer1.0-plugins-base-apps gstreamer1.0-x mpv audacious
   )
 fi
 
