@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
+#include <initializer_list>
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
@@ -84,21 +86,28 @@ inline double rssMiB(pid_t pid)
     return sum;
 }
 
-// Memory no other process shares (Private_Clean + Private_Dirty), in MiB, of
-// the process and the processes it started; -1 when it is gone.
-inline double privateMiB(pid_t pid)
+// The sum of `fields` of /proc/<pid>/smaps_rollup, in MiB, over the process
+// and every process it started; -1 when it is gone.
+inline double smapsMiB(pid_t pid, std::initializer_list<const char*> fields)
 {
     double sum = -1;
     for (const pid_t p : famiglia(pid)) {
         std::ifstream f("/proc/" + std::to_string(p) + "/smaps_rollup");
         std::string line;
-        while (std::getline(f, line)) {
-            if (line.rfind("Private_Clean:", 0) == 0 || line.rfind("Private_Dirty:", 0) == 0)
-                sum = std::max(sum, 0.0) + std::stod(line.substr(line.find(':') + 1)) / 1024.0;
-        }
+        while (std::getline(f, line))
+            for (const char* field : fields)
+                if (line.rfind(field, 0) == 0)
+                    sum = std::max(sum, 0.0) + std::stod(line.substr(std::strlen(field))) / 1024.0;
     }
     return sum;
 }
+
+// Memory no other process shares.
+inline double privateMiB(pid_t pid) { return smapsMiB(pid, {"Private_Clean:", "Private_Dirty:"}); }
+
+// Proportional set size: each page shared by n processes counts 1/n in each,
+// so the sum over a tree of processes is what the tree weighs together.
+inline double pssMiB(pid_t pid) { return smapsMiB(pid, {"Pss:"}); }
 
 // utime + stime in seconds, of one process; -1 when it is gone.
 inline double cpuSecondsOf(pid_t pid)
@@ -127,6 +136,20 @@ inline double cpuSeconds(pid_t pid)
         if (p != pid)
             sum += std::max(0.0, cpuSecondsOf(p));
     return sum;
+}
+
+// Share of one core, in %, that `pid` and the processes it started use over
+// `spanMs` from now (the kernel counts CPU time in ticks of 10 ms, and a long
+// span makes a tick small); `halfway` runs in the middle of it.
+inline double cpuQuota(pid_t pid, int spanMs, const std::function<void()>& halfway = {})
+{
+    const double cpu0 = cpuSeconds(pid);
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(spanMs / 2));
+    if (halfway)
+        halfway();
+    std::this_thread::sleep_until(t0 + std::chrono::milliseconds(spanMs));
+    return 100.0 * (cpuSeconds(pid) - cpu0) / (msBetween(t0, Clock::now()) / 1000.0);
 }
 
 struct Avvio {

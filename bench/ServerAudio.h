@@ -126,19 +126,51 @@ public:
         return int64_t(samples_.size() / 2);
     }
 
-    // The steady time of frame 0, from the chunks that arrived between `from` and `to`.
+    // The steady time of frame 0, from the chunks that arrived between `from`
+    // and `to`. The null sink renders in batches: when its timer finds all it
+    // rendered played, it renders the next batch at once, and the monitor
+    // hands that on. A batch's first frame is due when the batch is rendered;
+    // its later frames are due later, as the sink tells its clients. So the
+    // batches' first frames, each arriving a little after it was due, give
+    // frame 0's time plus the smallest delivery delay.
     Clock::time_point origine(Clock::time_point from, Clock::time_point to) const
     {
         std::lock_guard lock(mutex_);
         std::optional<Clock::time_point> best;
-        for (const auto& [arrival, frames] : arrivals_)
-            if (arrival >= from && arrival <= to) {
+        std::optional<Clock::time_point> last;
+        for (const auto& [arrival, frames] : arrivals_) {
+            // Reads that follow one another within a millisecond are one batch.
+            const bool batch = !last || arrival - *last > std::chrono::milliseconds(1);
+            last = arrival;
+            if (batch && arrival >= from && arrival <= to) {
                 const auto t = arrival - std::chrono::duration_cast<Clock::duration>(
                                              std::chrono::duration<double>(double(frames) / Rate));
                 if (!best || t < *best)
                     best = t;
             }
+        }
         return best.value_or(from);
+    }
+
+    // When a sound above `threshold` begins after at least `quietMs` of
+    // silence, between the steady times `from` and `to`, on the clock of
+    // origine(): for a click, when it is heard.
+    std::vector<Clock::time_point> inizi(Clock::time_point from, Clock::time_point to, double threshold,
+                                         int quietMs) const
+    {
+        const Clock::time_point origin = origine(from - std::chrono::seconds(2), to);
+        auto frameAt = [&](Clock::time_point t) { return int64_t(std::llround(msBetween(origin, t) * Rate / 1000.0)); };
+        const int64_t first = frameAt(from);
+        const std::vector<int> peaks = picchi(first, frameAt(to));
+        std::vector<Clock::time_point> out;
+        int64_t quiet = 0;
+        for (size_t i = 0; i < peaks.size(); ++i) {
+            if (peaks[i] > threshold && quiet >= int64_t(quietMs) * Rate / 1000)
+                out.push_back(origin + std::chrono::duration_cast<Clock::duration>(
+                                  std::chrono::duration<double>(double(first + int64_t(i)) / Rate)));
+            quiet = peaks[i] > threshold ? 0 : quiet + 1;
+        }
+        return out;
     }
 
     // Peak of both channels of each frame in [from, to).
@@ -155,7 +187,7 @@ public:
 private:
     void leggi()
     {
-        char buffer[4096];
+        char buffer[65536];
         std::string partial;
         ssize_t n;
         while ((n = read(recorder_.stdoutFd, buffer, sizeof buffer)) > 0) {
@@ -163,11 +195,11 @@ private:
             partial.append(buffer, size_t(n));
             const size_t whole = partial.size() / 4 * 4;
             std::lock_guard lock(mutex_);
+            arrivals_.emplace_back(now, int64_t(samples_.size() / 2)); // the frames before this read
             const size_t at = samples_.size();
             samples_.resize(at + whole / 2);
             std::memcpy(samples_.data() + at, partial.data(), whole);
             partial.erase(0, whole);
-            arrivals_.emplace_back(now, int64_t(samples_.size() / 2));
         }
     }
 

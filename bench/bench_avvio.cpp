@@ -22,6 +22,7 @@
 //      build/bench/bench_avvio [build/src/sonoraccoltiera [repetitions]]
 
 #include "Processo.h"
+#include "ProgrammaVero.h"
 #include "ServerAudio.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
@@ -33,6 +34,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 using namespace sonora::bench;
 
@@ -50,61 +52,11 @@ double startUpMs(const std::vector<std::string>& argv, const std::vector<std::st
     return msBetween(t0, Clock::time_point(Clock::duration(ns)));
 }
 
-void pausa(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// Runs xdotool with `args` on `display`; its first line of output.
-std::string xdotool(const std::string& display, std::vector<std::string> args)
-{
-    args.insert(args.begin(), "xdotool");
-    const std::string out = uscitaDi({args, {"DISPLAY=" + display}});
-    return out.substr(0, out.find('\n'));
-}
-
-// Visible top-level windows of a process, newest last.
-std::vector<std::string> finestre(const std::string& display, pid_t pid)
-{
-    std::istringstream lines(uscitaDi({{"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid)}, {"DISPLAY=" + display}}));
-    std::vector<std::string> ids;
-    for (std::string id; std::getline(lines, id);)
-        ids.push_back(id);
-    return ids;
-}
-
-std::vector<std::string> aspettaFinestre(const std::string& display, pid_t pid, size_t count)
-{
-    for (int i = 0; i < 100; ++i) {
-        auto ids = finestre(display, pid);
-        if (ids.size() >= count)
-            return ids;
-        pausa(50);
-    }
-    return {};
-}
-
-void clic(const std::string& display, const std::string& window, QPoint at)
-{
-    xdotool(display, {"mousemove", "--window", window, std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
-}
-
 struct Memoria {
     std::vector<double> ours, bare, bareText, audacious, oursPlaying, oursAfterPlay;
     std::vector<double> oursPrivate, barePrivate, audaciousPrivate;
     int notPlayed = 0;
 };
-
-// Where a person clicks in the main window, from the window's own layout.
-struct Bersagli {
-    QPoint apri, play, stop;
-};
-
-Bersagli bersagli()
-{
-    sonora::test::FinestraDiProva w;
-    w.form->show(); // lays the buttons out
-    QApplication::processEvents();
-    auto centre = [&](QWidget* b) { return b->mapTo(w.form.get(), b->rect().center()); };
-    return {centre(w->cmdCompilation), centre(w->MMControl1->playButton()), centre(w->MMControl1->stopButton())};
-}
 
 void misuraMemoria(const std::string& ours, const std::string& bare, int repetitions, Memoria& m)
 {
@@ -113,9 +65,8 @@ void misuraMemoria(const std::string& ours, const std::string& bare, int repetit
     sonora::test::TempDir media;
     sonora::test::writeWav(media.path(), "uno.wav", 1000, 44100, 2, 440);
     sonora::test::writeWav(media.path(), "due.wav", 1000, 44100, 2, 660);
-    // A compilation file holds the folder, then its songs with the first and last swapped.
-    const std::string compilation = media.file("memoria.cmp").toStdString();
-    std::ofstream(compilation) << media.path().toStdString() << "\r\ndue.wav\r\nuno.wav\r\n";
+    const std::string compilation = scriviCompilazione(media.file("memoria.cmp").toStdString(),
+                                                       media.path().toStdString(), {"uno.wav", "due.wav"});
     const Bersagli at = bersagli();
 
     std::vector<std::string> env = audio.environment();
@@ -158,30 +109,20 @@ void misuraMemoria(const std::string& ours, const std::string& bare, int repetit
         idle({"audacious"}, audaciousEnv, 4000, m.audacious, &m.audaciousPrivate);
 
         // Ours: 3 s is well past start-up.
-        Figlio f = avvia({{ours}, env});
-        const auto windows = aspettaFinestre(x.display(), f.pid, 1);
-        pausa(3000);
-        const bool weighed = pesa("ours", f, m.ours, &m.oursPrivate);
-        if (!weighed || windows.empty()) {
-            if (weighed) {
-                m.ours.pop_back();
-                m.oursPrivate.pop_back();
-            }
-            std::fprintf(stderr, "our window did not appear\n");
-            termina(f.pid);
+        std::optional<ProgrammaVero> program;
+        try {
+            program.emplace(ours, x.display(), audio.environment(), at);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
             continue;
         }
-        const std::string main = windows.front();
-        clic(x.display(), main, at.apri);
-        const auto withDialog = aspettaFinestre(x.display(), f.pid, 2);
-        if (withDialog.size() >= 2) {
-            const std::string dialog = withDialog.back() == main ? withDialog.front() : withDialog.back();
-            xdotool(x.display(), {"windowfocus", "--sync", dialog});
-            xdotool(x.display(), {"type", "--delay", "2", compilation});
-            xdotool(x.display(), {"key", "Return"});
-        }
+        const Figlio f{program->pid()};
+        pausa(3000);
+        if (!pesa("ours", f, m.ours, &m.oursPrivate))
+            continue;
+        program->apri(compilation);
         pausa(500);
-        clic(x.display(), main, at.play);
+        program->play();
         pausa(1500); // the first song, into the second
         // A run where nothing played measures no playing: its player, started
         // for the dialog, is still waiting for a song. It is reported, not counted.
@@ -189,15 +130,13 @@ void misuraMemoria(const std::string& ours, const std::string& bare, int repetit
             ++m.notPlayed;
             m.ours.pop_back();
             m.oursPrivate.pop_back();
-            termina(f.pid);
             continue;
         }
         pesa("ours while playing", f, m.oursPlaying);
-        clic(x.display(), main, at.stop);
+        program->stop();
         pausa(2000);
         if (!pesa("ours after playing", f, m.oursAfterPlay))
             m.ours.pop_back(); // growth compares the same run's two figures
-        termina(f.pid);
     }
 }
 
@@ -209,7 +148,8 @@ int main(int argc, char** argv)
     const int repetitions = argc > 2 ? std::atoi(argv[2]) : 15;
     const std::filesystem::path here = std::filesystem::path(argv[0]).parent_path();
     const std::string bare = (here / "finestra_nuda").string();
-    const std::string timed = (here / "avvio_misurato").string();
+    // Built with the tests, which time the first paint on Wayland with it.
+    const std::string timed = (here / "../tests/avvio_misurato").string();
     // Only to read where the main window's buttons are.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);

@@ -18,26 +18,23 @@
 //   - last (or alone, with --video): CPU of the whole process tree while a
 //     640x480 or 320x240 AVI plays in its window under Xvfb, ours against
 //     mpv --vo=x11, half as many repetitions.
-// A gap is the longest stretch, between the first and the last sound of a
-// run, where the peak of both channels stays under -45 dBFS; stretches
-// under 3 ms are not silence (a tone crosses zero). Other stretches of
-// silence in a run are counted as dropouts.
-//
-// Clocks: parec writes the monitor's samples to a pipe, and a thread notes
-// when each chunk arrives (steady clock) and how many frames had arrived by
-// then. A chunk cannot arrive before its last frame was rendered, so
-// min(arrival − frames/rate) over the chunks around a run is the steady time
-// of frame 0 plus the smallest delivery delay (a few ms, the same for every
-// player). Sample k then happened at that offset + k/rate: the first sound
-// of a run is put on the same clock as the click or the process start.
-//
+// Two more modes drive the real program of a build on a private X server
+// instead, as a person would (ProgrammaVero.h):
+//   - --sincronia: each picture against its sound (Sincronia.cpp);
+//   - --prima <build folder>: that build (of an older commit, say) beside
+//     this one, interleaved, as ratios (PrimaDopo.cpp); with --sincronia,
+//     its pictures too.
 // Run: cmake --build build --target bench_uscita && build/bench/bench_uscita [repetitions]
 //      build/bench/bench_uscita --video [repetitions]   (the video CPU only)
+//      build/bench/bench_uscita --sincronia [runs] [--prima <build folder>]
+//      build/bench/bench_uscita --prima <build folder> [repetitions]
 // Needs pulseaudio, pulseaudio-utils, mpv, gstreamer1.0-plugins-base-apps
 // (scripts/install-deps.sh --bench).
 
+#include "Ascolto.h"
 #include "Processo.h"
 #include "ServerAudio.h"
+#include "Sincronia.h"
 #include "platform/DispositivoRemoto.h"
 #include "riproduttore/SoundFont.h"
 #include "support/FinestraDiProva.h"
@@ -46,6 +43,7 @@
 #include "support/Wait.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QTest>
 #include <QTimer>
@@ -62,71 +60,6 @@ using namespace sonora::bench;
 using sonora::test::FinestraDiProva;
 
 namespace {
-
-constexpr int Rate = ServerAudio::Rate;
-const double Threshold = Registratore::Soglia;
-constexpr int64_t ShortestGapFrames = Rate * 3 / 1000;
-
-struct Ascolto {
-    std::optional<double> firstSoundMs; // after the start instant
-    std::optional<double> gapMs;
-    int dropouts = 0;
-};
-
-// Records one run: `start` begins playing and returns the instant it was
-// asked to; `finished` tells when the player is done.
-template <class Start, class Finished>
-Ascolto ascolta(const Registratore& rec, Start start, Finished finished)
-{
-    const auto before = Clock::now();
-    const Clock::time_point started = start();
-    test::waitUntil(finished, 20000);
-    test::spin(400); // the tail reaches the monitor
-    const auto after = Clock::now();
-    const auto origin = rec.origine(before - std::chrono::seconds(2), after);
-    auto frameAt = [&](Clock::time_point t) { return int64_t(std::llround(msBetween(origin, t) * Rate / 1000.0)); };
-    const int64_t first = frameAt(before);
-    const std::vector<int> peaks = rec.picchi(first, frameAt(after));
-
-    Ascolto a;
-    std::vector<int64_t> silences;
-    int64_t firstSound = -1, lastSound = -1;
-    for (int64_t i = 0; i < int64_t(peaks.size()); ++i) {
-        if (peaks[size_t(i)] <= Threshold)
-            continue;
-        if (lastSound < 0) {
-            a.firstSoundMs = msBetween(started, origin) + double(first + i) * 1000.0 / Rate;
-            firstSound = i;
-        }
-        else if (i - lastSound - 1 >= ShortestGapFrames)
-            silences.push_back(i - lastSound - 1);
-        lastSound = i;
-    }
-    if (!silences.empty()) {
-        std::sort(silences.begin(), silences.end());
-        a.gapMs = double(silences.back()) * 1000.0 / Rate;
-        a.dropouts = int(silences.size()) - 1;
-    } else if (lastSound - firstSound >= Rate * 3 / 2) {
-        a.gapMs = 0.0; // both songs heard, one straight after the other
-    }
-    return a;
-}
-
-struct Risultati {
-    std::vector<double> gaps, firstSound;
-    int missing = 0, dropouts = 0;
-
-    void add(const Ascolto& a, bool timeToSound)
-    {
-        if (a.gapMs)
-            gaps.push_back(*a.gapMs);
-        else
-            ++missing;
-        dropouts += a.dropouts;
-        if (timeToSound && a.firstSoundMs)
-            firstSound.push_back(*a.firstSoundMs);
-    }
-};
 
 struct Coppia {
     const char* name;
@@ -176,18 +109,14 @@ int suona(const QString& compilation, const QString& folder, const QStringList& 
     return w.messages->shown.isEmpty() ? 0 : 1;
 }
 
-// Share of one core between 2 s and 18 s after the start, while a 20 s song plays:
-// the kernel counts CPU time in ticks of 10 ms, and a long span makes a tick small.
+// Share of one core between 2 s and 18 s after the start, while a 20 s song plays.
 double cpuShare(const Avvio& a)
 {
     const Figlio f = avvia(a);
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    const double cpu0 = cpuSeconds(f.pid);
-    const auto t0 = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(16));
-    const double share = (cpuSeconds(f.pid) - cpu0) / (msBetween(t0, Clock::now()) / 1000.0);
+    const double share = cpuQuota(f.pid, 16000);
     termina(f.pid);
-    return 100.0 * share;
+    return share;
 }
 
 // CPU of the whole process tree while a 20 s AVI plays in its window on a
@@ -358,6 +287,12 @@ int allUscita(int repetitions)
     return 0;
 }
 
+// This build's program, beside this benchmark's folder.
+std::string programmaDiQuesta()
+{
+    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../src/sonoraccoltiera").toStdString();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -368,9 +303,22 @@ int main(int argc, char** argv)
         const QFileInfo file(QString::fromLocal8Bit(argv[3]));
         return suona(QString::fromLocal8Bit(argv[2]), file.absolutePath(), {file.fileName(), file.fileName()});
     }
-    if (argc >= 2 && std::strcmp(argv[1], "--video") == 0)
-        return videoCpu(argc > 2 ? std::max(1, std::atoi(argv[2])) : 3);
-    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<Build> builds{{"this build", programmaDiQuesta()}};
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "--prima") {
+            builds.insert(builds.begin(), {"before", args[i + 1] + "/src/sonoraccoltiera"});
+            args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
+            break;
+        }
+    auto count = [&](size_t at, int fallback) { return args.size() > at ? std::max(1, std::atoi(args[at].c_str())) : fallback; };
+    if (!args.empty() && args[0] == "--sincronia")
+        return sincronia(count(1, 4), builds);
+    if (builds.size() > 1)
+        return primaDopo(count(0, 5), builds);
+    if (!args.empty() && args[0] == "--video")
+        return videoCpu(count(1, 3));
+    const int repetitions = count(0, 7);
     const int heard = allUscita(repetitions);
     std::fflush(stdout);
     return heard | videoCpu(std::max(1, repetitions / 2));

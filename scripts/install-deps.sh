@@ -23,6 +23,9 @@ packages=(
   fonts-liberation2 fonts-dejavu-core
   # tests, benchmarks, screenshots
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-apps imagemagick xdotool
+  # benchmarks built with the tests read the video window's pixels back and
+  # click as a person would (Xlib and its test extension)
+  libx11-dev libxtst-dev
   # a private PulseAudio server with a null sink, and its recorder: the
   # confined player is heard at a real audio output (also for benchmarks)
   pulseaudio pulseaudio-utils
@@ -35,8 +38,8 @@ packages=(
 )
 if [ "${1:-}" = "--bench" ]; then
   packages+=(
-    # the peer players: gst-play-1.0, mpv, Audacious
-    gstreamer1.0-plugins-base-apps mpv audacious
+    # the peer players: gst-play-1.0 (its X11 picture sink too), mpv, Audacious
+    gstreamer1.0-plugins-base-apps gstreamer1.0-x mpv audacious
   )
 fi
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -574,10 +575,11 @@ QByteArray encodePicture(const QImage& picture, const char* encoder)
     return frame;
 }
 
-} // namespace
-
-QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, EraSound sound, int durationMs,
-                    QSize size)
+// An era AVI's bytes; `picture`, when given, turns frame i's picture into another,
+// and `given` replaces the sound `sound` would make.
+QByteArray eraAviBytes(EraVideo video, EraSound sound, int durationMs, QSize size,
+                       const std::function<QByteArray(int, const QByteArray&)>& picture = {},
+                       const EraAudio* given = nullptr)
 {
     const int frames = std::max(1, durationMs / 40);
     const bool hasVideo = video != EraVideo::None;
@@ -656,7 +658,7 @@ QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, Era
     }
     EraAudio audio;
     if (hasSound) {
-        audio = eraAudio(sound, durationMs);
+        audio = given ? *given : eraAudio(sound, durationMs);
         strls += riffList("strl", riffChunk("strh", streamHeader("auds", 0, audio.blockAlign, audio.bytesPerSecond,
                                                                   quint32(audio.data.size() / audio.blockAlign),
                                                                   audio.blockAlign, QSize()))
@@ -690,7 +692,7 @@ QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, Era
     const qsizetype blocks = hasSound ? audio.data.size() / audio.blockAlign : 0;
     for (int i = 0; i < frames; ++i) {
         if (hasVideo)
-            add(videoId, frame);
+            add(videoId, picture ? picture(i, frame) : frame);
         if (hasSound) {
             const qsizetype from = blocks * i / frames, to = blocks * (i + 1) / frames;
             add(soundId, audio.data.mid(from * audio.blockAlign, (to - from) * audio.blockAlign));
@@ -698,7 +700,36 @@ QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, Era
     }
     const QByteArray body = QByteArray("AVI ") + riffList("hdrl", riffChunk("avih", avih) + strls)
         + riffChunk("LIST", movi) + riffChunk("idx1", index);
-    return writeBytes(dir, name, riffChunk("RIFF", body));
+    return riffChunk("RIFF", body);
+}
+
+} // namespace
+
+QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, EraSound sound, int durationMs,
+                    QSize size)
+{
+    return writeBytes(dir, name, eraAviBytes(video, sound, durationMs, size));
+}
+
+QString writeFlashAvi(const QString& dir, const QString& name, int flashes, QSize size)
+{
+    constexpr int firstFlash = 25, framesApart = 25, samplesPerFrame = kEraRate / 25;
+    const int frames = firstFlash + flashes * framesApart;
+    auto isFlash = [&](int frame) { return frame >= firstFlash && (frame - firstFlash) % framesApart == 0; };
+    EraAudio clicks;
+    clicks.samples = quint32(frames * samplesPerFrame);
+    clicks.bytesPerSecond = kEraRate * 2;
+    std::vector<qint16> samples(clicks.samples, 0);
+    // 2 ms of a full 1 kHz square wave: a click whose first sample is loud.
+    for (int f = 0; f < frames; ++f)
+        for (int i = 0; isFlash(f) && i < kEraRate / 500; ++i)
+            samples[size_t(f * samplesPerFrame + i)] = (i / (kEraRate / 2000)) % 2 ? -28000 : 28000;
+    for (const qint16 v : samples)
+        appendLe(clicks.data, quint16(v), 2);
+    return writeBytes(dir, name, eraAviBytes(EraVideo::Dib24, EraSound::S16, frames * 40, size,
+                                             [&](int frame, const QByteArray& rows) {
+                                                 return QByteArray(rows.size(), isFlash(frame) ? '\xff' : '\0');
+                                             }, &clicks));
 }
 
 QString writeEraWav(const QString& dir, const QString& name, EraSound sound, int durationMs)

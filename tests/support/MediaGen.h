@@ -45,6 +45,10 @@ enum class EraSound { None, U8, S16, S24, Float, Extensible, MuLaw, ALaw, ImaAdp
 QImage eraPicture(QSize size = QSize(64, 48));
 QString writeEraAvi(const QString& dir, const QString& name, EraVideo video, EraSound sound, int durationMs = 400,
                     QSize size = QSize(64, 48));
+// Uncompressed 24-bit video at 25 frames/s, black but for one white frame
+// a second, from the 26th frame, `flashes` of them; its 16-bit PCM sound is
+// silent but for a sharp click that starts with each white frame.
+QString writeFlashAvi(const QString& dir, const QString& name, int flashes = 8, QSize size = QSize(160, 120));
 // A WAV of `sound` (not None or Unknown) with a fact chunk and the format's
 // extra bytes as the codec wrote them; an odd number of samples.
 QString writeEraWav(const QString& dir, const QString& name, EraSound sound, int durationMs = 400);
