@@ -186,10 +186,13 @@ public:
             errore_ = -esito;
     }
 
-    int carica()
+    // `tsync`: binds every thread of the process, not only the calling one.
+    int carica(bool tsync)
     {
         if (errore_ == 0 && ctx_ == nullptr)
             errore_ = ENOMEM;
+        if (errore_ == 0 && tsync)
+            errore_ = -std::min(seccomp_attr_set(ctx_, SCMP_FLTATR_CTL_TSYNC, 1), 0);
         if (errore_ == 0) {
             const int esito = seccomp_load(ctx_);
             errore_ = esito < 0 ? -esito : 0;
@@ -205,13 +208,22 @@ private:
 // A blocklist: an allowlist breaks whenever a library starts using a call it
 // did not need before. What is refused fails with the error a program
 // expects from a permission, so libraries take their usual way out.
-int applicaSeccomp()
+int applicaSeccomp(bool tsync)
 {
     Filtro f;
-    // Only Unix sockets, and only to call out: the sound server, the program.
-    f.nega(EPERM, "socket", SCMP_A0(SCMP_CMP_NE, AF_UNIX));
-    for (const char* c : {"bind", "listen"})
+    // No socket at all, and no connection out or in: what a process needs
+    // it was handed before, or opened before it sealed itself. Unix paths
+    // lead to the session bus, the display, agents and the sound server, and
+    // neither Landlock nor seccomp can tell them apart on Debian 12's kernel.
+    for (const char* c : {"socket", "connect", "bind", "listen", "accept", "accept4"})
         f.nega(EPERM, c);
+    // GStreamer's poll makes its control pair as an AF_UNIX stream pair, for
+    // every bus and buffer pool: that pair, and no other.
+    f.nega(EPERM, "socketpair", SCMP_A0(SCMP_CMP_NE, AF_UNIX));
+    constexpr unsigned kTipo = 0xf; // the type, without SOCK_CLOEXEC and SOCK_NONBLOCK
+    for (unsigned tipo = 0; tipo <= kTipo; ++tipo)
+        if (tipo != SOCK_STREAM)
+            f.nega(EPERM, "socketpair", SCMP_A1(SCMP_CMP_MASKED_EQ, kTipo, tipo));
     // No program runs.
     for (const char* c : {"execve", "execveat"})
         f.nega(EPERM, c);
@@ -273,7 +285,7 @@ int applicaSeccomp()
             f.nega(EPERM, c, SCMP_A0(SCMP_CMP_NE, io));
         f.nega(EPERM, "tkill");
     }
-    return f.carica();
+    return f.carica(tsync);
 }
 
 } // namespace
@@ -314,7 +326,7 @@ Confino confina(const OpzioniConfino& opzioni)
     if (opzioni.landlock)
         c.landlock = applicaLandlock(opzioni.abiMassima, c.mancanze);
     if (opzioni.seccomp) {
-        const int numero = applicaSeccomp();
+        const int numero = applicaSeccomp(false);
         c.seccomp = numero == 0;
         if (!c.seccomp)
             aggiungi(c.mancanze, errore("seccomp", numero));
@@ -353,6 +365,18 @@ Confino confinaRiproduttore()
         std::fprintf(stderr, "sonora-riproduttore: confinamento ridotto (%s): %s\n", c.descrizione().c_str(),
                      c.mancanze.c_str());
     return c;
+}
+
+std::string sigillaUscita()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        return errore("no_new_privs", errno);
+    // Threads of GStreamer and of the sound server's client run already:
+    // the filter binds them too.
+    if (const int numero = applicaSeccomp(true); numero != 0)
+        return errore("seccomp", numero);
+    return {};
 }
 
 } // namespace sonora::riproduttore

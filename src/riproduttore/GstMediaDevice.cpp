@@ -276,12 +276,15 @@ void GstMediaDevice::finishOpen(Session& session)
     link->error.reset();
 }
 
-void GstMediaDevice::readyOutput(const QString& path)
+void GstMediaDevice::readyOutput()
 {
     ensureGStreamer();
     rest_.stop();
     if (!output_)
-        output_ = std::make_unique<AudioOutput>(options_.fakeAudioSink, path);
+        output_ = std::make_unique<AudioOutput>(options_.ring);
+    // The output's stream starts now, while the song opens: it is running
+    // by the time the song's first sound comes.
+    output_->start();
 }
 
 void GstMediaDevice::warmUp()
@@ -289,8 +292,8 @@ void GstMediaDevice::warmUp()
     try {
         ensureGStreamer();
         preloadCommonPlugins();
-        if (!output_) // connected, with no stream until a song plays
-            output_ = std::make_unique<AudioOutput>(options_.fakeAudioSink, QString());
+        if (!output_) // no stream until a song opens
+            output_ = std::make_unique<AudioOutput>(options_.ring);
     } catch (const std::exception&) {
     }
 }
@@ -302,7 +305,7 @@ void GstMediaDevice::open(const QString& path, MediaKind kind)
     checkPlayableFile(path);
     if (kind == MediaKind::Midi)
         foreseeMidi(); // the soundfont loads while GStreamer starts
-    readyOutput(path);
+    readyOutput();
     std::unique_ptr<Session> session;
     if (next_ && next_->path == path && next_->kind == kind)
         session = std::move(next_);
@@ -312,10 +315,6 @@ void GstMediaDevice::open(const QString& path, MediaKind kind)
     if (session->midi)
         startMidi(*session);
     finishOpen(*session);
-    // The output's stream starts only now, just before the song plays: one
-    // started while a song took long to open (a soundfont loading, a slow
-    // disk) lost the song's first moments when its sound came.
-    output_->start(path);
 
     const qint64 duration = queryDuration(session->pipeline.get());
     // Prerolled on an immediate end of stream: a header and nothing after it.

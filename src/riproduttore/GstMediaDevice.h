@@ -13,6 +13,9 @@
 
 namespace sonora {
 
+namespace anello {
+class RingWriter;
+}
 class AudioOutput;
 class IVideoOutput;
 class MidiSynth;
@@ -21,8 +24,11 @@ struct PipelineLink;
 class PlaybackObserver;
 
 struct GstDeviceOptions {
-    // A clock-synchronised fake instead of the system's audio output, so tests
-    // and benchmarks play in real time without a sound card.
+    // Where the sound goes: the ring the output process plays. Without one it
+    // goes nowhere, and the songs still play in step with the clock.
+    std::shared_ptr<anello::RingWriter> ring;
+    // Tests and benchmarks play in real time without a sound card: with no
+    // ring, that is all this device does in any case.
     bool fakeAudioSink = false;
     // Where the pictures of video songs go. None: they are decoded in time
     // and dropped, and only the sound is heard.
@@ -40,9 +46,8 @@ public:
     explicit GstMediaDevice(GstDeviceOptions options = {});
     ~GstMediaDevice() override;
 
-    // Gets GStreamer, the plugins a WAV song needs and the connection to the
-    // sound server ready, without opening an audio stream, so that the first
-    // song starts as quickly as the next ones. Never throws: whatever fails
+    // Gets GStreamer and the plugins a WAV song needs ready, so that the
+    // first song starts as quickly as the next ones. Never throws: whatever fails
     // here is reported by the first open.
     void warmUp();
 
@@ -69,7 +74,7 @@ private:
     void showLatestFrame(quint64 generation);
     void endOfSong(const QString& error);
     void readDuration();
-    void readyOutput(const QString& path);
+    void readyOutput();
     std::unique_ptr<Session> beginSession(const QString& path, MediaKind kind);
     void startMidi(Session& session);
     void finishOpen(Session& session);
