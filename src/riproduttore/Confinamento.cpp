@@ -326,7 +326,7 @@ Confino confina(const OpzioniConfino& opzioni)
     if (opzioni.landlock)
         c.landlock = applicaLandlock(opzioni.abiMassima, c.mancanze);
     if (opzioni.seccomp) {
-        const int numero = applicaSeccomp(false);
+        const int numero = applicaSeccomp(true); // also a thread a library may have started
         c.seccomp = numero == 0;
         if (!c.seccomp)
             aggiungi(c.mancanze, errore("seccomp", numero));
