@@ -36,13 +36,13 @@ done
   fail "no sound output among the Depends"
 [ -n "$(group_with timgm6mb-soundfont)" ] || fail "no General MIDI soundfont among the Depends"
 
-# --- Contents: owned by root, readable by all, only the two programs executable.
+# --- Contents: owned by root, readable by all, only the three programs executable.
 dpkg-deb -c "$deb" >"$scratch/contents"
 while read -r mode owner _ _ _ path _; do
   [ "$owner" = root/root ] || fail "$path owned by $owner"
   case "$mode:$path" in
     d*) [ "$mode" = drwxr-xr-x ] || fail "$path is $mode" ;;
-    *:./usr/bin/sonoraccoltiera | *:./usr/lib/sonoraccoltiera/sonora-riproduttore)
+    *:./usr/bin/sonoraccoltiera | *:./usr/lib/sonoraccoltiera/sonora-riproduttore | *:./usr/lib/sonoraccoltiera/sonora-uscita)
       [ "$mode" = -rwxr-xr-x ] || fail "$path is $mode" ;;
     *) [ "$mode" = -rw-r--r-- ] || fail "$path is $mode" ;;
   esac
@@ -52,6 +52,7 @@ share=$root/usr/share
 expected=(
   "$root/usr/bin/sonoraccoltiera"
   "$root/usr/lib/sonoraccoltiera/sonora-riproduttore"
+  "$root/usr/lib/sonoraccoltiera/sonora-uscita"
   "$share/applications/sonoraccoltiera.desktop"
   "$share/mime/packages/sonoraccoltiera.xml"
   "$share/icons/hicolor/scalable/apps/sonoraccoltiera.svg"
@@ -68,7 +69,8 @@ for f in "${expected[@]}"; do
 done
 binary=$root/usr/bin/sonoraccoltiera
 player=$root/usr/lib/sonoraccoltiera/sonora-riproduttore
-for b in "$binary" "$player"; do
+output=$root/usr/lib/sonoraccoltiera/sonora-uscita
+for b in "$binary" "$player" "$output"; do
   readelf -S "$b" | grep -q '\.debug_info' && fail "${b#"$root"} is not stripped"
 done
 
@@ -82,7 +84,7 @@ for icon in "$(sed -n 's/^Icon=//p' "$entry")" \
 done
 
 # Every library either program links must come from a package it depends on.
-needed=$(readelf -d "$binary" "$player" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u)
+needed=$(readelf -d "$binary" "$player" "$output" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u)
 [ -n "$needed" ] || fail "no NEEDED entries in the programs"
 multiarch=$(gcc -print-multiarch)
 for lib in $needed; do
@@ -116,4 +118,6 @@ echo "the installed program painted its window ($out colours)"
 # The player loads: run by hand, it says that the program starts it.
 "$player" 2>"$scratch/stderr" && fail "the player ran without the program"
 grep -q -- --canale "$scratch/stderr" || { cat "$scratch/stderr"; fail "the installed player does not start"; }
-echo "the installed player loads"
+"$output" 2>"$scratch/stderr" && fail "the output process ran without the program"
+grep -q -- --canale "$scratch/stderr" || { cat "$scratch/stderr"; fail "the installed output process does not start"; }
+echo "the installed player and output process load"

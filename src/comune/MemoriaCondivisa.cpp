@@ -7,14 +7,16 @@
 
 namespace sonora {
 
-int creaMemoriaFotogrammi()
+int creaMemoriaFotogrammi() { return creaMemoriaSigillata("sonora-fotogrammi", kMemoriaFotogrammi); }
+
+int creaMemoriaSigillata(const char* nome, qsizetype lunghezza)
 {
-    const int fd = ::memfd_create("sonora-fotogrammi", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    const int fd = ::memfd_create(nome, MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0)
         return -1;
-    // Sealed before the player ever sees it: a file that shrank would turn
-    // the program's reading of a place into a fatal SIGBUS.
-    if (::ftruncate(fd, kMemoriaFotogrammi) != 0
+    // Sealed before another process ever sees it: a file that shrank would
+    // turn a reading of it into a fatal SIGBUS.
+    if (::ftruncate(fd, off_t(lunghezza)) != 0
         || ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
         const int e = errno;
         ::close(fd);

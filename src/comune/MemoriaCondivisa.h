@@ -18,6 +18,8 @@ constexpr qsizetype kMemoriaFotogrammi = kPostoFotogramma * riproduttore::kPosti
 // A new memory file for the places, sealed against shrinking and growing;
 // -1 (errno set) when the system refuses.
 int creaMemoriaFotogrammi();
+// The same for any memory file shared with a process that is not trusted.
+int creaMemoriaSigillata(const char* nome, qsizetype lunghezza);
 
 // Part of a memory file, mapped, and unmapped when it goes.
 class Mappa {

@@ -246,4 +246,11 @@ qint64 orologioNs()
     return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
+QString rifiutoNonConfinato(const QString& mancanze)
+{
+    return QStringLiteral("Il componente di riproduzione non riesce a proteggersi su questo sistema (%1) e per "
+                          "sicurezza non riproduce nulla. Aggiornare il sistema o reinstallare Sonoraccoltiera.")
+        .arg(mancanze.left(kTestoMassimo / 4));
+}
+
 } // namespace sonora::riproduttore

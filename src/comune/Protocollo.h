@@ -115,6 +115,10 @@ struct Confinato {
     QString mancanze;
 };
 
+// Why a player whose system-call filter could not be loaded plays nothing:
+// it would decode files from anywhere unconfined.
+QString rifiutoNonConfinato(const QString& mancanze);
+
 using Messaggio = std::variant<Risposta, Stato, Vivo, Pronto, Fotogramma, Confinato>;
 
 // While a song is open the player tells where it is this often, which also

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <algorithm>
@@ -43,6 +44,9 @@ constexpr int kAvvioMassimoMs = 30000;
 // A song whose player was lost ends once a new player is ready for the next
 // one, so that its open is quick, but no later than this.
 constexpr int kSostitutoMs = 1000;
+// How long an open waits for the output process's first word: whether any
+// output works.
+constexpr int kUscitaPrimaMs = 3000;
 // A dismissed player that has not ended by then is killed.
 constexpr int kCongedoMs = 2000;
 // At the program's end the players get this long to end by themselves.
@@ -86,7 +90,7 @@ private:
 
 DispositivoRemoto::DispositivoRemoto(QString programma, bool uscitaDiProva)
     : programma_(std::move(programma))
-    , uscitaDiProva_(uscitaDiProva)
+    , uscita_(QFileInfo(programma_).dir().filePath(QStringLiteral("sonora-uscita")), uscitaDiProva, this)
 {
     riposo_.setSingleShot(true);
     connect(&riposo_, &QTimer::timeout, this, [this] {
@@ -134,38 +138,40 @@ void DispositivoRemoto::avvia()
     const int memoria = creaMemoriaFotogrammi();
     if (memoria < 0)
         throw nonParte(errno);
+    // The output process first: the player is handed the ring it plays.
+    try {
+        uscita_.avvia();
+    } catch (...) {
+        ::close(memoria);
+        throw;
+    }
     std::shared_ptr<const Mappa> fotogrammi = Mappa::crea(memoria, 0, kMemoriaFotogrammi, false);
     int fds[2];
     if (!fotogrammi || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         const int errore = errno;
         ::close(memoria);
+        uscita_.congeda();
         throw nonParte(errore);
     }
     auto processo = std::make_unique<QProcess>();
     processo->setProgram(programma_);
-    QStringList argomenti{QStringLiteral("--canale"), QStringLiteral("3"), QStringLiteral("--fotogrammi"),
-                          QStringLiteral("4")};
-    if (uscitaDiProva_)
-        argomenti << QStringLiteral("--uscita-di-prova");
-    processo->setArguments(argomenti);
+    processo->setArguments({QStringLiteral("--canale"), QStringLiteral("3"), QStringLiteral("--fotogrammi"),
+                            QStringLiteral("4"), QStringLiteral("--anello"), QStringLiteral("5"),
+                            QStringLiteral("--indice"), QStringLiteral("6"), QStringLiteral("--sveglia"),
+                            QStringLiteral("7")});
     processo->setProcessChannelMode(QProcess::ForwardedChannels);
     processo->setStandardInputFile(QProcess::nullDevice());
-    // The player's end of the socket becomes its descriptor 3 and the memory
-    // its 4, the only ones it inherits. Either may sit at 3 or 4 already:
-    // both go out of the way first.
-    const int suo = fds[1];
-    processo->setChildProcessModifier([suo, memoria] {
-        const int canale = ::fcntl(suo, F_DUPFD_CLOEXEC, 5);
-        const int fotogrammi = ::fcntl(memoria, F_DUPFD_CLOEXEC, 5);
-        ::dup2(canale, 3);
-        ::dup2(fotogrammi, 4);
-    });
+    // The player's end of the socket becomes its descriptor 3, the memory
+    // its 4 and the ring's its 5 to 7, the only ones it inherits.
+    const int suoi[5] = {fds[1], memoria, uscita_.anello(), uscita_.indice(), uscita_.sveglia()};
+    processo->setChildProcessModifier([suoi] { posizionaDescrittori(suoi, 5); });
     processo->start();
     const bool partito = processo->waitForStarted(10000);
     ::close(fds[1]);
     ::close(memoria);
     if (!partito) {
         ::close(fds[0]);
+        uscita_.congeda();
         throw MediaError(QStringLiteral("Il componente di riproduzione non parte (%1): %2. Reinstallare "
                                         "Sonoraccoltiera.")
                              .arg(QDir::toNativeSeparators(programma_), processo->errorString()));
@@ -189,6 +195,7 @@ void DispositivoRemoto::congeda()
     sorveglianza_.stop();
     differiti_.clear();
     fotogrammi_.reset();
+    uscita_.congeda();
     if (canale_) {
         // The player reads the end of the stream, closes its song and ends.
         // The channel itself goes later: this may run in its own callback.
@@ -433,6 +440,10 @@ void DispositivoRemoto::open(const QString& path, MediaKind kind)
         bool muto = false;
         for (int tentativo = 0; tentativo < 2; ++tentativo) {
             avvia();
+            // A player that could not confine itself decodes nothing.
+            if (confino_ && !confino_->seccomp)
+                throw MediaError(rifiutoNonConfinato(confino_->mancanze));
+            uscita_.verifica(path, kUscitaPrimaMs);
             ++brano_;
             if (chiedi(Domanda{Richiesta::Apri, path, kind, brano.get()}, kApriMs, &muto) || !muto)
                 break;

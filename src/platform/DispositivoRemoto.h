@@ -13,6 +13,7 @@
 
 #include "comune/MediaDevice.h"
 #include "comune/Protocollo.h"
+#include "platform/UscitaRemota.h"
 #include "platform/VideoWindow.h"
 
 #include <QObject>
@@ -33,7 +34,8 @@ class Mappa;
 
 class DispositivoRemoto : public QObject, public IMediaDevice {
 public:
-    // `programma`: the player's file; `uscitaDiProva`: it plays into a fake
+    // `programma`: the player's file (the output process, sonora-uscita, sits
+    // beside it); `uscitaDiProva`: the output process plays into a fake
     // audio output that still keeps time (for tests).
     explicit DispositivoRemoto(QString programma = programmaPredefinito(), bool uscitaDiProva = false);
     ~DispositivoRemoto() override;
@@ -58,6 +60,8 @@ public:
     QWidget* videoWindow() const { return video_.window(); }
     // The player's process id; 0 while none runs.
     qint64 riproduttore() const;
+    // The output process, which plays the player's sound.
+    const UscitaRemota& uscita() const { return uscita_; }
     // How confined the player said it is on this kernel; empty until it has.
     const std::optional<riproduttore::Confinato>& confino() const { return confino_; }
 
@@ -80,7 +84,7 @@ private:
     void riferisciFine();
 
     QString programma_;
-    bool uscitaDiProva_;
+    UscitaRemota uscita_;
     std::unique_ptr<QProcess> processo_;
     std::shared_ptr<Canale> canale_; // also known, weakly, to the pictures shown
     std::vector<std::shared_ptr<Canale>> chiusi_; // closed, freed once back in the event loop

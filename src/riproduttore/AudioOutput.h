@@ -1,12 +1,13 @@
 #pragma once
-// One audio output shared by every song. Opening the system's audio stream
-// anew for each song leaves a hole between songs while the sound server sets
-// it up; instead a long-lived pipeline, appsrc ! audioconvert ! audioresample
-// ! sink, stays open, and each song's pipeline ends in an appsink that hands
-// its sound over. The end of one song and the start of the next then meet
-// with no silence, as long as the next one starts within the output's latency.
+// Where every song's sound goes: each song's pipeline ends in an appsink that
+// hands its sound over, stamped with the time it is to be heard, into the
+// ring the output process plays (comune/AudioRing.h). The decoder itself
+// never talks to the sound server. Consecutive songs are stamped one right
+// after the other, so they meet with no silence as long as the next one
+// starts within the cushion.
 // Private to the media device; UI thread only, except the appsink callbacks.
 
+#include "comune/AudioRing.h"
 #include "riproduttore/GstHandles.h"
 
 #include <QString>
@@ -22,10 +23,9 @@ public:
     static constexpr GstClockTime kCushion = 20 * GST_MSECOND;
     struct Timeline;
 
-    // `fake`: a clock-synchronised fake sink instead of the system's output.
-    // It connects to the sound server, with no stream until start(). Throws
-    // MediaError, naming `path`, when an element is missing.
-    AudioOutput(bool fake, const QString& path);
+    // `ring`: where the sound goes; null: nowhere, and the songs still play
+    // in step with the clock (a device of tests and benchmarks).
+    explicit AudioOutput(std::shared_ptr<anello::RingWriter> ring);
     ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
@@ -33,8 +33,8 @@ public:
     // What every song is turned into on its way out, 16-bit stereo: the format
     // of nearly every file of the time, so the common WAV needs no conversion
     // at all, and one format for all means the output never renegotiates.
-    static constexpr int kRate = 44100;
-    static constexpr int kChannels = 2;
+    static constexpr int kRate = anello::kRate;
+    static constexpr int kChannels = anello::kChannels;
     static CapsRef songFormat();
 
     // The sink for one song's pipeline: it plays in step with the clock, so the
@@ -45,25 +45,19 @@ public:
     // delayed by as much to stay in step.
     static constexpr GstClockTime latency() { return kCushion; }
 
-    // The system's stream is kept while songs play, and given back when the
-    // device has been idle for a while (a running stream keeps the sound
-    // server and this process waking up). Start it just before a song plays:
-    // a stream left waiting for its first sound loses the start of that sound.
-    // Throws MediaError, naming `path`, when no output works.
-    void start(const QString& path);
+    // The output process keeps its stream open while songs are near, and
+    // gives it back when the device has been idle for a while (a running
+    // stream keeps the sound server waking up). Start it when a song opens:
+    // the stream is running by the time the song's first sound comes.
+    void start();
     void rest();
 
-    // True until the output has had its first sound since it started: the
-    // song that brings it must play a cushion ahead of the clock, as its
-    // sound is played at once instead of a cushion later.
+    // True when nothing is left to play: the song that comes must play a
+    // cushion ahead of the clock, so that its first sound is heard at once.
     bool startsAhead() const;
 
 private:
-    ElementRef pipeline_;
-    ElementRef source_;
     std::shared_ptr<Timeline> timeline_;
-    ElementRef sink_;
-    bool fake_ = false;
     bool running_ = false;
 };
 

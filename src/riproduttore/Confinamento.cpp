@@ -93,7 +93,7 @@ std::vector<Concessione> concessioniSistema()
     // The dynamic loader's cache (plugins load libraries once confined); the
     // C library's locale names (a link from /usr/share/locale); the
     // processors there are, which libraries size their pools by; seeds for
-    // GLib's and the sound client's random numbers.
+    // GLib's random numbers.
     for (const char* letto : {"/etc/ld.so.cache", "/etc/locale.alias", "/sys/devices/system/cpu", "/dev/urandom"})
         c.push_back({letto, kLettura});
     // GStreamer's registry, brought up to date before confining, where
@@ -104,21 +104,6 @@ std::vector<Concessione> concessioniSistema()
     // threads at its end.
     if (SONORA_SANITIZZATO)
         c.push_back({"/proc", kLettura});
-    return c;
-}
-
-// The sound server's client, for as long as the decoder plays into the
-// server itself: its configuration, its cookie and its runtime folder. This
-// goes once the sound is played by a process of its own.
-std::vector<Concessione> concessioniSuono()
-{
-    std::vector<Concessione> c{{"/etc/pulse", kLettura}, {"/etc/machine-id", kLettura},
-                               {std::string(g_get_user_config_dir()) + "/pulse", kLettura}};
-    if (const std::string runtime = variabile("XDG_RUNTIME_DIR"); !runtime.empty())
-        c.push_back({runtime + "/pulse", kLettura});
-    for (const char* nome : {"PULSE_COOKIE", "PULSE_CLIENTCONFIG"})
-        if (const std::string file = variabile(nome); !file.empty())
-            c.push_back({file, kLettura});
     return c;
 }
 
@@ -208,11 +193,8 @@ int applicaLandlock(int abiMassima, std::string& mancanze)
         ::close(fd);
         return fatto;
     };
-    std::vector<Concessione> concessioni = concessioniSistema();
-    for (Concessione& c : concessioniSuono())
-        concessioni.push_back(std::move(c));
     bool fatto = true;
-    for (const Concessione& c : concessioni)
+    for (const Concessione& c : concessioniSistema())
         fatto = fatto && concedi(c);
     fatto = fatto && ::syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
     const int numero = errno;
@@ -251,10 +233,13 @@ public:
             errore_ = -esito;
     }
 
-    int carica()
+    // `tsync`: binds every thread of the process, not only the calling one.
+    int carica(bool tsync)
     {
         if (errore_ == 0 && ctx_ == nullptr)
             errore_ = ENOMEM;
+        if (errore_ == 0 && tsync)
+            errore_ = -std::min(seccomp_attr_set(ctx_, SCMP_FLTATR_CTL_TSYNC, 1), 0);
         if (errore_ == 0) {
             const int esito = seccomp_load(ctx_);
             errore_ = esito < 0 ? -esito : 0;
@@ -270,13 +255,22 @@ private:
 // A blocklist: an allowlist breaks whenever a library starts using a call it
 // did not need before. What is refused fails with the error a program
 // expects from a permission, so libraries take their usual way out.
-int applicaSeccomp()
+int applicaSeccomp(bool tsync)
 {
     Filtro f;
-    // Only Unix sockets, and only to call out: the sound server, the program.
-    f.nega(EPERM, "socket", SCMP_A0(SCMP_CMP_NE, AF_UNIX));
-    for (const char* c : {"bind", "listen"})
+    // No socket at all, and no connection out or in: what a process needs
+    // it was handed before, or opened before it sealed itself. Unix paths
+    // lead to the session bus, the display, agents and the sound server, and
+    // neither Landlock nor seccomp can tell them apart on Debian 12's kernel.
+    for (const char* c : {"socket", "connect", "bind", "listen", "accept", "accept4"})
         f.nega(EPERM, c);
+    // GStreamer's poll makes its control pair as an AF_UNIX stream pair, for
+    // every bus and buffer pool: that pair, and no other.
+    f.nega(EPERM, "socketpair", SCMP_A0(SCMP_CMP_NE, AF_UNIX));
+    constexpr unsigned kTipo = 0xf; // the type, without SOCK_CLOEXEC and SOCK_NONBLOCK
+    for (unsigned tipo = 0; tipo <= kTipo; ++tipo)
+        if (tipo != SOCK_STREAM)
+            f.nega(EPERM, "socketpair", SCMP_A1(SCMP_CMP_MASKED_EQ, kTipo, tipo));
     // No program runs.
     for (const char* c : {"execve", "execveat"})
         f.nega(EPERM, c);
@@ -338,7 +332,7 @@ int applicaSeccomp()
             f.nega(EPERM, c, SCMP_A0(SCMP_CMP_NE, io));
         f.nega(EPERM, "tkill");
     }
-    return f.carica();
+    return f.carica(tsync);
 }
 
 } // namespace
@@ -379,7 +373,7 @@ Confino confina(const OpzioniConfino& opzioni)
     if (opzioni.landlock)
         c.landlock = applicaLandlock(opzioni.abiMassima, c.mancanze);
     if (opzioni.seccomp) {
-        const int numero = applicaSeccomp();
+        const int numero = applicaSeccomp(true); // also a thread a library may have started
         c.seccomp = numero == 0;
         if (!c.seccomp)
             aggiungi(c.mancanze, errore("seccomp", numero));
@@ -418,6 +412,18 @@ Confino confinaRiproduttore()
         std::fprintf(stderr, "sonora-riproduttore: confinamento ridotto (%s): %s\n", c.descrizione().c_str(),
                      c.mancanze.c_str());
     return c;
+}
+
+std::string sigillaUscita()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        return errore("no_new_privs", errno);
+    // Threads of GStreamer and of the sound server's client run already:
+    // the filter binds them too.
+    if (const int numero = applicaSeccomp(true); numero != 0)
+        return errore("seccomp", numero);
+    return {};
 }
 
 } // namespace sonora::riproduttore

@@ -1,10 +1,11 @@
 #pragma once
 // The player decodes files from anywhere, through decoders that have had
 // memory bugs. Confined, a file that takes a decoder over still writes no
-// file, opens no network socket, starts no program or process and touches no
-// other process: it may read the songs it is handed open and, by name, the
-// system's folders only; play into the sound server over its Unix socket;
-// and talk to the program over the socket it was given.
+// file, opens no socket of any kind and connects nowhere, starts no program
+// or process and touches no other process: it may read the songs it is
+// handed open and, by name, the system's folders only; write sound into the
+// ring it was given; and talk to the program over the socket it was given.
+// The output process seals itself the same way once its output is open.
 //
 // Landlock (when the kernel has it) and a seccomp filter confine the calling
 // thread and the threads and processes it starts later, never those already
@@ -49,5 +50,10 @@ Confino confina(const OpzioniConfino& opzioni = {});
 // rely on it, confines, and says on stderr what is missing. Call first thing
 // in main(), before any thread exists.
 Confino confinaRiproduttore();
+
+// The output process, once its output is open: the same system-call filter,
+// binding every thread already running (Landlock could not). Empty when
+// sealed; otherwise why not.
+std::string sigillaUscita();
 
 } // namespace sonora::riproduttore

@@ -278,12 +278,15 @@ void GstMediaDevice::finishOpen(Session& session)
     link->error.reset();
 }
 
-void GstMediaDevice::readyOutput(const QString& path)
+void GstMediaDevice::readyOutput()
 {
     ensureGStreamer();
     rest_.stop();
     if (!output_)
-        output_ = std::make_unique<AudioOutput>(options_.fakeAudioSink, path);
+        output_ = std::make_unique<AudioOutput>(options_.ring);
+    // The output's stream starts now, while the song opens: it is running
+    // by the time the song's first sound comes.
+    output_->start();
 }
 
 void GstMediaDevice::warmUp()
@@ -291,8 +294,8 @@ void GstMediaDevice::warmUp()
     try {
         ensureGStreamer();
         preloadCommonPlugins();
-        if (!output_) // connected, with no stream until a song plays
-            output_ = std::make_unique<AudioOutput>(options_.fakeAudioSink, QString());
+        if (!output_) // no stream until a song opens
+            output_ = std::make_unique<AudioOutput>(options_.ring);
     } catch (const std::exception&) {
     }
 }
@@ -309,7 +312,7 @@ void GstMediaDevice::open(OwnedFd song, const QString& path, MediaKind kind)
     refusedHint_.clear(); // the next hint is tried afresh
     if (kind == MediaKind::Midi)
         foreseeMidi(); // the soundfont loads while GStreamer starts
-    readyOutput(path);
+    readyOutput();
     std::unique_ptr<Session> session;
     if (prepared(path, kind))
         session = std::move(next_);
@@ -319,10 +322,6 @@ void GstMediaDevice::open(OwnedFd song, const QString& path, MediaKind kind)
     if (session->midi)
         startMidi(*session);
     finishOpen(*session);
-    // The output's stream starts only now, just before the song plays: one
-    // started while a song took long to open (a soundfont loading, a slow
-    // disk) lost the song's first moments when its sound came.
-    output_->start(path);
 
     const qint64 duration = queryDuration(session->pipeline.get());
     // Prerolled on an immediate end of stream: a header and nothing after it.

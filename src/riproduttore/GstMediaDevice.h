@@ -14,6 +14,9 @@
 
 namespace sonora {
 
+namespace anello {
+class RingWriter;
+}
 class AudioOutput;
 class IVideoOutput;
 class MidiSynth;
@@ -22,8 +25,11 @@ struct PipelineLink;
 class PlaybackObserver;
 
 struct GstDeviceOptions {
-    // A clock-synchronised fake instead of the system's audio output, so tests
-    // and benchmarks play in real time without a sound card.
+    // Where the sound goes: the ring the output process plays. Without one it
+    // goes nowhere, and the songs still play in step with the clock.
+    std::shared_ptr<anello::RingWriter> ring;
+    // Tests and benchmarks play in real time without a sound card: with no
+    // ring, that is all this device does in any case.
     bool fakeAudioSink = false;
     // Where the pictures of video songs go. None: they are decoded in time
     // and dropped, and only the sound is heard.
@@ -41,9 +47,8 @@ public:
     explicit GstMediaDevice(GstDeviceOptions options = {});
     ~GstMediaDevice() override;
 
-    // Gets GStreamer, the plugins a WAV song needs and the connection to the
-    // sound server ready, without opening an audio stream, so that the first
-    // song starts as quickly as the next ones. Never throws: whatever fails
+    // Gets GStreamer and the plugins a WAV song needs ready, so that the
+    // first song starts as quickly as the next ones. Never throws: whatever fails
     // here is reported by the first open.
     void warmUp();
 
@@ -75,7 +80,7 @@ private:
     void showLatestFrame(quint64 generation);
     void endOfSong(const QString& error);
     void readDuration();
-    void readyOutput(const QString& path);
+    void readyOutput();
     std::unique_ptr<Session> beginSession(OwnedFd song, const QString& path, MediaKind kind);
     bool prepared(const QString& path, MediaKind kind) const;
     void startMidi(Session& session);

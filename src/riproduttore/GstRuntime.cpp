@@ -74,7 +74,7 @@ void ensureGStreamer()
 void preloadCommonPlugins()
 {
     for (const char* name : {"coreelements", "typefindfunctions", "playback", "wavparse", "audioconvert",
-                             "audioresample", "app", "autodetect", "pulseaudio"}) {
+                             "audioresample", "app"}) {
         if (GstPlugin* plugin = gst_plugin_load_by_name(name))
             gst_object_unref(plugin);
     }

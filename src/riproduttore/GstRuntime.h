@@ -11,8 +11,9 @@ namespace sonora {
 // Throws MediaError when GStreamer cannot start.
 void ensureGStreamer();
 
-// Loads the plugins that the commonest song, a WAV file, and the system's
-// audio output need, so that the first song opens as quickly as the next.
+// Loads the plugins that the commonest song, a WAV file, needs, so that the
+// first song opens as quickly as the next. The system's audio output is the
+// output process's: the player loads none of it.
 // Call after ensureGStreamer(); a plugin that is missing is simply skipped.
 void preloadCommonPlugins();
 

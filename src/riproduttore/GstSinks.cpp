@@ -8,7 +8,6 @@
 #include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
 
-#include <cstring>
 #include <optional>
 
 namespace sonora {
@@ -111,19 +110,6 @@ GstFlowReturn onVideoSample(GstAppSink* sink, gpointer data) { return handOverFr
 
 } // namespace
 
-ElementRef makeAudioSink(const QString& path, bool fake)
-{
-    if (!fake)
-        return requireElement("autoaudiosink", path);
-    ElementRef sink = makeElement("fakeaudiosink");
-    if (!sink)
-        sink = makeElement("fakesink");
-    if (!sink)
-        throw MediaError(path, QStringLiteral("manca l'uscita audio di prova (fakesink)"));
-    g_object_set(sink.get(), "sync", TRUE, nullptr);
-    return sink;
-}
-
 ElementRef makeVideoSink(const QString& path, const GstDeviceOptions& options, bool showVideo, const LinkPtr& link)
 {
     if (!showVideo || !options.video) {
@@ -157,21 +143,6 @@ void noteFirstBuffer(GstElement* sink, const LinkPtr& link)
 void observeAudioBuffers(GstElement* sink, const std::shared_ptr<PlaybackObserver>& observer)
 {
     addBufferProbe(sink, onObservedBuffer, new std::shared_ptr<PlaybackObserver>(observer), freeObserverData);
-}
-
-bool fellBackToFakeOutput(GstElement* autoSink)
-{
-    if (!GST_IS_BIN(autoSink))
-        return false;
-    bool fake = false;
-    GST_OBJECT_LOCK(autoSink);
-    for (GList* l = GST_BIN_CHILDREN(GST_BIN(autoSink)); l; l = l->next) {
-        GstElementFactory* f = gst_element_get_factory(GST_ELEMENT(l->data));
-        const char* name = f ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(f)) : "";
-        fake = fake || std::strcmp(name, "fakesink") == 0 || std::strcmp(name, "fakeaudiosink") == 0;
-    }
-    GST_OBJECT_UNLOCK(autoSink);
-    return fake;
 }
 
 } // namespace sonora

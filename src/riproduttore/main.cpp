@@ -2,6 +2,7 @@
 // the socket it is given. It ends when the program hangs up, or when the
 // program itself ends.
 
+#include "comune/AudioRing.h"
 #include "comune/Canale.h"
 #include "comune/Errori.h"
 #include "comune/Memoria.h"
@@ -59,21 +60,24 @@ private:
     std::thread filo_; // last: it starts once the rest is ready
 };
 
-GstDeviceOptions opzioni(bool uscitaDiProva, IVideoOutput* video)
+GstDeviceOptions opzioni(std::shared_ptr<anello::RingWriter> anello, IVideoOutput* video)
 {
     GstDeviceOptions options;
-    options.fakeAudioSink = uscitaDiProva;
+    options.ring = std::move(anello);
     options.video = video;
     return options;
 }
 
 class Riproduttore {
 public:
-    Riproduttore(int fd, int memoria, bool uscitaDiProva, const riproduttore::Confino& confino)
+    Riproduttore(int fd, int memoria, std::shared_ptr<anello::RingWriter> anello, const riproduttore::Confino& confino)
         : canale_(fd, kLimiteInUscita, Allegati::Accettati)
         , video_(canale_, brano_, memoria)
-        , device_(opzioni(uscitaDiProva, &video_))
+        , device_(opzioni(std::move(anello), &video_))
     {
+        // Unconfined, it decodes nothing at all.
+        if (!confino.seccomp)
+            rifiuto_ = rifiutoNonConfinato(QString::fromStdString(confino.mancanze));
         invia(Confinato{quint8(confino.landlock), confino.seccomp, QString::fromStdString(confino.mancanze)});
         canale_.ascolta([this] { leggi(); });
         device_.onEnded = [this] { diStato(); };
@@ -116,7 +120,7 @@ private:
             ++richieste_;
         switch (d.tipo) {
         case Richiesta::Avvia: {
-            {
+            if (rifiuto_.isEmpty()) {
                 AlLavoro vivo(canale_);
                 device_.warmUp();
             }
@@ -125,9 +129,14 @@ private:
         }
         case Richiesta::Apri:
             ++brano_;
-            return esegui([&] { device_.open(std::move(brano), d.percorso, d.genere); });
+            return esegui([&] {
+                if (!rifiuto_.isEmpty())
+                    throw MediaError(rifiuto_);
+                device_.open(std::move(brano), d.percorso, d.genere);
+            });
         case Richiesta::Prepara:
-            device_.prepare(std::move(brano), d.percorso, d.genere);
+            if (rifiuto_.isEmpty())
+                device_.prepare(std::move(brano), d.percorso, d.genere);
             return;
         case Richiesta::Chiudi:
             device_.close();
@@ -186,6 +195,7 @@ private:
             termina(); // the program is gone, or has stopped reading
     }
 
+    QString rifiuto_;       // why it plays nothing; empty when it plays
     quint64 brano_ = 0;     // Apri requests so far
     quint64 richieste_ = 0; // requests that change the state, so far
     Canale canale_;
@@ -202,14 +212,20 @@ int main(int argc, char** argv)
     sonora::limitaArenaMemoria();
     int fd = -1;
     int memoria = -1;
-    bool uscitaDiProva = false;
+    int anello = -1;
+    int indice = -1;
+    int sveglia = -1;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--canale") == 0 && i + 1 < argc)
             fd = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--fotogrammi") == 0 && i + 1 < argc)
             memoria = std::atoi(argv[++i]);
-        else if (std::strcmp(argv[i], "--uscita-di-prova") == 0)
-            uscitaDiProva = true;
+        else if (std::strcmp(argv[i], "--anello") == 0 && i + 1 < argc)
+            anello = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--indice") == 0 && i + 1 < argc)
+            indice = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--sveglia") == 0 && i + 1 < argc)
+            sveglia = std::atoi(argv[++i]);
     }
     if (fd < 0) {
         std::fprintf(stderr, "sonora-riproduttore: il programma Sonoraccoltiera lo avvia da sé (--canale N)\n");
@@ -218,6 +234,14 @@ int main(int argc, char** argv)
     // Before any thread: only those started later are confined.
     const auto confino = sonora::riproduttore::confinaRiproduttore();
     QCoreApplication app(argc, argv);
-    sonora::Riproduttore riproduttore(fd, memoria, uscitaDiProva, confino);
+    // The sound goes into the ring the output process plays; without one
+    // (run by hand) it goes nowhere.
+    std::shared_ptr<sonora::anello::RingWriter> ring;
+    if (anello >= 0 && indice >= 0 && sveglia >= 0)
+        ring = sonora::anello::RingWriter::crea(anello, indice, sveglia);
+    for (const int d : {anello, indice})
+        if (d >= 0)
+            ::close(d);
+    sonora::Riproduttore riproduttore(fd, memoria, std::move(ring), confino);
     return QCoreApplication::exec();
 }

@@ -1,14 +1,20 @@
 // The real window with its real player process: a player that hangs or dies
-// while a song plays holds neither the window nor the compilation.
+// while a song plays holds neither the window nor the compilation; nor does
+// a sound server that ends and comes back.
 
+#include "ServerAudio.h"
 #include "platform/DispositivoRemoto.h"
+#include "support/Ambiente.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
+#include "support/Ritardi.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QListWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -35,26 +41,6 @@ constexpr int kScala = 1;
 #endif
 constexpr int kStalloMassimoMs = 300 * kScala;
 constexpr int kProssimaEntroMs = 3000 * kScala;
-
-// How late a 10 ms timer fires: the window's longest stall.
-struct Ritardi {
-    QTimer timer;
-    QElapsedTimer orologio;
-    qint64 ultimo = 0;
-    qint64 peggiore = 0;
-    Ritardi()
-    {
-        timer.setTimerType(Qt::PreciseTimer);
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            const qint64 ora = orologio.elapsed();
-            peggiore = std::max(peggiore, ora - ultimo - 10);
-            ultimo = ora;
-        });
-        orologio.start();
-        timer.start();
-    }
-};
 
 bool vivo(qint64 pid) { return QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); }
 
@@ -176,4 +162,83 @@ TEST_F(RiproduttorePerso, ASongOpenedOnAPlayerThatHungBetweenSongsGoesToANewOne)
     EXPECT_TRUE(waitUntil([&] { return device->state() == MediaState::Playing; }));
     EXPECT_NE(device->riproduttore(), pid);
     EXPECT_TRUE(waitUntil([&] { return !vivo(pid); }, 2000)) << "the hung player is left behind";
+}
+
+// The sound server ends mid-song, as when it crashes or restarts, and is
+// back a second later: the loss is noticed at once, the window never stalls,
+// the song goes on once the server is back, and the next one is heard.
+TEST(ServerAudioPerso, TheCompilationGoesOnOnceTheSoundServerIsBack)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty())
+        GTEST_SKIP() << "needs pulseaudio and pulseaudio-utils";
+    TempDir dir;
+    writeWav(dir.path(), "uno.wav", 3000);
+    writeWav(dir.path(), "due.wav", 1500);
+    if (!QFileInfo::exists(QStringLiteral("/dev/snd"))) {
+        // No sound server at all, and no sound card: Play says so.
+        const VariabileDiProva senzaServer("PULSE_SERVER", QFile::encodeName(QStringLiteral("unix:") + dir.file("no")));
+        const VariabileDiProva senzaCartella("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
+        DispositivoRemoto senza(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA));
+        try {
+            senza.open(dir.file("uno.wav"), MediaKind::Wave);
+            ADD_FAILURE() << "opened with no output";
+        } catch (const MediaError& e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("nessuna uscita audio funzionante")))
+                << e.message().toStdString();
+        }
+    }
+    bench::ServerAudio audio;
+    const auto ambiente = ambienteDiProva(audio.environment());
+    const QString cartella = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    auto* device = new DispositivoRemoto(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA)); // the real output
+    FinestraDiProva w{std::unique_ptr<IMediaDevice>(device)};
+    w.apri(dir.file("perso.cmp"), dir.path(), {"uno.wav", "due.wav"});
+    w->MMControl1->clickPlay();
+    ASSERT_TRUE(waitUntil([&] {
+        return device->state() == MediaState::Playing && device->position().count() > 300
+            && device->uscita().fase() == UscitaRemota::Fase::Pronta;
+    }));
+    QFile pidFile(cartella + QStringLiteral("/pulse/pid"));
+    ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+    const pid_t server = pid_t(pidFile.readAll().trimmed().toInt());
+    pidFile.close();
+    ASSERT_GT(server, 0);
+    const qint64 decoder = device->riproduttore();
+
+    Ritardi ritardi;
+    QElapsedTimer da;
+    da.start();
+    ASSERT_EQ(::kill(server, SIGKILL), 0);
+    EXPECT_TRUE(waitUntil([&] { return device->uscita().perdite() > 0; }, 1000 * kScala)) << "the loss goes unnoticed";
+    const qint64 notata = da.elapsed();
+    spin(int(std::max<qint64>(1000 - da.elapsed(), 0)));
+
+    // Back, where it was.
+    QFile::remove(pidFile.fileName());
+    const bench::Figlio ritorno = bench::avvia({{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1",
+                                                 "--disallow-exit", "-n", "-F", cartella.toStdString() + "/bench.pa"},
+                                                audio.environment()});
+    ASSERT_TRUE(waitUntil([&] { return bench::esegui({{"pactl", "info"}, audio.environment()}) == 0; }, 10000));
+    QElapsedTimer tornato;
+    tornato.start();
+    EXPECT_TRUE(waitUntil([&] { return device->uscita().fase() == UscitaRemota::Fase::Pronta; }, 2000 * kScala))
+        << "no output again within 2 s of the server's return";
+    const qint64 pronta = tornato.elapsed();
+    const qint64 stallo = ritardi.peggiore; // the recorder's start below holds the test, not the window
+    const bench::Registratore registratore(audio);
+    ASSERT_TRUE(waitUntil([&] { return w->List1->currentRow() == 1 && device->state() == MediaState::Playing; }, 5000));
+    const std::int64_t inizio = registratore.frames();
+    spin(800);
+    const std::vector<int> picchi = registratore.picchi(inizio, registratore.frames());
+    std::printf("[ misura ] server perso: notato %lld ms, uscita pronta %lld ms dopo il ritorno, stallo %lld ms\n",
+                static_cast<long long>(notata), static_cast<long long>(pronta),
+                static_cast<long long>(stallo));
+    EXPECT_TRUE(std::any_of(picchi.begin(), picchi.end(), [](int p) { return p > bench::Registratore::Soglia; }))
+        << "the next song is not heard";
+    EXPECT_EQ(device->riproduttore(), decoder) << "the decoder had no need to go";
+    EXPECT_LT(stallo, kStalloMassimoMs);
+    EXPECT_TRUE(w.messages->shown.isEmpty());
+    w.form.reset();
+    bench::termina(ritorno.pid);
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 #include <string>
 
 #include <arpa/inet.h>
@@ -27,6 +29,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,6 +117,63 @@ Esito nelConfino(const OpzioniConfino& opzioni, Prove prove)
             e.tentativi[nome] = valore;
     }
     return e;
+}
+
+// The same, with a thread started before the child confines: `confinamento`
+// runs on the main thread, then `prove` on it and on that thread, each
+// naming its attempts after `chi`.
+template <typename Confinamento, typename Prove>
+Esito nelConfinoConFilo(Confinamento confinamento, Prove prove)
+{
+    int via[2];
+    if (::pipe2(via, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    OpzioniConfino nessuno;
+    nessuno.landlock = nessuno.seccomp = false;
+    return nelConfino(nessuno, [&](Tentativi& tenta) {
+        std::thread filo([&] {
+            char c;
+            (void)!::read(via[0], &c, 1);
+            prove(tenta, std::string("filo_"));
+        });
+        confinamento(tenta);
+        prove(tenta, std::string("main_"));
+        (void)!::write(via[1], "v", 1);
+        filo.join();
+    });
+}
+
+// A Unix socket listening at a path, or at an abstract name, as the session
+// bus, the display and the sound server do.
+struct Ascolto {
+    int fd = -1;
+    sockaddr_un indirizzo{};
+    socklen_t lunghezza = 0;
+    Ascolto(const std::string& nome, bool astratto)
+    {
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        indirizzo.sun_family = AF_UNIX;
+        std::memcpy(indirizzo.sun_path + (astratto ? 1 : 0), nome.data(), nome.size());
+        lunghezza = socklen_t(offsetof(sockaddr_un, sun_path) + nome.size() + (astratto ? 1 : 0));
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&indirizzo), lunghezza) != 0 || ::listen(fd, 8) != 0)
+            throw std::runtime_error("listen");
+    }
+    ~Ascolto() { ::close(fd); }
+    // Connects `s`, a socket made before confining.
+    long connetti(int s) const { return ::connect(s, reinterpret_cast<const sockaddr*>(&indirizzo), lunghezza); }
+};
+
+int socketUnix() { return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+
+long coppia(int tipo)
+{
+    int fds[2];
+    const int r = ::socketpair(AF_UNIX, tipo | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds);
+    if (r == 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+    return r;
 }
 
 int crea(const fs::path& p) { return ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }
@@ -248,7 +308,6 @@ TEST_F(Confinamento, SeccompAloneRefusesWritingSocketsAndProgramsButNotReading)
         tenta("fchmodat2", ::syscall(452, AT_FDCWD, canzone.c_str(), 0666, 0)); // newer than libseccomp
         tenta("inet", ::socket(AF_INET, SOCK_STREAM, 0));
         tenta("inet6", ::socket(AF_INET6, SOCK_DGRAM, 0));
-        tenta("unix", ::socket(AF_UNIX, SOCK_STREAM, 0));
         tenta("unshare", ::unshare(CLONE_NEWUSER));
         // A character typed into a terminal, the request disguised in the high bits.
         const char c = ' ';
@@ -271,7 +330,6 @@ TEST_F(Confinamento, SeccompAloneRefusesWritingSocketsAndProgramsButNotReading)
         EXPECT_EQ(e["tiocsti"], EPERM);
     }
     EXPECT_EQ(e["exec"], EPERM);
-    EXPECT_EQ(e["unix"], 0) << "the sound server is reached over a Unix socket";
     EXPECT_EQ(e["leggi"], 0) << "the song it was given";
     nonScritto();
 }
@@ -369,5 +427,77 @@ TEST_F(Confinamento, ThePlayerReadsTheSongItIsHandedAndNothingByName)
         EXPECT_EQ(e["leggi"], EACCES) << "the song by its own name";
     }
     EXPECT_EQ(e["dato"], 0) << "the song it was handed";
+    nonScritto();
+}
+
+// What a decoder taken over would reach first: the session bus, the display,
+// an agent, the sound server, all listening Unix sockets, at a path or an
+// abstract name. Nothing, from any thread, even one started before the
+// filter; only GStreamer's stream pairs are made.
+TEST_F(Confinamento, TheDecoderConnectsNowhereFromAnyThread)
+{
+    const Ascolto percorso((cartella / "bus").string(), false);
+    const Ascolto astratto(nome, true);
+    std::map<std::string, int> liberi; // sockets made before the filter, per attempt
+    const Esito e = nelConfinoConFilo(
+        [&](Tentativi& tenta) {
+            for (const char* chi : {"main_", "filo_"})
+                for (const char* dove : {"percorso", "astratto"})
+                    liberi[std::string(chi) + dove] = socketUnix();
+            const Confino c = confina();
+            tenta("filtro", c.seccomp ? 0 : (errno = EINVAL, -1));
+        },
+        [&](Tentativi& tenta, const std::string& chi) {
+            tenta(chi + "percorso", percorso.connetti(liberi[chi + "percorso"]));
+            tenta(chi + "astratto", astratto.connetti(liberi[chi + "astratto"]));
+            tenta(chi + "socket", socketUnix());
+            tenta(chi + "coppia", coppia(SOCK_STREAM));
+            tenta(chi + "coppia_datagrammi", coppia(SOCK_DGRAM));
+        });
+    EXPECT_EQ(e["filtro"], 0);
+    for (const std::string chi : {"main_", "filo_"}) {
+        SCOPED_TRACE(chi);
+        EXPECT_EQ(e[chi + "percorso"], EPERM);
+        EXPECT_EQ(e[chi + "astratto"], EPERM);
+        EXPECT_EQ(e[chi + "socket"], EPERM);
+        EXPECT_EQ(e[chi + "coppia"], 0) << "GStreamer's poll needs its pair";
+        EXPECT_EQ(e[chi + "coppia_datagrammi"], EPERM);
+    }
+}
+
+// The output process acquires, then drops: the connection it opened before
+// sealing still carries sound, and no other can be made, by any thread.
+TEST_F(Confinamento, TheSealedOutputKeepsItsOneConnectionAndMakesNoOther)
+{
+    const Ascolto server((cartella / "server").string(), false);
+    int connessione = -1;
+    std::map<std::string, int> liberi;
+    const Esito e = nelConfinoConFilo(
+        [&](Tentativi& tenta) {
+            connessione = socketUnix();
+            tenta("prima", server.connetti(connessione));
+            for (const char* chi : {"main_", "filo_"})
+                liberi[chi] = socketUnix();
+            tenta("sigillo", sigillaUscita().empty() ? 0 : (errno = EINVAL, -1));
+        },
+        [&](Tentativi& tenta, const std::string& chi) {
+            tenta(chi + "invia", ::send(connessione, "x", 1, MSG_NOSIGNAL));
+            tenta(chi + "connetti", server.connetti(liberi[chi]));
+            tenta(chi + "socket", socketUnix());
+            tenta(chi + "coppia", coppia(SOCK_STREAM));
+            tenta(chi + "crea", crea(cartella / (chi + "nuovo")));
+            tenta(chi + "exec", esegui("/bin/true"));
+        });
+    EXPECT_EQ(e["prima"], 0);
+    EXPECT_EQ(e["sigillo"], 0);
+    for (const std::string chi : {"main_", "filo_"}) {
+        SCOPED_TRACE(chi);
+        EXPECT_EQ(e[chi + "invia"], 0) << "the connection it opened first";
+        EXPECT_EQ(e[chi + "connetti"], EPERM);
+        EXPECT_EQ(e[chi + "socket"], EPERM);
+        EXPECT_EQ(e[chi + "coppia"], 0);
+        EXPECT_EQ(e[chi + "crea"], EACCES);
+        EXPECT_EQ(e[chi + "exec"], EPERM);
+    }
     nonScritto();
 }

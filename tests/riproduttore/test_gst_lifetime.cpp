@@ -247,22 +247,28 @@ TEST(DispositivoRemoto, PlaysThroughAPlayerThatGoesAtRestOrSaysWhatToDo)
     device->close();
     EXPECT_TRUE(window.isNull());
 
-    // It plays confined: no new privileges, a seccomp filter.
+    // It plays confined: no new privileges, a seccomp filter; so does the
+    // output process that plays its sound.
     const qint64 first = device->riproduttore();
+    const qint64 output = device->uscita().processo();
     ASSERT_GT(first, 0);
-    QFile status(QStringLiteral("/proc/%1/status").arg(first));
-    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
-    const QByteArray fields = status.readAll();
-    EXPECT_TRUE(fields.contains("\nNoNewPrivs:\t1\n")) << fields.toStdString();
-    EXPECT_TRUE(fields.contains("\nSeccomp:\t2\n"));
+    ASSERT_GT(output, 0);
+    for (const qint64 pid : {first, output}) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+        const QByteArray fields = status.readAll();
+        EXPECT_TRUE(fields.contains("\nNoNewPrivs:\t1\n")) << fields.toStdString();
+        EXPECT_TRUE(fields.contains("\nSeccomp:\t2\n"));
+    }
     // And it has told the program so.
     ASSERT_TRUE(device->confino());
     EXPECT_TRUE(device->confino()->seccomp);
     EXPECT_EQ(device->confino()->landlock > 0, sonora::riproduttore::abiLandlock() > 0);
 
-    // At rest the player goes, and the next song starts another.
+    // At rest the player and its output go, and the next song starts others.
     ASSERT_TRUE(waitUntil([&] { return device->riproduttore() == 0; }, 3000));
-    EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(first)); }, 3000));
+    for (const qint64 pid : {first, output})
+        EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)); }, 3000));
     device->open(media.wav300, MediaKind::Wave);
     const qint64 second = device->riproduttore();
     EXPECT_NE(second, first);
@@ -272,6 +278,23 @@ TEST(DispositivoRemoto, PlaysThroughAPlayerThatGoesAtRestOrSaysWhatToDo)
     // A player never outlives the program.
     device.reset();
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(second)));
+}
+
+// Unconfined, the player would decode files from anywhere: it plays nothing.
+TEST(DispositivoRemoto, APlayerThatCannotLoadItsFilterPlaysNothingAndSaysSo)
+{
+    DispositivoRemoto device(QStringLiteral(SONORA_RIPRODUTTORE_SENZA_FILTRO), true);
+    for (int volta = 0; volta < 2; ++volta) {
+        try {
+            device.open(GstMedia::get().wav300, MediaKind::Wave);
+            ADD_FAILURE() << "opened unconfined";
+        } catch (const MediaError& e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("non riproduce nulla"))) << e.message().toStdString();
+        }
+        EXPECT_EQ(device.state(), MediaState::Closed);
+    }
+    ASSERT_TRUE(device.confino());
+    EXPECT_FALSE(device.confino()->seccomp);
 }
 
 TEST(DispositivoRemoto, APlayerThatCrashesEndsOnlyItsSong)

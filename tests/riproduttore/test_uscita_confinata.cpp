@@ -27,12 +27,7 @@ TEST(UscitaConfinata, AFreshUserHearsEveryKindOfSongFromTheConfinedPlayer)
     // Its server, and a home and cache with nothing in them yet.
     TempDir casa;
     const QByteArray cache = QFile::encodeName(casa.file(QStringLiteral(".cache")));
-    std::vector<std::unique_ptr<VariabileDiProva>> ambiente;
-    for (const std::string& e : audio.environment()) {
-        const auto uguale = e.find('=');
-        ambiente.push_back(std::make_unique<VariabileDiProva>(QByteArray::fromStdString(e.substr(0, uguale)),
-                                                              QByteArray::fromStdString(e.substr(uguale + 1))));
-    }
+    const auto ambiente = ambienteDiProva(audio.environment());
     const VariabileDiProva home("HOME", QFile::encodeName(casa.path()));
     const VariabileDiProva xdgCache("XDG_CACHE_HOME", cache);
     const VariabileDiProva registro("GST_REGISTRY", QByteArray());
@@ -41,6 +36,9 @@ TEST(UscitaConfinata, AFreshUserHearsEveryKindOfSongFromTheConfinedPlayer)
     DispositivoRemoto device(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA));
     int ends = 0;
     device.onEnded = [&] { ++ends; };
+    // Who is the sound server's client while the first song plays.
+    std::string clienti;
+    qint64 decoder = 0, output = 0;
     // The loudest sample recorded while `path` played to its end.
     const auto picco = [&](const QString& path, const EraCase* era = nullptr) {
         const std::int64_t da = registratore.frames();
@@ -52,6 +50,11 @@ TEST(UscitaConfinata, AFreshUserHearsEveryKindOfSongFromTheConfinedPlayer)
         }
         const int prima = ends;
         device.play();
+        if (clienti.empty()) {
+            clienti = bench::uscitaDi({{"pactl", "list", "clients"}, audio.environment()});
+            decoder = device.riproduttore();
+            output = device.uscita().processo();
+        }
         EXPECT_TRUE(waitUntil([&] { return ends > prima; }, 10000));
         spin(300); // the tail reaches the monitor
         const std::vector<int> picchi = registratore.picchi(da, registratore.frames());
@@ -68,6 +71,11 @@ TEST(UscitaConfinata, AFreshUserHearsEveryKindOfSongFromTheConfinedPlayer)
     QFile status(QStringLiteral("/proc/%1/status").arg(device.riproduttore()));
     ASSERT_TRUE(status.open(QIODevice::ReadOnly));
     EXPECT_TRUE(status.readAll().contains("\nSeccomp:\t2\n")) << "the player that played was confined";
+    const auto cliente = [&](qint64 pid) {
+        return clienti.find("application.process.id = \"" + std::to_string(pid) + "\"") != std::string::npos;
+    };
+    EXPECT_TRUE(cliente(output)) << "the output process plays\n" << clienti;
+    EXPECT_FALSE(cliente(decoder)) << "the decoder never reaches the sound server\n" << clienti;
 
     EXPECT_GT(picco(writeMidi(canzoni.path(), QStringLiteral("canzone.mid"), 1, 600)), bench::Registratore::Soglia)
         << "MIDI through FluidSynth and its soundfont";

@@ -4,6 +4,10 @@
 
 #include <QByteArray>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 namespace sonora::test {
 
 class VariabileDiProva {
@@ -29,5 +33,17 @@ private:
     QByteArray nome_;
     QByteArray prima_;
 };
+
+// Each NAME=value of `ambiente`, for one test.
+inline std::vector<std::unique_ptr<VariabileDiProva>> ambienteDiProva(const std::vector<std::string>& ambiente)
+{
+    std::vector<std::unique_ptr<VariabileDiProva>> variabili;
+    for (const std::string& e : ambiente) {
+        const auto uguale = e.find('=');
+        variabili.push_back(std::make_unique<VariabileDiProva>(QByteArray::fromStdString(e.substr(0, uguale)),
+                                                               QByteArray::fromStdString(e.substr(uguale + 1))));
+    }
+    return variabili;
+}
 
 } // namespace sonora::test

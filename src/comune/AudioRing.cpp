@@ -1,0 +1,151 @@
+#include "comune/AudioRing.h"
+
+#include "comune/MemoriaCondivisa.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace sonora::anello {
+namespace {
+
+static_assert(std::atomic_ref<std::uint64_t>::is_always_lock_free, "shared between processes");
+static_assert(std::atomic_ref<std::uint32_t>::is_always_lock_free, "shared between processes");
+
+Header& header(const Mappa& ring) { return *reinterpret_cast<Header*>(ring.dati()); }
+Slot& slot(const Mappa& ring, quint64 n)
+{
+    return reinterpret_cast<Slot*>(ring.dati() + sizeof(Header))[n % kSlots];
+}
+std::atomic_ref<std::uint64_t> readIndex(const Mappa& index)
+{
+    return std::atomic_ref<std::uint64_t>(*reinterpret_cast<std::uint64_t*>(index.dati()));
+}
+
+} // namespace
+
+int creaAnello() { return creaMemoriaSigillata("sonora-anello", kRingBytes); }
+int creaIndice() { return creaMemoriaSigillata("sonora-indice", kIndexBytes); }
+
+std::unique_ptr<RingWriter> RingWriter::crea(int anello, int indice, int sveglia)
+{
+    auto ring = Mappa::crea(anello, 0, kRingBytes, true);
+    auto index = Mappa::crea(indice, 0, kIndexBytes, false);
+    if (!ring || !index)
+        return nullptr;
+    return std::unique_ptr<RingWriter>(new RingWriter(std::move(ring), std::move(index), sveglia));
+}
+
+RingWriter::RingWriter(std::unique_ptr<Mappa> ring, std::unique_ptr<Mappa> index, int sveglia)
+    : ring_(std::move(ring))
+    , index_(std::move(index))
+    , sveglia_(sveglia)
+{
+}
+
+RingWriter::~RingWriter() { ::close(sveglia_); }
+
+void RingWriter::wake()
+{
+    const std::uint64_t uno = 1;
+    [[maybe_unused]] const auto n = ::write(sveglia_, &uno, sizeof uno);
+}
+
+bool RingWriter::write(std::int64_t atNs, const std::int16_t* pcm, quint64 frames, bool discont)
+{
+    std::atomic_ref<std::uint64_t> written(header(*ring_).written);
+    bool all = true;
+    bool any = false;
+    quint64 done = 0;
+    while (done < frames) {
+        const quint64 n = written.load(std::memory_order_relaxed);
+        // A reader behind by more than the ring, or ahead of the writer, is
+        // not believed: the ring counts as full.
+        const quint64 read = readIndex(*index_).load(std::memory_order_acquire);
+        const quint32 count = quint32(std::min<quint64>(frames - done, kSlotFrames));
+        if (n - read >= kSlots) {
+            ++dropped_;
+            all = false;
+        } else {
+            Slot& s = slot(*ring_, n);
+            s.atNs = atNs + std::int64_t(done * 1'000'000'000 / kRate);
+            s.frames = count;
+            s.flags = (discont && done == 0) || !all ? std::uint32_t(Discont) : 0u;
+            std::memcpy(s.pcm, pcm + done * kChannels, size_t(count) * kBytesPerFrame);
+            written.store(n + 1, std::memory_order_release);
+            any = true;
+        }
+        done += count;
+    }
+    if (any)
+        wake();
+    return all;
+}
+
+void RingWriter::want(bool wanted)
+{
+    std::atomic_ref<std::uint32_t>(header(*ring_).wanted).store(wanted ? 1 : 0, std::memory_order_release);
+    wake();
+}
+
+std::unique_ptr<RingReader> RingReader::crea(int anello, int indice)
+{
+    auto ring = Mappa::crea(anello, 0, kRingBytes, false);
+    auto index = Mappa::crea(indice, 0, kIndexBytes, true);
+    if (!ring || !index)
+        return nullptr;
+    return std::unique_ptr<RingReader>(new RingReader(std::move(ring), std::move(index)));
+}
+
+RingReader::RingReader(std::unique_ptr<Mappa> ring, std::unique_ptr<Mappa> index)
+    : ring_(std::move(ring))
+    , index_(std::move(index))
+{
+}
+
+RingReader::~RingReader() = default;
+
+void RingReader::skipToEnd()
+{
+    read_ = std::atomic_ref<std::uint64_t>(header(*ring_).written).load(std::memory_order_acquire);
+    pending_ = false;
+    readIndex(*index_).store(read_, std::memory_order_release);
+}
+
+std::optional<Block> RingReader::read()
+{
+    if (pending_) { // the slot handed out last is the writer's again
+        ++read_;
+        pending_ = false;
+        readIndex(*index_).store(read_, std::memory_order_release);
+    }
+    const quint64 written = std::atomic_ref<std::uint64_t>(header(*ring_).written).load(std::memory_order_acquire);
+    if (written == read_)
+        return std::nullopt;
+    // A writer far ahead (or gone backwards) is followed from where it is now:
+    // what it overwrote meanwhile is lost anyway.
+    if (written - read_ > kSlots) {
+        read_ = written;
+        readIndex(*index_).store(read_, std::memory_order_release);
+        return std::nullopt;
+    }
+    const Slot& s = slot(*ring_, read_);
+    Block b;
+    b.atNs = s.atNs;
+    b.frames = std::min(s.frames, kSlotFrames);
+    b.discont = (s.flags & Discont) != 0;
+    b.pcm = s.pcm;
+    pending_ = true;
+    return b;
+}
+
+bool RingReader::wanted() const
+{
+    return std::atomic_ref<std::uint32_t>(header(*ring_).wanted).load(std::memory_order_acquire) != 0;
+}
+
+} // namespace sonora::anello

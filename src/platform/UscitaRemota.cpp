@@ -1,0 +1,202 @@
+#include "platform/UscitaRemota.h"
+
+#include "comune/AudioRing.h"
+#include "comune/Canale.h"
+#include "comune/Errori.h"
+#include "comune/Protocollo.h"
+#include "comune/ProtocolloUscita.h"
+
+#include <QDir>
+#include <QProcess>
+
+#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace sonora {
+namespace {
+
+// An output lost within this long of its start is not started again at once:
+// one that cannot even start would otherwise be started without end.
+constexpr qint64 kVitaBreveNs = 1'000'000'000;
+constexpr int kRitardoMs = 500;
+
+void chiudi(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+QString nessunaUscita()
+{
+    return QStringLiteral("nessuna uscita audio funzionante; controllare che la scheda audio sia collegata e che il "
+                          "servizio audio (PipeWire o PulseAudio) sia attivo");
+}
+
+} // namespace
+
+void posizionaDescrittori(const int* fds, int quanti)
+{
+    // Each goes out of the way first: one may already sit where another goes.
+    int alti[8];
+    for (int i = 0; i < quanti && i < 8; ++i)
+        alti[i] = ::fcntl(fds[i], F_DUPFD_CLOEXEC, 3 + quanti);
+    for (int i = 0; i < quanti && i < 8; ++i)
+        ::dup2(alti[i], 3 + i);
+}
+
+UscitaRemota::UscitaRemota(QString programma, bool prova, QObject* custode)
+    : programma_(std::move(programma))
+    , prova_(prova)
+    , custode_(custode)
+{
+    sostituto_.setSingleShot(true);
+    connect(&sostituto_, &QTimer::timeout, this, &UscitaRemota::lancia);
+}
+
+UscitaRemota::~UscitaRemota() { congeda(); }
+
+qint64 UscitaRemota::processo() const { return processo_ ? processo_->processId() : 0; }
+
+void UscitaRemota::avvia()
+{
+    congeda();
+    anello_ = anello::creaAnello();
+    indice_ = anello::creaIndice();
+    sveglia_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    // Another open file of the same memory, read-only: the output process
+    // could not map it writable even if it tried.
+    if (anello_ >= 0)
+        lettura_ = ::open(QByteArray("/proc/self/fd/" + QByteArray::number(anello_)).constData(), O_RDONLY | O_CLOEXEC);
+    if (anello_ < 0 || indice_ < 0 || sveglia_ < 0 || lettura_ < 0) {
+        const int errore = errno;
+        congeda();
+        throw MediaError(QStringLiteral("Il componente audio non parte: %1.").arg(reasonFromErrno(errore)));
+    }
+    maiPronta_ = true;
+    lancia();
+}
+
+void UscitaRemota::lancia()
+{
+    chiudiProcesso();
+    if (anello_ < 0)
+        return;
+    fase_ = Fase::Avvio;
+    avviataNs_ = riproduttore::orologioNs();
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+        fase_ = Fase::Assente;
+        motivo_ = reasonFromErrno(errno);
+        return;
+    }
+    auto processo = std::make_unique<QProcess>();
+    processo->setProgram(programma_);
+    QStringList argomenti{QStringLiteral("--canale"), QStringLiteral("3"), QStringLiteral("--anello"),
+                          QStringLiteral("4"), QStringLiteral("--indice"), QStringLiteral("5"),
+                          QStringLiteral("--sveglia"), QStringLiteral("6")};
+    if (prova_)
+        argomenti << QStringLiteral("--uscita-di-prova");
+    processo->setArguments(argomenti);
+    processo->setProcessChannelMode(QProcess::ForwardedChannels);
+    processo->setStandardInputFile(QProcess::nullDevice());
+    const int suoi[4] = {fds[1], lettura_, indice_, sveglia_};
+    processo->setChildProcessModifier([suoi] { posizionaDescrittori(suoi, 4); });
+    processo->start();
+    const bool partito = processo->waitForStarted(10000);
+    ::close(fds[1]);
+    if (!partito) {
+        ::close(fds[0]);
+        fase_ = Fase::Assente;
+        motivo_ = QStringLiteral("Il componente audio non parte (%1): %2. Reinstallare Sonoraccoltiera.")
+                      .arg(QDir::toNativeSeparators(programma_), processo->errorString());
+        return;
+    }
+    processo_ = std::move(processo);
+    canale_ = std::make_unique<Canale>(fds[0], 1 << 16);
+    canale_->ascolta([this] { leggi(); });
+}
+
+void UscitaRemota::chiudiProcesso()
+{
+    // It ends when it reads the end of the stream; the channel may be in its
+    // own callback, so it goes from the event loop.
+    if (canale_) {
+        canale_->chiudi();
+        QObject* custode = new QObject;
+        Canale* canale = canale_.release();
+        connect(custode, &QObject::destroyed, [canale] { delete canale; });
+        custode->deleteLater();
+    }
+    if (QProcess* p = processo_.release()) {
+        p->setParent(custode_);
+        connect(p, &QProcess::finished, p, &QObject::deleteLater);
+        QTimer::singleShot(2000, p, [p] { p->kill(); });
+        if (p->state() == QProcess::NotRunning)
+            p->deleteLater();
+    }
+}
+
+void UscitaRemota::congeda()
+{
+    sostituto_.stop();
+    chiudiProcesso();
+    for (int* fd : {&anello_, &lettura_, &indice_, &sveglia_})
+        chiudi(*fd);
+    fase_ = Fase::Nessuna;
+}
+
+void UscitaRemota::leggi()
+{
+    if (!canale_)
+        return;
+    const bool vivo = canale_->ricevi();
+    while (canale_) {
+        const auto bytes = canale_->prossimo();
+        if (!bytes)
+            break;
+        const auto avviso = uscita::leggi(*bytes);
+        if (!avviso || avviso->tipo == uscita::Notizia::Persa)
+            return persa();
+        if (avviso->tipo == uscita::Notizia::Pronta) {
+            fase_ = Fase::Pronta;
+            maiPronta_ = false;
+        } else {
+            fase_ = Fase::Assente;
+            motivo_ = avviso->motivo;
+        }
+    }
+    if (canale_ && (!vivo || !canale_->aperto()))
+        persa();
+}
+
+void UscitaRemota::persa()
+{
+    ++perdite_;
+    chiudiProcesso();
+    fase_ = Fase::Avvio;
+    // A new process, from the event loop; it waits for the sound server itself.
+    const bool breve = riproduttore::orologioNs() - avviataNs_ < kVitaBreveNs;
+    sostituto_.start(breve ? kRitardoMs : 0);
+}
+
+void UscitaRemota::verifica(const QString& path, int attesaMs)
+{
+    const qint64 scadenza = riproduttore::orologioNs() + qint64(attesaMs) * 1'000'000;
+    while (fase_ == Fase::Avvio && canale_ && maiPronta_) {
+        const qint64 resta = (scadenza - riproduttore::orologioNs()) / 1'000'000;
+        if (resta <= 0)
+            break;
+        canale_->ricevi(int(resta));
+        leggi();
+    }
+    if (!maiPronta_ || fase_ != Fase::Assente)
+        return;
+    if (motivo_.startsWith(QStringLiteral("Il componente")))
+        throw MediaError(motivo_);
+    throw MediaError(path, nessunaUscita());
+}
+
+} // namespace sonora

@@ -1,0 +1,80 @@
+#pragma once
+// The output process (sonora-uscita) as the program sees it. The program makes
+// the ring the decoder writes its sound into and the output process plays
+// (comune/AudioRing.h), starts the process with it, and hears from it whether
+// its output opened. A lost output (the sound server ended or restarted, the
+// process died) is replaced at once from the event loop, on the same ring:
+// the decoder goes on as if nothing happened, and the new process plays what
+// comes once its output opens again.
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class QProcess;
+
+namespace sonora {
+
+class Canale;
+
+class UscitaRemota : public QObject {
+public:
+    enum class Fase { Nessuna, Avvio, Pronta, Assente };
+
+    // `programma`: the output process's file; `prova`: a fake output that
+    // keeps time. Processes dismissed are left to `custode` to see ended.
+    UscitaRemota(QString programma, bool prova, QObject* custode);
+    ~UscitaRemota() override;
+
+    // Makes a new ring and starts a process to play it. Throws MediaError
+    // when the system refuses the memory.
+    void avvia();
+    // Ends the process and forgets the ring.
+    void congeda();
+
+    // The decoder's ends of the ring, valid from avvia() to congeda():
+    // the ring (writable), the reader's index, the eventfd that wakes the reader.
+    int anello() const { return anello_; }
+    int indice() const { return indice_; }
+    int sveglia() const { return sveglia_; }
+
+    // Waits up to `attesaMs` for the first word of an output that is still
+    // starting. Throws MediaError, naming `path`, when no output has ever
+    // opened since avvia(); after a loss the songs go on while a new one waits.
+    void verifica(const QString& path, int attesaMs);
+
+    Fase fase() const { return fase_; }
+    qint64 processo() const;
+    // Outputs lost and replaced since the program started.
+    int perdite() const { return perdite_; }
+
+private:
+    void lancia();
+    void leggi();
+    void persa();
+    void chiudiProcesso();
+
+    QString programma_;
+    bool prova_;
+    QObject* custode_;
+    int anello_ = -1;
+    int lettura_ = -1; // the ring again, read-only: all the output process gets
+    int indice_ = -1;
+    int sveglia_ = -1;
+    std::unique_ptr<QProcess> processo_;
+    std::unique_ptr<Canale> canale_;
+    QTimer sostituto_;
+    Fase fase_ = Fase::Nessuna;
+    QString motivo_;       // why no output works, when it does not
+    bool maiPronta_ = true; // no output has opened on this ring yet
+    int perdite_ = 0;
+    qint64 avviataNs_ = 0;
+};
+
+// In a child about to start a program: puts `fds` at 3, 4, 5... and leaves
+// every other descriptor to close on exec. Async-signal-safe.
+void posizionaDescrittori(const int* fds, int quanti);
+
+} // namespace sonora

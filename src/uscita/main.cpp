@@ -1,0 +1,83 @@
+// The output process: plays the ring the decoder writes into the system's
+// audio output. The program starts it beside the decoder and ends it by
+// hanging up. It opens its output first, then seals itself, and tells the
+// program which of the two happened.
+
+#include "comune/AudioRing.h"
+#include "comune/Canale.h"
+#include "comune/Errori.h"
+#include "comune/ProtocolloUscita.h"
+#include "riproduttore/Confinamento.h"
+#include "uscita/Uscita.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+int numero(const char* testo) { return std::atoi(testo); }
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The program's end is this process's too, even if it cannot hang up.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int canale = -1;
+    int anello = -1;
+    int indice = -1;
+    int sveglia = -1;
+    bool prova = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--canale") == 0 && i + 1 < argc)
+            canale = numero(argv[++i]);
+        else if (std::strcmp(argv[i], "--anello") == 0 && i + 1 < argc)
+            anello = numero(argv[++i]);
+        else if (std::strcmp(argv[i], "--indice") == 0 && i + 1 < argc)
+            indice = numero(argv[++i]);
+        else if (std::strcmp(argv[i], "--sveglia") == 0 && i + 1 < argc)
+            sveglia = numero(argv[++i]);
+        else if (std::strcmp(argv[i], "--uscita-di-prova") == 0)
+            prova = true;
+    }
+    if (canale < 0 || anello < 0 || indice < 0 || sveglia < 0) {
+        std::fprintf(stderr, "sonora-uscita: il programma Sonoraccoltiera la avvia da sé (--canale N)\n");
+        return 2;
+    }
+    auto ring = sonora::anello::RingReader::crea(anello, indice);
+    ::close(anello);
+    ::close(indice);
+    if (!ring)
+        return 1;
+    QCoreApplication app(argc, argv);
+    sonora::Canale programma(canale, 1 << 16);
+    const auto avvisa = [&](const sonora::uscita::Avviso& a) {
+        // A lost output cannot be opened again from inside the seal: the
+        // program starts another process.
+        if (!programma.invia(sonora::uscita::scrivi(a)) || a.tipo == sonora::uscita::Notizia::Persa)
+            QCoreApplication::exit(0);
+    };
+    programma.ascolta([&] {
+        // The program says nothing; the end of the stream is its word to go.
+        const bool aperto = programma.ricevi();
+        while (programma.prossimo()) {
+        }
+        if (!aperto || !programma.aperto())
+            QCoreApplication::exit(0);
+    });
+    try {
+        sonora::Uscita uscita(prova, *ring, sveglia, [] { return QString::fromStdString(sonora::riproduttore::sigillaUscita()); },
+                              avvisa);
+        uscita.apri();
+        return QCoreApplication::exec();
+    } catch (const sonora::AppError& e) {
+        avvisa({sonora::uscita::Notizia::NessunaUscita, e.message()});
+        return 1;
+    }
+}
