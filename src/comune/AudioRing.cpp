@@ -1,6 +1,6 @@
 #include "comune/AudioRing.h"
 
-#include "comune/MemoriaCondivisa.h"
+#include "comune/SharedMemory.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,20 +10,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace sonora::anello {
+namespace sonora::ring {
 namespace {
 
 static_assert(std::atomic_ref<std::uint64_t>::is_always_lock_free, "shared between processes");
 static_assert(std::atomic_ref<std::uint32_t>::is_always_lock_free, "shared between processes");
 
-Header& header(const Mappa& ring) { return *reinterpret_cast<Header*>(ring.dati()); }
-Slot& slot(const Mappa& ring, quint64 n)
+Header& header(const Mapping& ring) { return *reinterpret_cast<Header*>(ring.data()); }
+Slot& slot(const Mapping& ring, quint64 n)
 {
-    return reinterpret_cast<Slot*>(ring.dati() + sizeof(Header))[n % kSlots];
+    return reinterpret_cast<Slot*>(ring.data() + sizeof(Header))[n % kSlots];
 }
-std::atomic_ref<std::uint64_t> readIndex(const Mappa& index)
+std::atomic_ref<std::uint64_t> readIndex(const Mapping& index)
 {
-    return std::atomic_ref<std::uint64_t>(*reinterpret_cast<std::uint64_t*>(index.dati()));
+    return std::atomic_ref<std::uint64_t>(*reinterpret_cast<std::uint64_t*>(index.data()));
 }
 
 } // namespace
@@ -33,14 +33,14 @@ int creaIndice() { return creaMemoriaSigillata("sonora-indice", kIndexBytes); }
 
 std::unique_ptr<RingWriter> RingWriter::crea(int anello, int indice, int sveglia)
 {
-    auto ring = Mappa::crea(anello, 0, kRingBytes, true);
-    auto index = Mappa::crea(indice, 0, kIndexBytes, false);
+    auto ring = Mapping::create(anello, 0, kRingBytes, true);
+    auto index = Mapping::create(indice, 0, kIndexBytes, false);
     if (!ring || !index)
         return nullptr;
     return std::unique_ptr<RingWriter>(new RingWriter(std::move(ring), std::move(index), sveglia));
 }
 
-RingWriter::RingWriter(std::unique_ptr<Mappa> ring, std::unique_ptr<Mappa> index, int sveglia)
+RingWriter::RingWriter(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index, int sveglia)
     : ring_(std::move(ring))
     , index_(std::move(index))
     , sveglia_(sveglia)
@@ -94,14 +94,14 @@ void RingWriter::want(bool wanted)
 
 std::unique_ptr<RingReader> RingReader::crea(int anello, int indice)
 {
-    auto ring = Mappa::crea(anello, 0, kRingBytes, false);
-    auto index = Mappa::crea(indice, 0, kIndexBytes, true);
+    auto ring = Mapping::create(anello, 0, kRingBytes, false);
+    auto index = Mapping::create(indice, 0, kIndexBytes, true);
     if (!ring || !index)
         return nullptr;
     return std::unique_ptr<RingReader>(new RingReader(std::move(ring), std::move(index)));
 }
 
-RingReader::RingReader(std::unique_ptr<Mappa> ring, std::unique_ptr<Mappa> index)
+RingReader::RingReader(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index)
     : ring_(std::move(ring))
     , index_(std::move(index))
 {
@@ -148,4 +148,4 @@ bool RingReader::wanted() const
     return std::atomic_ref<std::uint32_t>(header(*ring_).wanted).load(std::memory_order_acquire) != 0;
 }
 
-} // namespace sonora::anello
+} // namespace sonora::ring

@@ -26,9 +26,9 @@
 
 namespace sonora {
 
-class Mappa;
+class Mapping;
 
-namespace anello {
+namespace ring {
 
 constexpr int kRate = 44100;
 constexpr int kChannels = 2;
@@ -86,11 +86,11 @@ public:
     quint64 dropped() const { return dropped_; }
 
 private:
-    RingWriter(std::unique_ptr<Mappa> ring, std::unique_ptr<Mappa> index, int sveglia);
+    RingWriter(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index, int sveglia);
     void wake();
 
-    std::unique_ptr<Mappa> ring_;
-    std::unique_ptr<Mappa> index_;
+    std::unique_ptr<Mapping> ring_;
+    std::unique_ptr<Mapping> index_;
     int sveglia_;
     quint64 dropped_ = 0;
 };
@@ -108,13 +108,13 @@ public:
     bool wanted() const;
 
 private:
-    RingReader(std::unique_ptr<Mappa> ring, std::unique_ptr<Mappa> index);
+    RingReader(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index);
 
-    std::unique_ptr<Mappa> ring_;
-    std::unique_ptr<Mappa> index_;
+    std::unique_ptr<Mapping> ring_;
+    std::unique_ptr<Mapping> index_;
     quint64 read_ = 0; // its own count, never taken back from shared memory
     bool pending_ = false; // the last block handed out is not yet released
 };
 
-} // namespace anello
+} // namespace ring
 } // namespace sonora

@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-namespace sonora::riproduttore {
+namespace sonora::protocollo {
 namespace {
 
 class Scrittura {
@@ -253,4 +253,4 @@ QString rifiutoNonConfinato(const QString& mancanze)
         .arg(mancanze.left(kTestoMassimo / 4));
 }
 
-} // namespace sonora::riproduttore
+} // namespace sonora::protocollo

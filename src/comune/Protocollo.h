@@ -1,6 +1,6 @@
 #pragma once
 // What the program and its player process say to each other over their
-// Canale. The player runs the GStreamer media device in a process of its own,
+// Channel. The player runs the GStreamer media device in a process of its own,
 // so that all of GStreamer goes away with it once the songs stop, and a
 // decoder that crashes on a damaged file takes only the player down.
 //
@@ -26,7 +26,7 @@
 #include <optional>
 #include <variant>
 
-namespace sonora::riproduttore {
+namespace sonora::protocollo {
 
 // Program → player.
 enum class Richiesta : quint8 {
@@ -79,7 +79,7 @@ enum class Notizia : quint8 {
     Vivo,       // at work on what the program waits for: a start, an open
     Pronto,     // started: the next Apri is quick
     Fotogramma, // quint64 song, QString title, QSize display, QSize picture, quint8 place in the shared
-                // memory (MemoriaCondivisa.h) whose rows of 0xffRRGGBB it fills, with nothing between them
+                // memory (SharedMemory.h) whose rows of 0xffRRGGBB it fills, with nothing between them
     Confinato,  // once, first: quint8 Landlock ABI in force (0: none), bool seccomp, QString what is missing
 };
 
@@ -123,7 +123,7 @@ using Messaggio = std::variant<Risposta, Stato, Vivo, Pronto, Fotogramma, Confin
 
 // While a song is open the player tells where it is this often, which also
 // tells the program that it lives.
-constexpr int kBattitoMs = 250;
+constexpr int kHeartbeatMs = 250;
 
 // What a reader accepts: a longer error or title, a larger picture, a time
 // beyond this is not something a player says.
@@ -149,4 +149,4 @@ std::optional<Messaggio> leggiMessaggio(const QByteArray& bytes);
 // CLOCK_MONOTONIC, which both processes read alike.
 qint64 orologioNs();
 
-} // namespace sonora::riproduttore
+} // namespace sonora::protocollo

@@ -1,6 +1,6 @@
 #include "comune/ProtocolloUscita.h"
 
-namespace sonora::uscita {
+namespace sonora::protocollo::uscita {
 
 QByteArray scrivi(const Avviso& avviso)
 {
@@ -16,4 +16,4 @@ std::optional<Avviso> leggi(const QByteArray& bytes)
     return Avviso{Notizia(quint8(bytes[0])), QString::fromUtf8(bytes.mid(1)).left(kMotivoMassimo)};
 }
 
-} // namespace sonora::uscita
+} // namespace sonora::protocollo::uscita

@@ -1,5 +1,5 @@
 #pragma once
-// What the output process tells the program over its Canale: that its output
+// What the output process tells the program over its Channel: that its output
 // is open (and it has sealed itself), that none works, or that the one it had
 // is lost. The program says nothing to it: hanging up tells it to end.
 // Each message is its kind (one byte), then a reason in UTF-8.
@@ -9,7 +9,7 @@
 
 #include <optional>
 
-namespace sonora::uscita {
+namespace sonora::protocollo::uscita {
 
 enum class Notizia : quint8 {
     Pronta,        // the output is open, the process sealed: blocks are heard
@@ -29,4 +29,4 @@ QByteArray scrivi(const Avviso& avviso);
 // Empty for anything but a known kind with a reason of bounded length.
 std::optional<Avviso> leggi(const QByteArray& bytes);
 
-} // namespace sonora::uscita
+} // namespace sonora::protocollo::uscita

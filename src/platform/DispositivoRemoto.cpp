@@ -1,9 +1,9 @@
 #include "platform/DispositivoRemoto.h"
 
 #include "comune/AperturaBrano.h"
-#include "comune/Canale.h"
+#include "comune/Channel.h"
 #include "comune/Errori.h"
-#include "comune/MemoriaCondivisa.h"
+#include "comune/SharedMemory.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -20,7 +20,7 @@
 namespace sonora {
 namespace {
 
-using namespace riproduttore;
+using namespace protocollo;
 
 // A closed player goes after this long: song changes take milliseconds, so a
 // second means the user stopped or the list ended (the same rest as the
@@ -29,11 +29,11 @@ constexpr int kRiposoMs = 1000;
 // A player started for a compilation being chosen waits longer for its first song.
 constexpr int kSceltaMs = 60000;
 // While a song is open, or while it works on a request the program waits
-// for, the player speaks every kBattitoMs; silent for this long, it is hung.
+// for, the player speaks every kHeartbeatMs; silent for this long, it is hung.
 constexpr int kSilenzioMs = 1000;
 // How long an answer may take: an open gives up on its song after two
 // seconds, a stop waits as long for the rewound song, and a start is at
-// once. Meanwhile the player says it is at work every kBattitoMs; one still
+// once. Meanwhile the player says it is at work every kHeartbeatMs; one still
 // starting GStreamer is given the time again each time.
 constexpr int kApriMs = 2000 + kSilenzioMs;
 constexpr int kFermaMs = 2000 + kSilenzioMs;
@@ -66,23 +66,23 @@ MediaError interruzione(const QString& path)
 // while it lives, and when it goes the place is the player's again.
 class Presa {
 public:
-    Presa(std::shared_ptr<const Mappa> memoria, std::weak_ptr<Canale> canale, quint8 posto)
+    Presa(std::shared_ptr<const Mapping> memoria, std::weak_ptr<Channel> channel, quint8 posto)
         : memoria_(std::move(memoria))
-        , canale_(std::move(canale))
+        , channel_(std::move(channel))
         , posto_(posto)
     {
     }
     ~Presa()
     {
-        if (const auto canale = canale_.lock())
-            canale->invia(scrivi(Domanda::libero(posto_)));
+        if (const auto channel = channel_.lock())
+            channel->send(scrivi(Domanda::libero(posto_)));
     }
     Presa(const Presa&) = delete;
     Presa& operator=(const Presa&) = delete;
 
 private:
-    std::shared_ptr<const Mappa> memoria_;
-    std::weak_ptr<Canale> canale_;
+    std::shared_ptr<const Mapping> memoria_;
+    std::weak_ptr<Channel> channel_;
     quint8 posto_;
 };
 
@@ -97,7 +97,7 @@ DispositivoRemoto::DispositivoRemoto(QString programma, bool uscitaDiProva)
         if (!aperto_)
             congeda();
     });
-    sorveglianza_.setInterval(kBattitoMs);
+    sorveglianza_.setInterval(kHeartbeatMs);
     connect(&sorveglianza_, &QTimer::timeout, this, &DispositivoRemoto::sorveglia);
 }
 
@@ -129,7 +129,7 @@ qint64 DispositivoRemoto::riproduttore() const
 void DispositivoRemoto::avvia()
 {
     riposo_.stop();
-    if (canale_)
+    if (channel_)
         return;
     const auto nonParte = [](int errore) {
         return MediaError(QStringLiteral("Il componente di riproduzione non parte: %1.").arg(reasonFromErrno(errore)));
@@ -145,7 +145,7 @@ void DispositivoRemoto::avvia()
         ::close(memoria);
         throw;
     }
-    std::shared_ptr<const Mappa> fotogrammi = Mappa::crea(memoria, 0, kMemoriaFotogrammi, false);
+    std::shared_ptr<const Mapping> fotogrammi = Mapping::create(memoria, 0, kMemoriaFotogrammi, false);
     int fds[2];
     if (!fotogrammi || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         const int errore = errno;
@@ -177,9 +177,9 @@ void DispositivoRemoto::avvia()
                              .arg(QDir::toNativeSeparators(programma_), processo->errorString()));
     }
     processo_ = std::move(processo);
-    canale_ = std::make_shared<Canale>(fds[0], kLimiteInUscita);
+    channel_ = std::make_shared<Channel>(fds[0], kLimiteInUscita);
     fotogrammi_ = std::move(fotogrammi);
-    canale_->ascolta([this] { leggiNotizie(); });
+    channel_->listen([this] { leggiNotizie(); });
     brano_ = 0;
     richieste_ = 0;
     pronto_ = false;
@@ -196,11 +196,11 @@ void DispositivoRemoto::congeda()
     differiti_.clear();
     fotogrammi_.reset();
     uscita_.congeda();
-    if (canale_) {
+    if (channel_) {
         // The player reads the end of the stream, closes its song and ends.
         // The channel itself goes later: this may run in its own callback.
-        canale_->chiudi();
-        chiusi_.push_back(std::move(canale_));
+        channel_->close();
+        chiusi_.push_back(std::move(channel_));
         if (chiusi_.size() == 1)
             QTimer::singleShot(0, this, [this] { chiusi_.clear(); });
     }
@@ -217,7 +217,7 @@ void DispositivoRemoto::congeda()
 
 void DispositivoRemoto::riposa()
 {
-    if (canale_ && !aperto_)
+    if (channel_ && !aperto_)
         riposo_.start(canzone_ > 0 ? kRiposoMs : kSceltaMs); // songs have played, or only a dialog
 }
 
@@ -231,7 +231,7 @@ void DispositivoRemoto::perso()
     // The song ends where it was: now, for a player that died; for one that
     // hung, by its next beat after it last spoke.
     if (fatti_.stato == MediaState::Playing) {
-        const qint64 fino = std::min(orologioNs(), sentitoNs_ + qint64(kBattitoMs) * 1'000'000);
+        const qint64 fino = std::min(orologioNs(), sentitoNs_ + qint64(kHeartbeatMs) * 1'000'000);
         fatti_.posizioneMs += std::clamp<qint64>(fino - fatti_.quandoNs, 0, kTempoMassimoMs) / 1'000'000;
     }
     interrotto_ = true;
@@ -240,7 +240,7 @@ void DispositivoRemoto::perso()
         avvia();
     } catch (const std::exception&) {
     }
-    if (!canale_)
+    if (!channel_)
         return concludiInterrotto();
     QTimer::singleShot(kSostitutoMs, this, [this, c = canzone_] {
         if (c == canzone_)
@@ -270,18 +270,18 @@ void DispositivoRemoto::riferisciFine()
 void DispositivoRemoto::sorveglia()
 {
     leggiNotizie(); // what came while the window was busy counts
-    if (aperto_ && !interrotto_ && canale_ && orologioNs() - sentitoNs_ > qint64(kSilenzioMs) * 1'000'000)
+    if (aperto_ && !interrotto_ && channel_ && orologioNs() - sentitoNs_ > qint64(kSilenzioMs) * 1'000'000)
         perso();
 }
 
 quint64 DispositivoRemoto::invia(const Domanda& domanda)
 {
-    if (!canale_)
+    if (!channel_)
         return 0;
     if (cambiaStato(domanda.tipo))
         ++richieste_;
     const quint64 numero = richieste_;
-    if (!canale_->invia(scrivi(domanda), domanda.brano))
+    if (!channel_->send(scrivi(domanda), domanda.brano))
         perso(); // gone, or not reading
     return numero;
 }
@@ -291,16 +291,16 @@ bool DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs, bool* muto)
     constexpr qint64 ms = 1'000'000;
     if (muto)
         *muto = true;
-    if (!canale_)
+    if (!channel_)
         return false;
-    Canale* const canale = canale_.get();
+    Channel* const channel = channel_.get();
     const quint64 numero = invia(domanda);
     const qint64 inizio = orologioNs();
     qint64 scadenza = inizio + limiteMs * ms;
     qint64 ultimo = inizio; // the player's last word
     for (bool vivo = true;;) {
-        while (canale_.get() == canale) {
-            const auto bytes = canale->prossimo();
+        while (channel_.get() == channel) {
+            const auto bytes = channel->next();
             if (!bytes)
                 break;
             auto notizia = leggiMessaggio(*bytes);
@@ -331,7 +331,7 @@ bool DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs, bool* muto)
             else
                 tratta(*notizia);
         }
-        if (canale_.get() != canale)
+        if (channel_.get() != channel)
             return false; // lost meanwhile
         // Gone; or silent, or at work longer than the request needs: hung.
         // What it said before is read above, all the same.
@@ -340,24 +340,24 @@ bool DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs, bool* muto)
             perso();
             return false;
         }
-        vivo = canale->ricevi(int((std::min(scadenza, ultimo + kSilenzioMs * ms) - ora) / ms) + 1);
+        vivo = channel->receive(int((std::min(scadenza, ultimo + kSilenzioMs * ms) - ora) / ms) + 1);
     }
 }
 
 void DispositivoRemoto::leggiNotizie()
 {
-    Canale* const canale = canale_.get();
-    if (!canale)
+    Channel* const channel = channel_.get();
+    if (!channel)
         return;
-    const bool vivo = canale->ricevi();
-    while (canale_.get() == canale) {
-        const auto m = canale->prossimo();
+    const bool vivo = channel->receive();
+    while (channel_.get() == channel) {
+        const auto m = channel->next();
         if (!m)
             break;
         if (!tratta(*m))
             return;
     }
-    if (canale_.get() == canale && (!vivo || !canale->aperto()))
+    if (channel_.get() == channel && (!vivo || !channel->isOpen()))
         perso();
 }
 
@@ -410,8 +410,8 @@ void DispositivoRemoto::mostra(const Fotogramma& f)
     Picture picture;
     picture.size = f.misura;
     picture.stride = qsizetype(f.misura.width()) * 4;
-    picture.bits = fotogrammi_->dati() + kPostoFotogramma * f.posto;
-    picture.owner = std::make_shared<Presa>(fotogrammi_, canale_, f.posto);
+    picture.bits = fotogrammi_->data() + kPostoFotogramma * f.posto;
+    picture.owner = std::make_shared<Presa>(fotogrammi_, channel_, f.posto);
     if (f.brano == brano_ && aperto_ && !interrotto_)
         video_.showFrame(f.titolo, f.display, picture);
 }
@@ -448,7 +448,7 @@ void DispositivoRemoto::open(const QString& path, MediaKind kind)
             if (chiedi(Domanda{Richiesta::Apri, path, kind, brano.get()}, kApriMs, &muto) || !muto)
                 break;
         }
-        if (!canale_)
+        if (!channel_)
             throw interruzione(path);
         if (fatti_.stato == MediaState::Closed) {
             perso(); // it says it opened the song, and not what state it is in
@@ -470,7 +470,7 @@ void DispositivoRemoto::prepare(const QString& path, MediaKind kind)
     // Only a hint: it never starts a player, but one waiting for its first
     // song takes it too (the instruments of the compilation's MIDI songs).
     // The same hint comes at every tick: the file is opened once for it.
-    if (!canale_ || (suggerito_ && suggerito_->first == path && suggerito_->second == kind))
+    if (!channel_ || (suggerito_ && suggerito_->first == path && suggerito_->second == kind))
         return;
     suggerito_ = {path, kind};
     try {

@@ -29,8 +29,8 @@ class QProcess;
 
 namespace sonora {
 
-class Canale;
-class Mappa;
+class Channel;
+class Mapping;
 
 class DispositivoRemoto : public QObject, public IMediaDevice {
 public:
@@ -63,7 +63,7 @@ public:
     // The output process, which plays the player's sound.
     const UscitaRemota& uscita() const { return uscita_; }
     // How confined the player said it is on this kernel; empty until it has.
-    const std::optional<riproduttore::Confinato>& confino() const { return confino_; }
+    const std::optional<protocollo::Confinato>& confino() const { return confino_; }
 
 private:
     void avvia(); // throws MediaError
@@ -72,23 +72,23 @@ private:
     void perso();
     void concludiInterrotto();
     void sorveglia();
-    quint64 invia(const riproduttore::Domanda& domanda);
+    quint64 invia(const protocollo::Domanda& domanda);
     // Sends `domanda` and waits for its answer; throws MediaError with the
     // player's refusal. False when the player was lost meanwhile (perso() has
     // run); `muto` then tells whether it had said nothing since the request.
-    bool chiedi(const riproduttore::Domanda& domanda, int limiteMs, bool* muto = nullptr);
+    bool chiedi(const protocollo::Domanda& domanda, int limiteMs, bool* muto = nullptr);
     void leggiNotizie();
     bool tratta(const QByteArray& bytes);
-    void tratta(const riproduttore::Messaggio& notizia);
-    void mostra(const riproduttore::Fotogramma& fotogramma);
+    void tratta(const protocollo::Messaggio& notizia);
+    void mostra(const protocollo::Fotogramma& fotogramma);
     void riferisciFine();
 
     QString programma_;
     UscitaRemota uscita_;
     std::unique_ptr<QProcess> processo_;
-    std::shared_ptr<Canale> canale_; // also known, weakly, to the pictures shown
-    std::vector<std::shared_ptr<Canale>> chiusi_; // closed, freed once back in the event loop
-    std::shared_ptr<const Mappa> fotogrammi_;     // the player's pictures, where it puts them
+    std::shared_ptr<Channel> channel_; // also known, weakly, to the pictures shown
+    std::vector<std::shared_ptr<Channel>> chiusi_; // closed, freed once back in the event loop
+    std::shared_ptr<const Mapping> fotogrammi_;     // the player's pictures, where it puts them
     VideoWindowOutput video_;
     QTimer riposo_;
     QTimer sorveglianza_;
@@ -97,7 +97,7 @@ private:
     quint64 richieste_ = 0; // requests that change the state, sent to this player
     quint64 canzone_ = 0;   // songs opened, over every player
     bool pronto_ = false;   // the player has started GStreamer
-    std::optional<riproduttore::Confinato> confino_;
+    std::optional<protocollo::Confinato> confino_;
     bool aperto_ = false;   // a song is open
     std::optional<std::pair<QString, MediaKind>> suggerito_; // the last hint sent to this player
     QString percorso_;      // its file
@@ -105,9 +105,9 @@ private:
     // new player is ready for the next one.
     bool interrotto_ = false;
     // What the player last told of the open song.
-    riproduttore::Stato fatti_;
+    protocollo::Stato fatti_;
     // Pictures that came while waiting for an answer, shown after it.
-    std::deque<riproduttore::Fotogramma> differiti_;
+    std::deque<protocollo::Fotogramma> differiti_;
 };
 
 } // namespace sonora

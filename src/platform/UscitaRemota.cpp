@@ -1,7 +1,7 @@
 #include "platform/UscitaRemota.h"
 
 #include "comune/AudioRing.h"
-#include "comune/Canale.h"
+#include "comune/Channel.h"
 #include "comune/Errori.h"
 #include "comune/Protocollo.h"
 #include "comune/ProtocolloUscita.h"
@@ -63,8 +63,8 @@ qint64 UscitaRemota::processo() const { return processo_ ? processo_->processId(
 void UscitaRemota::avvia()
 {
     congeda();
-    anello_ = anello::creaAnello();
-    indice_ = anello::creaIndice();
+    anello_ = ring::creaAnello();
+    indice_ = ring::creaIndice();
     sveglia_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     // Another open file of the same memory, read-only: the output process
     // could not map it writable even if it tried.
@@ -85,7 +85,7 @@ void UscitaRemota::lancia()
     if (anello_ < 0)
         return;
     fase_ = Fase::Avvio;
-    avviataNs_ = riproduttore::orologioNs();
+    avviataNs_ = protocollo::orologioNs();
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         fase_ = Fase::Assente;
@@ -115,19 +115,19 @@ void UscitaRemota::lancia()
         return;
     }
     processo_ = std::move(processo);
-    canale_ = std::make_unique<Canale>(fds[0], 1 << 16);
-    canale_->ascolta([this] { leggi(); });
+    channel_ = std::make_unique<Channel>(fds[0], 1 << 16);
+    channel_->listen([this] { leggi(); });
 }
 
 void UscitaRemota::chiudiProcesso()
 {
     // It ends when it reads the end of the stream; the channel may be in its
     // own callback, so it goes from the event loop.
-    if (canale_) {
-        canale_->chiudi();
+    if (channel_) {
+        channel_->close();
         QObject* custode = new QObject;
-        Canale* canale = canale_.release();
-        connect(custode, &QObject::destroyed, [canale] { delete canale; });
+        Channel* channel = channel_.release();
+        connect(custode, &QObject::destroyed, [channel] { delete channel; });
         custode->deleteLater();
     }
     if (QProcess* p = processo_.release()) {
@@ -150,17 +150,17 @@ void UscitaRemota::congeda()
 
 void UscitaRemota::leggi()
 {
-    if (!canale_)
+    if (!channel_)
         return;
-    const bool vivo = canale_->ricevi();
-    while (canale_) {
-        const auto bytes = canale_->prossimo();
+    const bool vivo = channel_->receive();
+    while (channel_) {
+        const auto bytes = channel_->next();
         if (!bytes)
             break;
-        const auto avviso = uscita::leggi(*bytes);
-        if (!avviso || avviso->tipo == uscita::Notizia::Persa)
+        const auto avviso = protocollo::uscita::leggi(*bytes);
+        if (!avviso || avviso->tipo == protocollo::uscita::Notizia::Persa)
             return persa();
-        if (avviso->tipo == uscita::Notizia::Pronta) {
+        if (avviso->tipo == protocollo::uscita::Notizia::Pronta) {
             fase_ = Fase::Pronta;
             maiPronta_ = false;
         } else {
@@ -168,7 +168,7 @@ void UscitaRemota::leggi()
             motivo_ = avviso->motivo;
         }
     }
-    if (canale_ && (!vivo || !canale_->aperto()))
+    if (channel_ && (!vivo || !channel_->isOpen()))
         persa();
 }
 
@@ -178,18 +178,18 @@ void UscitaRemota::persa()
     chiudiProcesso();
     fase_ = Fase::Avvio;
     // A new process, from the event loop; it waits for the sound server itself.
-    const bool breve = riproduttore::orologioNs() - avviataNs_ < kVitaBreveNs;
+    const bool breve = protocollo::orologioNs() - avviataNs_ < kVitaBreveNs;
     sostituto_.start(breve ? kRitardoMs : 0);
 }
 
 void UscitaRemota::verifica(const QString& path, int attesaMs)
 {
-    const qint64 scadenza = riproduttore::orologioNs() + qint64(attesaMs) * 1'000'000;
-    while (fase_ == Fase::Avvio && canale_ && maiPronta_) {
-        const qint64 resta = (scadenza - riproduttore::orologioNs()) / 1'000'000;
+    const qint64 scadenza = protocollo::orologioNs() + qint64(attesaMs) * 1'000'000;
+    while (fase_ == Fase::Avvio && channel_ && maiPronta_) {
+        const qint64 resta = (scadenza - protocollo::orologioNs()) / 1'000'000;
         if (resta <= 0)
             break;
-        canale_->ricevi(int(resta));
+        channel_->receive(int(resta));
         leggi();
     }
     if (!maiPronta_ || fase_ != Fase::Assente)

@@ -17,7 +17,7 @@ class QProcess;
 
 namespace sonora {
 
-class Canale;
+class Channel;
 
 class UscitaRemota : public QObject {
 public:
@@ -64,7 +64,7 @@ private:
     int indice_ = -1;
     int sveglia_ = -1;
     std::unique_ptr<QProcess> processo_;
-    std::unique_ptr<Canale> canale_;
+    std::unique_ptr<Channel> channel_;
     QTimer sostituto_;
     Fase fase_ = Fase::Nessuna;
     QString motivo_;       // why no output works, when it does not

@@ -29,7 +29,7 @@ GstClockTime now()
 // without waiting and the cushion is there all the same.
 struct AudioOutput::Timeline {
     mutable std::mutex mutex;
-    std::shared_ptr<anello::RingWriter> ring; // null: the sound goes nowhere
+    std::shared_ptr<ring::RingWriter> ring; // null: the sound goes nowhere
     GstClockTime next = GST_CLOCK_TIME_NONE;  // none: nothing handed over since the start
 
     GstClockTime stamp(GstClockTime duration, bool& discont)
@@ -60,9 +60,9 @@ GstFlowReturn onSongSample(GstAppSink* sink, gpointer data)
     if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ))
         return GST_FLOW_OK;
     // The length from the sound itself: exact, whatever the stamps said.
-    const guint64 frames = map.size / anello::kBytesPerFrame;
+    const guint64 frames = map.size / ring::kBytesPerFrame;
     bool discont = false;
-    const GstClockTime at = timeline.stamp(gst_util_uint64_scale(frames, GST_SECOND, anello::kRate), discont);
+    const GstClockTime at = timeline.stamp(gst_util_uint64_scale(frames, GST_SECOND, ring::kRate), discont);
     // A full ring (nobody reads it) drops the sound; the song goes on regardless.
     if (timeline.ring)
         timeline.ring->write(std::int64_t(at), reinterpret_cast<const std::int16_t*>(map.data), frames, discont);
@@ -74,7 +74,7 @@ void freeTimeline(gpointer data) { delete static_cast<std::shared_ptr<AudioOutpu
 
 } // namespace
 
-AudioOutput::AudioOutput(std::shared_ptr<anello::RingWriter> ring)
+AudioOutput::AudioOutput(std::shared_ptr<ring::RingWriter> ring)
     : timeline_(std::make_shared<Timeline>())
 {
     timeline_->ring = std::move(ring);

@@ -5,7 +5,7 @@
 // never talks to the sound server. Consecutive songs are stamped one right
 // after the other, so they meet with no silence as long as the next one
 // starts within the cushion.
-// Private to the media device; UI thread only, except the appsink callbacks.
+// Private to the media device; main thread only, except the appsink callbacks.
 
 #include "comune/AudioRing.h"
 #include "riproduttore/GstHandles.h"
@@ -25,7 +25,7 @@ public:
 
     // `ring`: where the sound goes; null: nowhere, and the songs still play
     // in step with the clock (a device of tests and benchmarks).
-    explicit AudioOutput(std::shared_ptr<anello::RingWriter> ring);
+    explicit AudioOutput(std::shared_ptr<ring::RingWriter> ring);
     ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
@@ -33,8 +33,8 @@ public:
     // What every song is turned into on its way out, 16-bit stereo: the format
     // of nearly every file of the time, so the common WAV needs no conversion
     // at all, and one format for all means the output never renegotiates.
-    static constexpr int kRate = anello::kRate;
-    static constexpr int kChannels = anello::kChannels;
+    static constexpr int kRate = ring::kRate;
+    static constexpr int kChannels = ring::kChannels;
     static CapsRef songFormat();
 
     // The sink for one song's pipeline: it plays in step with the clock, so the

@@ -206,12 +206,12 @@ int applicaLandlock(int abiMassima, std::string& mancanze)
     return abi;
 }
 
-class Filtro {
+class Filter {
 public:
-    Filtro() : ctx_(seccomp_init(SCMP_ACT_ALLOW)) {}
-    ~Filtro() { seccomp_release(ctx_); }
-    Filtro(const Filtro&) = delete;
-    Filtro& operator=(const Filtro&) = delete;
+    Filter() : ctx_(seccomp_init(SCMP_ACT_ALLOW)) {}
+    ~Filter() { seccomp_release(ctx_); }
+    Filter(const Filter&) = delete;
+    Filter& operator=(const Filter&) = delete;
 
     template <typename... Condizioni>
     void nega(int numero, const char* chiamata, Condizioni... condizioni)
@@ -257,7 +257,7 @@ private:
 // expects from a permission, so libraries take their usual way out.
 int applicaSeccomp(bool tsync)
 {
-    Filtro f;
+    Filter f;
     // No socket at all, and no connection out or in: what a process needs
     // it was handed before, or opened before it sealed itself. Unix paths
     // lead to the session bus, the display, agents and the sound server, and

@@ -14,7 +14,7 @@
 
 namespace sonora {
 
-namespace anello {
+namespace ring {
 class RingWriter;
 }
 class AudioOutput;
@@ -27,7 +27,7 @@ class PlaybackObserver;
 struct GstDeviceOptions {
     // Where the sound goes: the ring the output process plays. Without one it
     // goes nowhere, and the songs still play in step with the clock.
-    std::shared_ptr<anello::RingWriter> ring;
+    std::shared_ptr<ring::RingWriter> ring;
     // Tests and benchmarks play in real time without a sound card: with no
     // ring, that is all this device does in any case.
     bool fakeAudioSink = false;
@@ -106,7 +106,7 @@ private:
     QString playbackError_;
     qint64 durationNs_ = -1; // -1: not known (yet)
     qint64 endPositionNs_ = -1; // where the song stopped, once its end reached us
-    // Takes down the pipelines of songs that ended, off the UI thread.
+    // Takes down the pipelines of songs that ended, off the main thread.
     Reaper<Session> reaper_;
 };
 

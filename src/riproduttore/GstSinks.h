@@ -1,6 +1,6 @@
 #pragma once
 // The sinks a song plays into, and the probes on them that note its first
-// buffer and hand its video frames to the UI thread. Private to the media device.
+// buffer and hand its video frames to the main thread. Private to the media device.
 
 #include "riproduttore/GstHandles.h"
 #include "riproduttore/PipelineLink.h"

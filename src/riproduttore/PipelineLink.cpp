@@ -49,7 +49,7 @@ void PipelineLink::offerFrame(Picture picture, QSize display)
 }
 
 // Runs on whichever thread posted the message: it records what open() waits
-// for and forwards what the UI thread must act on; the bus itself keeps nothing.
+// for and forwards what the main thread must act on; the bus itself keeps nothing.
 GstBusSyncReply onBusMessage(GstBus*, GstMessage* msg, gpointer data)
 {
     // Every message is dropped, and a handler that drops one must unref it.

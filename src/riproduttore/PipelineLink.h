@@ -43,7 +43,7 @@ struct PipelineLink {
     quint64 segment = 0;
     std::atomic<bool> ended{false};
 
-    // The newest video frame, handed to the UI thread at most one at a time.
+    // The newest video frame, handed to the main thread at most one at a time.
     Picture frame;
     QSize displaySize;
     bool framePosted = false;
@@ -52,11 +52,11 @@ struct PipelineLink {
     // Once the pipeline has stopped: the error message refers to one of its
     // elements, possibly the pipeline itself, which refers back to this link.
     void release();
-    // Only plain values cross to the UI thread: a queued GstMessage would keep
+    // Only plain values cross to the main thread: a queued GstMessage would keep
     // its source, and so the pipeline, alive after close().
     void forward(GstMessageType type, const QString& reason = QString());
     void offerFrame(Picture picture, QSize display);
-    // The UI thread takes the newest frame (null if none) and its display
+    // The main thread takes the newest frame (null if none) and its display
     // size; the next frame offered is handed over again.
     std::pair<Picture, QSize> takeFrame();
 };

@@ -13,7 +13,7 @@ class PlaybackObserver {
 public:
     virtual ~PlaybackObserver() = default;
 
-    // On the UI thread.
+    // On the main thread.
     virtual void pipelineCreated(GstElement* /*pipeline*/) {}
     virtual void opened() {}      // a song has prerolled and is Ready
     virtual void playStarting() {} // play() is about to start a Ready song

@@ -1,6 +1,6 @@
 #pragma once
 // Destroys objects on a thread of its own, in the order they were handed
-// over, for teardowns too slow for the UI thread. The thread starts with the
+// over, for teardowns too slow for the main thread. The thread starts with the
 // first object and is joined by finish() (or the destructor), once every
 // object handed over has been destroyed.
 

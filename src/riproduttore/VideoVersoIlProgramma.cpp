@@ -1,14 +1,14 @@
 #include "riproduttore/VideoVersoIlProgramma.h"
 
-#include "comune/Canale.h"
+#include "comune/Channel.h"
 #include "comune/Protocollo.h"
 
 #include <unistd.h>
 
 namespace sonora {
 
-VideoVersoIlProgramma::VideoVersoIlProgramma(Canale& canale, const quint64& brano, int memoria)
-    : canale_(canale)
+VideoVersoIlProgramma::VideoVersoIlProgramma(Channel& channel, const quint64& brano, int memoria)
+    : channel_(channel)
     , brano_(brano)
     , memoria_(memoria)
 {
@@ -17,18 +17,18 @@ VideoVersoIlProgramma::VideoVersoIlProgramma(Canale& canale, const quint64& bran
 uchar* VideoVersoIlProgramma::spazio(int posto, qsizetype bytes)
 {
     Posto& p = posti_[size_t(posto)];
-    if (!p.mappa || p.mappa->lunghezza() < bytes) {
+    if (!p.mappa || p.mappa->size() < bytes) {
         // Only what pictures use is mapped: the player's address space is bounded.
         const qsizetype pagina = ::sysconf(_SC_PAGESIZE);
         p.mappa.reset();
-        p.mappa = Mappa::crea(memoria_, kPostoFotogramma * posto, (bytes + pagina - 1) / pagina * pagina, true);
+        p.mappa = Mapping::create(memoria_, kPostoFotogramma * posto, (bytes + pagina - 1) / pagina * pagina, true);
     }
-    return p.mappa ? p.mappa->dati() : nullptr;
+    return p.mappa ? p.mappa->data() : nullptr;
 }
 
 void VideoVersoIlProgramma::showFrame(const QString& title, QSize display, const Picture& picture)
 {
-    using namespace riproduttore;
+    using namespace protocollo;
     // What the program would refuse is not sent: a picture beyond its
     // bounds is skipped, a strange shape on screen gives way to the picture's.
     if (memoria_ < 0 || picture.isNull() || !misuraValida(picture.size))
@@ -59,7 +59,7 @@ void VideoVersoIlProgramma::manda(int posto, const QByteArray& messaggio)
 {
     posti_[size_t(posto)].alProgramma = true;
     inViaggio_ = true;
-    canale_.invia(messaggio);
+    channel_.send(messaggio);
 }
 
 void VideoVersoIlProgramma::closeWindow()

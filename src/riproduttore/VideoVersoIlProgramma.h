@@ -1,8 +1,8 @@
 #pragma once
 // The pictures of a video song, handed across to the program in the shared
-// memory it gave this process (MemoriaCondivisa.h), one at a time.
+// memory it gave this process (SharedMemory.h), one at a time.
 
-#include "comune/MemoriaCondivisa.h"
+#include "comune/SharedMemory.h"
 #include "comune/VideoOutput.h"
 
 #include <QByteArray>
@@ -12,7 +12,7 @@
 
 namespace sonora {
 
-class Canale;
+class Channel;
 
 // A picture goes only when the program has taken the one before, and
 // meanwhile only the newest waits: a program busy for a moment then skips
@@ -22,7 +22,7 @@ class VideoVersoIlProgramma : public IVideoOutput {
 public:
     // `brano`: the number of the open song, which tags its pictures;
     // `memoria`: the program's memory file (-1: none, and no pictures go).
-    VideoVersoIlProgramma(Canale& canale, const quint64& brano, int memoria);
+    VideoVersoIlProgramma(Channel& channel, const quint64& brano, int memoria);
 
     void showFrame(const QString& title, QSize display, const Picture& picture) override;
     void closeWindow() override;
@@ -34,15 +34,15 @@ public:
 private:
     struct Posto {
         bool alProgramma = false;     // sent, and not given back yet
-        std::unique_ptr<Mappa> mappa; // as much of the place as its largest picture so far
+        std::unique_ptr<Mapping> mappa; // as much of the place as its largest picture so far
     };
     uchar* spazio(int posto, qsizetype bytes);
     void manda(int posto, const QByteArray& messaggio);
 
-    Canale& canale_;
+    Channel& channel_;
     const quint64& brano_;
     int memoria_;
-    std::array<Posto, riproduttore::kPostiFotogramma> posti_;
+    std::array<Posto, protocollo::kPostiFotogramma> posti_;
     bool inViaggio_ = false;
     int inAttesa_ = -1; // the place of the picture waiting to go
     QByteArray messaggioInAttesa_;

@@ -3,7 +3,7 @@
 // program itself ends.
 
 #include "comune/AudioRing.h"
-#include "comune/Canale.h"
+#include "comune/Channel.h"
 #include "comune/Errori.h"
 #include "comune/Memoria.h"
 #include "comune/Protocollo.h"
@@ -24,26 +24,26 @@
 namespace sonora {
 namespace {
 
-using namespace riproduttore;
+using namespace protocollo;
 
 // What may wait to be sent: the longest message, and the notices behind it.
 // A program that leaves more unread has stopped.
-constexpr qsizetype kLimiteInUscita = qsizetype(Cornici::kMessaggioMassimo) + (1 << 20);
+constexpr qsizetype kLimiteInUscita = qsizetype(Framer::kMessaggioMassimo) + (1 << 20);
 
 // While the main thread works on what the program waits for (GStreamer's
 // first start may scan every plugin; an open waits up to two seconds for its
 // song), a thread of its own tells the program that the player lives.
-class AlLavoro {
+class Heartbeat {
 public:
-    explicit AlLavoro(Canale& canale)
-        : filo_([this, &canale] {
+    explicit Heartbeat(Channel& channel)
+        : filo_([this, &channel] {
             std::unique_lock lock(mutex_);
-            while (!finito_.wait_for(lock, std::chrono::milliseconds(kBattitoMs), [this] { return fatto_; }))
-                canale.invia(scrivi(Vivo{}));
+            while (!finito_.wait_for(lock, std::chrono::milliseconds(kHeartbeatMs), [this] { return fatto_; }))
+                channel.send(scrivi(Vivo{}));
         })
     {
     }
-    ~AlLavoro()
+    ~Heartbeat()
     {
         {
             std::lock_guard lock(mutex_);
@@ -60,7 +60,7 @@ private:
     std::thread filo_; // last: it starts once the rest is ready
 };
 
-GstDeviceOptions opzioni(std::shared_ptr<anello::RingWriter> anello, IVideoOutput* video)
+GstDeviceOptions opzioni(std::shared_ptr<ring::RingWriter> anello, IVideoOutput* video)
 {
     GstDeviceOptions options;
     options.ring = std::move(anello);
@@ -70,44 +70,44 @@ GstDeviceOptions opzioni(std::shared_ptr<anello::RingWriter> anello, IVideoOutpu
 
 class Riproduttore {
 public:
-    Riproduttore(int fd, int memoria, std::shared_ptr<anello::RingWriter> anello, const riproduttore::Confino& confino)
-        : canale_(fd, kLimiteInUscita, Allegati::Accettati)
-        , video_(canale_, brano_, memoria)
+    Riproduttore(int fd, int memoria, std::shared_ptr<ring::RingWriter> anello, const riproduttore::Confino& confino)
+        : channel_(fd, kLimiteInUscita, Attachments::Accepted)
+        , video_(channel_, brano_, memoria)
         , device_(opzioni(std::move(anello), &video_))
     {
         // Unconfined, it decodes nothing at all.
         if (!confino.seccomp)
             rifiuto_ = rifiutoNonConfinato(QString::fromStdString(confino.mancanze));
         invia(Confinato{quint8(confino.landlock), confino.seccomp, QString::fromStdString(confino.mancanze)});
-        canale_.ascolta([this] { leggi(); });
+        channel_.listen([this] { leggi(); });
         device_.onEnded = [this] { diStato(); };
-        battito_.setInterval(kBattitoMs);
-        QObject::connect(&battito_, &QTimer::timeout, [this] { diStato(); });
+        heartbeat_.setInterval(kHeartbeatMs);
+        QObject::connect(&heartbeat_, &QTimer::timeout, [this] { diStato(); });
     }
 
 private:
     void leggi()
     {
-        const bool aperto = canale_.ricevi();
-        while (canale_.aperto()) {
+        const bool aperto = channel_.receive();
+        while (channel_.isOpen()) {
             OwnedFd brano;
-            const auto m = canale_.prossimo(&brano);
+            const auto m = channel_.next(&brano);
             if (!m)
                 break;
             const auto domanda = leggiDomanda(*m, bool(brano));
             if (!domanda) {
-                canale_.chiudi(); // not our program's words
+                channel_.close(); // not our program's words
                 break;
             }
             tratta(*domanda, std::move(brano));
         }
-        if (!aperto || !canale_.aperto())
+        if (!aperto || !channel_.isOpen())
             termina();
     }
 
     void termina()
     {
-        battito_.stop();
+        heartbeat_.stop();
         // Whatever happens on the way out, the player must not outlive the program.
         ::alarm(5);
         QCoreApplication::exit(0);
@@ -121,7 +121,7 @@ private:
         switch (d.tipo) {
         case Richiesta::Avvia: {
             if (rifiuto_.isEmpty()) {
-                AlLavoro vivo(canale_);
+                Heartbeat vivo(channel_);
                 device_.warmUp();
             }
             invia(Pronto{});
@@ -161,7 +161,7 @@ private:
     {
         QString errore;
         try {
-            AlLavoro vivo(canale_);
+            Heartbeat vivo(channel_);
             azione();
         } catch (const AppError& e) {
             errore = e.message();
@@ -184,24 +184,24 @@ private:
         s.quandoNs = orologioNs();
         invia(s);
         if (s.stato == MediaState::Closed)
-            battito_.stop();
-        else if (!battito_.isActive())
-            battito_.start();
+            heartbeat_.stop();
+        else if (!heartbeat_.isActive())
+            heartbeat_.start();
     }
 
     void invia(const Messaggio& m)
     {
-        if (!canale_.invia(scrivi(m)))
+        if (!channel_.send(scrivi(m)))
             termina(); // the program is gone, or has stopped reading
     }
 
     QString rifiuto_;       // why it plays nothing; empty when it plays
     quint64 brano_ = 0;     // Apri requests so far
     quint64 richieste_ = 0; // requests that change the state, so far
-    Canale canale_;
+    Channel channel_;
     VideoVersoIlProgramma video_;
     GstMediaDevice device_;
-    QTimer battito_;
+    QTimer heartbeat_;
 };
 
 } // namespace
@@ -236,9 +236,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     // The sound goes into the ring the output process plays; without one
     // (run by hand) it goes nowhere.
-    std::shared_ptr<sonora::anello::RingWriter> ring;
+    std::shared_ptr<sonora::ring::RingWriter> ring;
     if (anello >= 0 && indice >= 0 && sveglia >= 0)
-        ring = sonora::anello::RingWriter::crea(anello, indice, sveglia);
+        ring = sonora::ring::RingWriter::crea(anello, indice, sveglia);
     for (const int d : {anello, indice})
         if (d >= 0)
             ::close(d);

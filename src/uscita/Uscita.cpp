@@ -23,11 +23,11 @@ namespace {
 // that comes back is heard within a fraction of a second.
 constexpr int kRiprovaMs = 250;
 // What the source holds at most: the decoder writes tens of milliseconds ahead.
-constexpr guint64 kBytesMassimi = guint64(anello::kRate) * anello::kBytesPerFrame;
+constexpr guint64 kBytesMassimi = guint64(ring::kRate) * ring::kBytesPerFrame;
 // A block stamped further ahead than this is no block of a song playing now.
 constexpr std::int64_t kAvantiMassimoNs = 5'000'000'000;
 // The silence that starts the stream, ahead of the first song's sound.
-constexpr quint32 kInnescoFrames = anello::kRate / 100;
+constexpr quint32 kInnescoFrames = ring::kRate / 100;
 
 std::int64_t adessoNs()
 {
@@ -91,7 +91,7 @@ GstBusSyncReply Uscita::onBusMessage(GstBus*, GstMessage* message, gpointer data
     return GST_BUS_DROP;
 }
 
-Uscita::Uscita(bool fake, anello::RingReader& ring, int sveglia, std::function<QString()> sigilla, Avvisa avvisa)
+Uscita::Uscita(bool fake, ring::RingReader& ring, int sveglia, std::function<QString()> sigilla, Avvisa avvisa)
     : fake_(fake)
     , ring_(ring)
     , sveglia_(sveglia)
@@ -153,7 +153,7 @@ void Uscita::apri()
     if (!motivo.isEmpty()) {
         gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
         if (!detto_)
-            avvisa_({uscita::Notizia::NessunaUscita, motivo});
+            avvisa_({protocollo::uscita::Notizia::NessunaUscita, motivo});
         detto_ = true;
         riprova_.start();
         return;
@@ -163,14 +163,14 @@ void Uscita::apri()
     // program started. What is open stays usable.
     if (const QString perche = sigilla_(); !perche.isEmpty()) {
         gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
-        avvisa_({uscita::Notizia::NessunaUscita, perche});
+        avvisa_({protocollo::uscita::Notizia::NessunaUscita, perche});
         return; // unsealed, it plays nothing
     }
     aperta_ = true;
     ring_.skipToEnd();
     notifier_ = std::make_unique<QSocketNotifier>(sveglia_, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &Uscita::sveglia);
-    avvisa_({uscita::Notizia::Pronta, QString()});
+    avvisa_({protocollo::uscita::Notizia::Pronta, QString()});
     sveglia();
 }
 
@@ -185,10 +185,10 @@ void Uscita::sveglia()
         playing_ = true;
         // A little silence, now: the stream starts before the first song's
         // sound comes, which then plays on time.
-        GstBuffer* silenzio = gst_buffer_new_allocate(nullptr, gsize(kInnescoFrames) * anello::kBytesPerFrame, nullptr);
+        GstBuffer* silenzio = gst_buffer_new_allocate(nullptr, gsize(kInnescoFrames) * ring::kBytesPerFrame, nullptr);
         gst_buffer_memset(silenzio, 0, 0, gst_buffer_get_size(silenzio));
         GST_BUFFER_PTS(silenzio) = GstClockTime(adessoNs());
-        GST_BUFFER_DURATION(silenzio) = gst_util_uint64_scale(kInnescoFrames, GST_SECOND, anello::kRate);
+        GST_BUFFER_DURATION(silenzio) = gst_util_uint64_scale(kInnescoFrames, GST_SECOND, ring::kRate);
         GST_BUFFER_FLAG_SET(silenzio, GST_BUFFER_FLAG_DISCONT);
         gst_app_src_push_buffer(GST_APP_SRC(source_.get()), silenzio);
     } else if (!wanted && playing_) {
@@ -203,7 +203,7 @@ void Uscita::consegna()
     const std::int64_t adesso = adessoNs();
     bool salto = false;
     while (const auto block = ring_.read()) {
-        const std::int64_t durata = std::int64_t(block->frames) * 1'000'000'000 / anello::kRate;
+        const std::int64_t durata = std::int64_t(block->frames) * 1'000'000'000 / ring::kRate;
         // Sound whose time has passed is skipped, not played late; sound
         // stamped far ahead is no song's.
         if (!playing_ || block->frames == 0 || block->atNs + durata < adesso
@@ -211,7 +211,7 @@ void Uscita::consegna()
             salto = true;
             continue;
         }
-        const gsize bytes = gsize(block->frames) * anello::kBytesPerFrame;
+        const gsize bytes = gsize(block->frames) * ring::kBytesPerFrame;
         GstBuffer* buffer = gst_buffer_new_memdup(block->pcm, bytes);
         GST_BUFFER_PTS(buffer) = GstClockTime(block->atNs);
         GST_BUFFER_DURATION(buffer) = GstClockTime(durata);
@@ -229,7 +229,7 @@ void Uscita::perso(const QString& motivo)
     // Sealed, it cannot connect again: the program starts another.
     aperta_ = false;
     notifier_.reset();
-    avvisa_({uscita::Notizia::Persa, motivo});
+    avvisa_({protocollo::uscita::Notizia::Persa, motivo});
 }
 
 } // namespace sonora

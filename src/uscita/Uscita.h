@@ -25,11 +25,11 @@ namespace sonora {
 
 class Uscita : public QObject {
 public:
-    using Avvisa = std::function<void(const uscita::Avviso&)>;
+    using Avvisa = std::function<void(const protocollo::uscita::Avviso&)>;
     // `fake`: a clock-synchronised fake sink instead of the system's output.
     // `sigilla` runs once, right after the output first opens, and says why
     // it could not seal (empty: sealed).
-    Uscita(bool fake, anello::RingReader& ring, int sveglia, std::function<QString()> sigilla, Avvisa avvisa);
+    Uscita(bool fake, ring::RingReader& ring, int sveglia, std::function<QString()> sigilla, Avvisa avvisa);
     ~Uscita() override;
 
     // Opens the output, trying again every little while until one works.
@@ -43,7 +43,7 @@ private:
     void perso(const QString& motivo);
 
     bool fake_;
-    anello::RingReader& ring_;
+    ring::RingReader& ring_;
     int sveglia_;
     std::function<QString()> sigilla_;
     Avvisa avvisa_;

@@ -4,7 +4,7 @@
 // program which of the two happened.
 
 #include "comune/AudioRing.h"
-#include "comune/Canale.h"
+#include "comune/Channel.h"
 #include "comune/Errori.h"
 #include "comune/ProtocolloUscita.h"
 #include "riproduttore/Confinamento.h"
@@ -29,14 +29,14 @@ int main(int argc, char** argv)
 {
     // The program's end is this process's too, even if it cannot hang up.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    int canale = -1;
+    int channel = -1;
     int anello = -1;
     int indice = -1;
     int sveglia = -1;
     bool prova = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--canale") == 0 && i + 1 < argc)
-            canale = numero(argv[++i]);
+            channel = numero(argv[++i]);
         else if (std::strcmp(argv[i], "--anello") == 0 && i + 1 < argc)
             anello = numero(argv[++i]);
         else if (std::strcmp(argv[i], "--indice") == 0 && i + 1 < argc)
@@ -46,29 +46,29 @@ int main(int argc, char** argv)
         else if (std::strcmp(argv[i], "--uscita-di-prova") == 0)
             prova = true;
     }
-    if (canale < 0 || anello < 0 || indice < 0 || sveglia < 0) {
+    if (channel < 0 || anello < 0 || indice < 0 || sveglia < 0) {
         std::fprintf(stderr, "sonora-uscita: il programma Sonoraccoltiera la avvia da sé (--canale N)\n");
         return 2;
     }
-    auto ring = sonora::anello::RingReader::crea(anello, indice);
+    auto ring = sonora::ring::RingReader::crea(anello, indice);
     ::close(anello);
     ::close(indice);
     if (!ring)
         return 1;
     QCoreApplication app(argc, argv);
-    sonora::Canale programma(canale, 1 << 16);
-    const auto avvisa = [&](const sonora::uscita::Avviso& a) {
+    sonora::Channel programma(channel, 1 << 16);
+    const auto avvisa = [&](const sonora::protocollo::uscita::Avviso& a) {
         // A lost output cannot be opened again from inside the seal: the
         // program starts another process.
-        if (!programma.invia(sonora::uscita::scrivi(a)) || a.tipo == sonora::uscita::Notizia::Persa)
+        if (!programma.send(sonora::protocollo::uscita::scrivi(a)) || a.tipo == sonora::protocollo::uscita::Notizia::Persa)
             QCoreApplication::exit(0);
     };
-    programma.ascolta([&] {
+    programma.listen([&] {
         // The program says nothing; the end of the stream is its word to go.
-        const bool aperto = programma.ricevi();
-        while (programma.prossimo()) {
+        const bool aperto = programma.receive();
+        while (programma.next()) {
         }
-        if (!aperto || !programma.aperto())
+        if (!aperto || !programma.isOpen())
             QCoreApplication::exit(0);
     });
     try {
@@ -77,7 +77,7 @@ int main(int argc, char** argv)
         uscita.apri();
         return QCoreApplication::exec();
     } catch (const sonora::AppError& e) {
-        avvisa({sonora::uscita::Notizia::NessunaUscita, e.message()});
+        avvisa({sonora::protocollo::uscita::Notizia::NessunaUscita, e.message()});
         return 1;
     }
 }

@@ -1,6 +1,6 @@
 // The channel between the program and its player, and the messages on it.
 
-#include "comune/Canale.h"
+#include "comune/Channel.h"
 #include "comune/Protocollo.h"
 #include "support/Wait.h"
 
@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 using namespace sonora;
-using namespace sonora::riproduttore;
+using namespace sonora::protocollo;
 
 namespace {
 
@@ -34,15 +34,15 @@ Fotogramma fotogramma(QSize size, int posto = kPostiFotogramma - 1)
 // Both ends of a socket: `a` sends from the event loop, bounded by `limite`;
 // `b` takes descriptors or refuses them as `allegati` says.
 struct Coppia {
-    std::unique_ptr<Canale> a, b;
-    explicit Coppia(qsizetype limite, Allegati allegati = Allegati::Rifiutati)
+    std::unique_ptr<Channel> a, b;
+    explicit Coppia(qsizetype limite, Attachments allegati = Attachments::Refused)
     {
         int fds[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
             throw std::runtime_error("socketpair");
-        a = std::make_unique<Canale>(fds[0], limite);
-        b = std::make_unique<Canale>(fds[1], 1 << 20, allegati);
-        a->ascolta([] {});
+        a = std::make_unique<Channel>(fds[0], limite);
+        b = std::make_unique<Channel>(fds[1], 1 << 20, allegati);
+        a->listen([] {});
     }
 };
 
@@ -66,43 +66,43 @@ QByteArray contenuto(const OwnedFd& fd)
 
 } // namespace
 
-TEST(Canale, ASendNeverWaitsAndAPeerThatStopsReadingIsLostPastTheBound)
+TEST(Channel, ASendNeverWaitsAndAPeerThatStopsReadingIsLostPastTheBound)
 {
     Coppia c(1 << 20);
-    Canale& a = *c.a;
-    Canale& b = *c.b;
+    Channel& a = *c.a;
+    Channel& b = *c.b;
     const QByteArray blocco(64 * 1024, 'x');
     QElapsedTimer orologio;
     orologio.start();
     int inviati = 0;
-    while (a.invia(blocco + QByteArray::number(inviati)))
+    while (a.send(blocco + QByteArray::number(inviati)))
         ++inviati;
     EXPECT_LT(orologio.elapsed(), 500) << "a send waited on a peer that reads nothing";
     EXPECT_GT(inviati, 10);
-    EXPECT_FALSE(a.aperto()) << "past the bound the peer is lost";
+    EXPECT_FALSE(a.isOpen()) << "past the bound the peer is lost";
 
     // What was sent before is whole, in order, up to where the channel closed.
     int ricevuti = 0;
     for (bool aperto = true; aperto;) {
-        aperto = b.ricevi(100);
-        while (const auto m = b.prossimo())
+        aperto = b.receive(100);
+        while (const auto m = b.next())
             ASSERT_EQ(*m, blocco + QByteArray::number(ricevuti++));
     }
     EXPECT_LE(ricevuti, inviati);
 }
 
-TEST(Canale, MessagesQueuedBehindAFullSocketGoFromTheEventLoop)
+TEST(Channel, MessagesQueuedBehindAFullSocketGoFromTheEventLoop)
 {
     Coppia c(64 << 20);
-    Canale& a = *c.a;
-    Canale& b = *c.b;
-    const QByteArray grande(Cornici::kMessaggioMassimo, 'y'); // more than a socket holds
-    ASSERT_TRUE(a.invia(grande));
-    ASSERT_TRUE(a.invia("dopo"));
+    Channel& a = *c.a;
+    Channel& b = *c.b;
+    const QByteArray grande(Framer::kMessaggioMassimo, 'y'); // more than a socket holds
+    ASSERT_TRUE(a.send(grande));
+    ASSERT_TRUE(a.send("dopo"));
     QList<QByteArray> arrivati;
     ASSERT_TRUE(test::waitUntil([&] {
-        b.ricevi();
-        while (const auto m = b.prossimo())
+        b.receive();
+        while (const auto m = b.next())
             arrivati << *m;
         return arrivati.size() == 2;
     }));
@@ -110,20 +110,20 @@ TEST(Canale, MessagesQueuedBehindAFullSocketGoFromTheEventLoop)
     EXPECT_EQ(arrivati[1], "dopo");
 }
 
-TEST(Canale, AnOpenFileArrivesWithItsOwnMessageEvenBehindAFullSocket)
+TEST(Channel, AnOpenFileArrivesWithItsOwnMessageEvenBehindAFullSocket)
 {
-    Coppia c(64 << 20, Allegati::Accettati);
-    const QByteArray grande(Cornici::kMessaggioMassimo, 'y'); // queued: more than a socket holds
+    Coppia c(64 << 20, Attachments::Accepted);
+    const QByteArray grande(Framer::kMessaggioMassimo, 'y'); // queued: more than a socket holds
     const OwnedFd primo = fileCon("primo"), secondo = fileCon("secondo");
-    ASSERT_TRUE(c.a->invia(grande));
-    ASSERT_TRUE(c.a->invia("con il primo", primo.get()));
-    ASSERT_TRUE(c.a->invia("senza"));
-    ASSERT_TRUE(c.a->invia("con il secondo", secondo.get()));
+    ASSERT_TRUE(c.a->send(grande));
+    ASSERT_TRUE(c.a->send("con il primo", primo.get()));
+    ASSERT_TRUE(c.a->send("senza"));
+    ASSERT_TRUE(c.a->send("con il secondo", secondo.get()));
     QList<QByteArray> arrivati, letti;
     ASSERT_TRUE(test::waitUntil([&] {
-        c.b->ricevi();
+        c.b->receive();
         OwnedFd allegato;
-        while (const auto m = c.b->prossimo(&allegato)) {
+        while (const auto m = c.b->next(&allegato)) {
             arrivati << m->left(20);
             letti << contenuto(allegato);
         }
@@ -133,69 +133,69 @@ TEST(Canale, AnOpenFileArrivesWithItsOwnMessageEvenBehindAFullSocket)
     EXPECT_EQ(letti, (QList<QByteArray>{"", "primo", "", "secondo"}));
 }
 
-TEST(Canale, TheProgramsEndTakesNoFileFromItsPeerAndHangsUp)
+TEST(Channel, TheProgramsEndTakesNoFileFromItsPeerAndHangsUp)
 {
     Coppia c(1 << 20);
     const OwnedFd file = fileCon("x");
-    ASSERT_TRUE(c.a->invia("notizia", file.get()));
-    for (int i = 0; i < 50 && c.b->ricevi(100);)
+    ASSERT_TRUE(c.a->send("notizia", file.get()));
+    for (int i = 0; i < 50 && c.b->receive(100);)
         ++i;
-    EXPECT_FALSE(c.b->prossimo());
-    EXPECT_FALSE(c.b->aperto());
+    EXPECT_FALSE(c.b->next());
+    EXPECT_FALSE(c.b->isOpen());
 }
 
-TEST(Cornici, ADescriptorOutOfPlaceBreaksTheStream)
+TEST(Framer, ADescriptorOutOfPlaceBreaksTheStream)
 {
     const QByteArray uno = cornice("uno"), due = cornice("due");
     const auto fd = [] { return OwnedFd(::open("/dev/null", O_RDONLY | O_CLOEXEC)); };
     // Its bytes start within the message before: it belongs to none.
-    Cornici dentro;
-    dentro.aggiungi(uno.constData(), 2);
-    dentro.aggiungi(uno.constData() + 2, uno.size() - 2, fd());
+    Framer dentro;
+    dentro.append(uno.constData(), 2);
+    dentro.append(uno.constData() + 2, uno.size() - 2, fd());
     OwnedFd preso;
-    EXPECT_FALSE(dentro.prossimo(&preso));
-    EXPECT_TRUE(dentro.rotto());
+    EXPECT_FALSE(dentro.next(&preso));
+    EXPECT_TRUE(dentro.broken());
     // Two for one message.
-    Cornici doppio;
-    doppio.aggiungi(uno.constData(), 4, fd());
-    doppio.aggiungi(uno.constData() + 4, uno.size() - 4, fd());
-    EXPECT_FALSE(doppio.prossimo(&preso));
-    EXPECT_TRUE(doppio.rotto());
+    Framer doppio;
+    doppio.append(uno.constData(), 4, fd());
+    doppio.append(uno.constData() + 4, uno.size() - 4, fd());
+    EXPECT_FALSE(doppio.next(&preso));
+    EXPECT_TRUE(doppio.broken());
     // One for a reader that takes none.
-    Cornici rifiutato;
-    rifiutato.aggiungi(uno.constData(), uno.size(), fd());
-    EXPECT_FALSE(rifiutato.prossimo());
-    EXPECT_TRUE(rifiutato.rotto());
+    Framer rifiutato;
+    rifiutato.append(uno.constData(), uno.size(), fd());
+    EXPECT_FALSE(rifiutato.next());
+    EXPECT_TRUE(rifiutato.broken());
     // Whole messages before the one it came with, in the same read, carry none.
-    Cornici insieme;
+    Framer insieme;
     const QByteArray entrambi = uno + due;
-    insieme.aggiungi(entrambi.constData(), entrambi.size(), fd());
-    ASSERT_EQ(insieme.prossimo(&preso), QByteArray("uno"));
+    insieme.append(entrambi.constData(), entrambi.size(), fd());
+    ASSERT_EQ(insieme.next(&preso), QByteArray("uno"));
     EXPECT_FALSE(preso);
-    ASSERT_EQ(insieme.prossimo(&preso), QByteArray("due"));
+    ASSERT_EQ(insieme.next(&preso), QByteArray("due"));
     EXPECT_TRUE(preso);
 }
 
-TEST(Cornici, MessagesComeWholeHoweverTheBytesArriveAndAnOversizedLengthBreaksTheStream)
+TEST(Framer, MessagesComeWholeHoweverTheBytesArriveAndAnOversizedLengthBreaksTheStream)
 {
     const QList<QByteArray> messaggi = {"", "uno", QByteArray(70000, 'z')};
     QByteArray flusso;
     for (const QByteArray& m : messaggi)
         flusso += cornice(m);
-    Cornici c;
+    Framer c;
     QList<QByteArray> usciti;
     for (char byte : flusso) {
-        c.aggiungi(&byte, 1);
-        while (const auto m = c.prossimo())
+        c.append(&byte, 1);
+        while (const auto m = c.next())
             usciti << *m;
     }
     EXPECT_EQ(usciti, messaggi);
 
-    Cornici rotto;
+    Framer rotto;
     const QByteArray eccessivo = QByteArray::fromHex("ffffffff") + "resto";
-    rotto.aggiungi(eccessivo.constData(), eccessivo.size());
-    EXPECT_FALSE(rotto.prossimo());
-    EXPECT_TRUE(rotto.rotto());
+    rotto.append(eccessivo.constData(), eccessivo.size());
+    EXPECT_FALSE(rotto.next());
+    EXPECT_TRUE(rotto.broken());
 }
 
 TEST(Protocollo, EveryMessageReadsBackAsWritten)

@@ -9,8 +9,8 @@
 // message read writes back to the same bytes, a picture always fits its
 // place, and a request comes with a descriptor exactly when it names a song.
 
-#include "comune/Canale.h"
-#include "comune/MemoriaCondivisa.h"
+#include "comune/Channel.h"
+#include "comune/SharedMemory.h"
 #include "comune/Protocollo.h"
 
 #include <cstdint>
@@ -20,7 +20,7 @@
 namespace {
 
 using namespace sonora;
-using namespace sonora::riproduttore;
+using namespace sonora::protocollo;
 
 [[maybe_unused]] void controlla(const QByteArray& bytes, const Messaggio& m)
 {
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t inizio = 1;
 #endif
     const std::size_t pezzo = std::size_t(data[0]) + 1;
-    Cornici cornici;
+    Framer cornici;
     std::size_t arrivo = 0;
     for (std::size_t i = inizio; i < size && !cornici.rotto(); i += pezzo, ++arrivo) {
         OwnedFd allegato;

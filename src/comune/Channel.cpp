@@ -1,4 +1,4 @@
-#include "comune/Canale.h"
+#include "comune/Channel.h"
 
 #include <QElapsedTimer>
 #include <QSocketNotifier>
@@ -57,7 +57,7 @@ ssize_t manda(int fd, const char* a, size_t na, const char* b, size_t nb, int al
 
 } // namespace
 
-void Cornici::aggiungi(const char* dati, qsizetype n, OwnedFd allegato)
+void Framer::append(const char* dati, qsizetype n, OwnedFd allegato)
 {
     if (rotto_)
         return;
@@ -72,12 +72,12 @@ void Cornici::aggiungi(const char* dati, qsizetype n, OwnedFd allegato)
         // Messages that carry one are small and come whole: descriptors
         // piling up belong to no message anyone would send.
         if (n <= 0 || allegati_.size() >= kAllegatiInAttesa)
-            return rompi();
+            return breakStream();
         allegati_.push_back({inizio, inizio + n, std::move(allegato)});
     }
 }
 
-void Cornici::rompi()
+void Framer::breakStream()
 {
     rotto_ = true;
     arrivato_.clear();
@@ -85,14 +85,14 @@ void Cornici::rompi()
     allegati_.clear(); // closes them
 }
 
-std::optional<QByteArray> Cornici::prossimo(OwnedFd* allegato)
+std::optional<QByteArray> Framer::next(OwnedFd* allegato)
 {
     const qsizetype disponibile = arrivato_.size() - letto_;
     if (rotto_ || disponibile < 4)
         return std::nullopt;
     const quint32 lunghezza = qFromLittleEndian<quint32>(arrivato_.constData() + letto_);
     if (lunghezza > kMessaggioMassimo) {
-        rompi();
+        breakStream();
         return std::nullopt;
     }
     if (disponibile - 4 < qsizetype(lunghezza))
@@ -105,7 +105,7 @@ std::optional<QByteArray> Cornici::prossimo(OwnedFd* allegato)
     while (!allegati_.empty() && allegati_.front().fine <= fine) {
         Allegato& a = allegati_.front();
         if (suo || a.inizio > inizio || !allegato) {
-            rompi();
+            breakStream();
             return std::nullopt;
         }
         suo = std::move(a.fd);
@@ -118,26 +118,26 @@ std::optional<QByteArray> Cornici::prossimo(OwnedFd* allegato)
     return messaggio;
 }
 
-Canale::Canale(int fd, qsizetype limiteInUscita, Allegati allegati)
+Channel::Channel(int fd, qsizetype limiteInUscita, Attachments allegati)
     : fd_(fd)
     , limite_(limiteInUscita)
     , allegati_(allegati)
 {
 }
 
-Canale::~Canale()
+Channel::~Channel()
 {
     std::lock_guard lock(mutex_);
-    chiudiLocked();
+    closeLocked();
 }
 
-bool Canale::aperto() const
+bool Channel::isOpen() const
 {
     std::lock_guard lock(mutex_);
     return fd_ >= 0;
 }
 
-void Canale::ascolta(std::function<void()> leggibile)
+void Channel::listen(std::function<void()> leggibile)
 {
     std::lock_guard lock(mutex_);
     if (fd_ < 0)
@@ -150,9 +150,9 @@ void Canale::ascolta(std::function<void()> leggibile)
         bool rotto;
         {
             std::lock_guard lock(mutex_);
-            rotto = !scriviLocked();
+            rotto = !writeLocked();
             if (rotto)
-                chiudiLocked();
+                closeLocked();
             else if (scrittura_ && inviato_ == uscita_.size())
                 scrittura_->setEnabled(false);
         }
@@ -161,7 +161,7 @@ void Canale::ascolta(std::function<void()> leggibile)
     });
 }
 
-void Canale::segnalaUscita()
+void Channel::watchWritable()
 {
     if (!scrittura_)
         return;
@@ -172,14 +172,14 @@ void Canale::segnalaUscita()
                                   Qt::QueuedConnection);
 }
 
-bool Canale::invia(const QByteArray& messaggio, int allegato)
+bool Channel::send(const QByteArray& messaggio, int allegato)
 {
     std::lock_guard lock(mutex_);
     if (fd_ < 0)
         return false;
     const qsizetype inAttesa = uscita_.size() - inviato_;
     if (inAttesa + 4 + messaggio.size() > limite_) {
-        chiudiLocked();
+        closeLocked();
         return false;
     }
     uchar lunghezza[4];
@@ -191,7 +191,7 @@ bool Canale::invia(const QByteArray& messaggio, int allegato)
         const ssize_t n = manda(fd_, reinterpret_cast<const char*>(lunghezza), sizeof lunghezza, messaggio.constData(),
                                 size_t(messaggio.size()), allegato);
         if (n < 0 && !ancora(n)) {
-            chiudiLocked();
+            closeLocked();
             return false;
         }
         fatto = std::max<ssize_t>(n, 0);
@@ -216,11 +216,11 @@ bool Canale::invia(const QByteArray& messaggio, int allegato)
         }
         allegatiInUscita_.push_back({inizio, uscita_.size(), std::move(copia)});
     }
-    segnalaUscita();
+    watchWritable();
     return true;
 }
 
-bool Canale::scriviLocked()
+bool Channel::writeLocked()
 {
     while (fd_ >= 0 && inviato_ < uscita_.size()) {
         // A message with a descriptor goes in sends of its own, so that the
@@ -248,7 +248,7 @@ bool Canale::scriviLocked()
     return fd_ >= 0;
 }
 
-bool Canale::ricevi(int attesaMs)
+bool Channel::receive(int attesaMs)
 {
     QElapsedTimer attesa;
     attesa.start();
@@ -258,8 +258,8 @@ bool Canale::ricevi(int attesaMs)
         bool daInviare;
         {
             std::lock_guard lock(mutex_);
-            if (fd_ >= 0 && !scriviLocked())
-                chiudiLocked();
+            if (fd_ >= 0 && !writeLocked())
+                closeLocked();
             fd = fd_;
             daInviare = inviato_ < uscita_.size();
         }
@@ -267,7 +267,7 @@ bool Canale::ricevi(int attesaMs)
             return false;
         qsizetype preso = 0;
         while (preso < kLetturaPerVolta) {
-            const qsizetype n = riceviUna(fd, blocco, sizeof blocco);
+            const qsizetype n = receiveOne(fd, blocco, sizeof blocco);
             if (n > 0) {
                 preso += n;
                 continue;
@@ -276,7 +276,7 @@ bool Canale::ricevi(int attesaMs)
                 continue;
             if (ancora(n))
                 break;
-            chiudi(); // the end of the stream, or a broken one
+            close(); // the end of the stream, or a broken one
             return false;
         }
         const qint64 resta = attesaMs - attesa.elapsed();
@@ -288,7 +288,7 @@ bool Canale::ricevi(int attesaMs)
     }
 }
 
-qsizetype Canale::riceviUna(int fd, char* blocco, qsizetype n)
+qsizetype Channel::receiveOne(int fd, char* blocco, qsizetype n)
 {
     iovec parte{blocco, size_t(n)};
     alignas(cmsghdr) char controllo[CMSG_SPACE(sizeof(int) * kAllegatiVisti)];
@@ -315,30 +315,30 @@ qsizetype Canale::riceviUna(int fd, char* blocco, qsizetype n)
     // More than one at a time, one with no bytes, or any for a channel that
     // takes none: not what this peer may send, and the stream is broken.
     const bool troppi = arrivati.size() > 1 || (m.msg_flags & MSG_CTRUNC);
-    if (troppi || (!arrivati.empty() && (letti == 0 || allegati_ == Allegati::Rifiutati))) {
+    if (troppi || (!arrivati.empty() && (letti == 0 || allegati_ == Attachments::Refused))) {
         errno = EPROTO;
         return -1;
     }
     if (letti > 0)
-        entrata_.aggiungi(blocco, letti, arrivati.empty() ? OwnedFd() : std::move(arrivati.front()));
+        entrata_.append(blocco, letti, arrivati.empty() ? OwnedFd() : std::move(arrivati.front()));
     return letti;
 }
 
-std::optional<QByteArray> Canale::prossimo(OwnedFd* allegato)
+std::optional<QByteArray> Channel::next(OwnedFd* allegato)
 {
-    auto m = entrata_.prossimo(allegato);
-    if (entrata_.rotto())
-        chiudi();
+    auto m = entrata_.next(allegato);
+    if (entrata_.broken())
+        close();
     return m;
 }
 
-void Canale::chiudi()
+void Channel::close()
 {
     std::lock_guard lock(mutex_);
-    chiudiLocked();
+    closeLocked();
 }
 
-void Canale::chiudiLocked()
+void Channel::closeLocked()
 {
     // Only the thread of the event loop touches the notifiers; another
     // thread leaves the closing to it.

@@ -12,8 +12,8 @@
 
 namespace sonora {
 
-constexpr qsizetype kPostoFotogramma = qsizetype(riproduttore::kLatoMassimo) * riproduttore::kLatoMassimo * 4;
-constexpr qsizetype kMemoriaFotogrammi = kPostoFotogramma * riproduttore::kPostiFotogramma;
+constexpr qsizetype kPostoFotogramma = qsizetype(protocollo::kLatoMassimo) * protocollo::kLatoMassimo * 4;
+constexpr qsizetype kMemoriaFotogrammi = kPostoFotogramma * protocollo::kPostiFotogramma;
 
 // A new memory file for the places, sealed against shrinking and growing;
 // -1 (errno set) when the system refuses.
@@ -22,25 +22,25 @@ int creaMemoriaFotogrammi();
 int creaMemoriaSigillata(const char* nome, qsizetype lunghezza);
 
 // Part of a memory file, mapped, and unmapped when it goes.
-class Mappa {
+class Mapping {
 public:
     // Null (errno set) when the system refuses.
-    static std::unique_ptr<Mappa> crea(int fd, qsizetype inizio, qsizetype lunghezza, bool scrittura);
-    ~Mappa();
-    Mappa(const Mappa&) = delete;
-    Mappa& operator=(const Mappa&) = delete;
+    static std::unique_ptr<Mapping> create(int fd, qsizetype inizio, qsizetype lunghezza, bool scrittura);
+    ~Mapping();
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
 
-    uchar* dati() const { return dati_; }
-    qsizetype lunghezza() const { return lunghezza_; }
+    uchar* data() const { return data_; }
+    qsizetype size() const { return size_; }
 
 private:
-    Mappa(uchar* dati, qsizetype lunghezza)
-        : dati_(dati)
-        , lunghezza_(lunghezza)
+    Mapping(uchar* dati, qsizetype lunghezza)
+        : data_(dati)
+        , size_(lunghezza)
     {
     }
-    uchar* dati_;
-    qsizetype lunghezza_;
+    uchar* data_;
+    qsizetype size_;
 };
 
 } // namespace sonora

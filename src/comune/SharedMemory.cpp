@@ -1,4 +1,4 @@
-#include "comune/MemoriaCondivisa.h"
+#include "comune/SharedMemory.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -26,14 +26,14 @@ int creaMemoriaSigillata(const char* nome, qsizetype lunghezza)
     return fd;
 }
 
-std::unique_ptr<Mappa> Mappa::crea(int fd, qsizetype inizio, qsizetype lunghezza, bool scrittura)
+std::unique_ptr<Mapping> Mapping::create(int fd, qsizetype inizio, qsizetype lunghezza, bool scrittura)
 {
     void* p = ::mmap(nullptr, size_t(lunghezza), PROT_READ | (scrittura ? PROT_WRITE : 0), MAP_SHARED, fd, off_t(inizio));
     if (p == MAP_FAILED)
         return nullptr;
-    return std::unique_ptr<Mappa>(new Mappa(static_cast<uchar*>(p), lunghezza));
+    return std::unique_ptr<Mapping>(new Mapping(static_cast<uchar*>(p), lunghezza));
 }
 
-Mappa::~Mappa() { ::munmap(dati_, size_t(lunghezza_)); }
+Mapping::~Mapping() { ::munmap(data_, size_t(size_)); }
 
 } // namespace sonora

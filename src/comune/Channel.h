@@ -19,7 +19,7 @@ class QSocketNotifier;
 namespace sonora {
 
 // Cuts the bytes of a stream into its messages, however they arrive.
-class Cornici {
+class Framer {
 public:
     // The longest message is a path or an error of some tens of kilobytes
     // (pictures go by shared memory); anything much longer is a broken
@@ -29,15 +29,15 @@ public:
     // `allegato`: a descriptor that came with these bytes. The kernel hands
     // one over with the read that ends with the bytes it was sent with, so
     // it belongs to the last message that starts among them.
-    void aggiungi(const char* dati, qsizetype n, OwnedFd allegato = {});
+    void append(const char* dati, qsizetype n, OwnedFd allegato = {});
     // The oldest whole message not yet handed out, and in `allegato` the
     // descriptor that came with it, if any. A descriptor with no message to
     // belong to, more than one with a message, or one for a caller that
     // takes none breaks the stream.
-    std::optional<QByteArray> prossimo(OwnedFd* allegato = nullptr);
+    std::optional<QByteArray> next(OwnedFd* allegato = nullptr);
     // A length beyond kMessaggioMassimo, or a descriptor out of place, came:
     // nothing after it can be trusted.
-    bool rotto() const { return rotto_; }
+    bool broken() const { return rotto_; }
 
 private:
     struct Allegato {
@@ -45,7 +45,7 @@ private:
         qint64 fine;
         OwnedFd fd;
     };
-    void rompi();
+    void breakStream();
 
     QByteArray arrivato_;
     qint64 base_ = 0;     // the stream's offset of arrivato_'s first byte
@@ -56,40 +56,40 @@ private:
 
 // Whether a channel takes descriptors from its peer. The program takes none
 // from its player: one that sends any has broken the protocol.
-enum class Allegati { Rifiutati, Accettati };
+enum class Attachments { Refused, Accepted };
 
-class Canale {
+class Channel {
 public:
     // Takes over `fd`, one end of a connected stream socket. At most
     // `limiteInUscita` bytes wait to be sent: a peer that leaves more than
     // that unread has stopped reading.
-    Canale(int fd, qsizetype limiteInUscita, Allegati allegati = Allegati::Rifiutati);
-    ~Canale();
-    Canale(const Canale&) = delete;
-    Canale& operator=(const Canale&) = delete;
+    Channel(int fd, qsizetype limiteInUscita, Attachments allegati = Attachments::Refused);
+    ~Channel();
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
 
     // False once the other end has gone, broke the framing or stopped reading.
-    bool aperto() const;
+    bool isOpen() const;
 
     // Sends from the event loop from now on, and calls `leggibile` there when
     // something has arrived or the other end has gone.
-    void ascolta(std::function<void()> leggibile);
+    void listen(std::function<void()> leggibile);
 
     // Sends one message. It never waits: what the socket does not take now is
-    // sent as the other end reads, from the event loop or ricevi(). False when
+    // sent as the other end reads, from the event loop or receive(). False when
     // the other end is gone or would have more than the limit waiting; the
     // channel is then closed. Any thread may send.
     // With `allegato` (>= 0), a copy of that open file goes with the message.
-    bool invia(const QByteArray& messaggio, int allegato = -1);
+    bool send(const QByteArray& messaggio, int allegato = -1);
     // Takes in what has arrived, waiting up to `attesaMs` (0: not at all) for
     // the first of it, and meanwhile sends what waits. False when the other
     // end is gone.
-    bool ricevi(int attesaMs = 0);
+    bool receive(int attesaMs = 0);
     // The oldest message taken in and not yet handed out, with the
     // descriptor that came with it (only where descriptors are accepted).
-    std::optional<QByteArray> prossimo(OwnedFd* allegato = nullptr);
+    std::optional<QByteArray> next(OwnedFd* allegato = nullptr);
     // Hangs up; the other end reads the end of the stream.
-    void chiudi();
+    void close();
 
 private:
     // A descriptor waiting to go with the bytes [inizio, fine) of uscita_.
@@ -98,11 +98,11 @@ private:
         qsizetype fine;
         OwnedFd fd;
     };
-    bool scriviLocked();
+    bool writeLocked();
     // One read of at most `n` bytes, and the descriptor that came with them.
-    qsizetype riceviUna(int fd, char* blocco, qsizetype n);
-    void chiudiLocked();
-    void segnalaUscita();
+    qsizetype receiveOne(int fd, char* blocco, qsizetype n);
+    void closeLocked();
+    void watchWritable();
 
     mutable std::mutex mutex_; // fd_ and the bytes to send
     int fd_;
@@ -110,8 +110,8 @@ private:
     QByteArray uscita_;
     qsizetype inviato_ = 0; // of uscita_
     std::deque<InUscita> allegatiInUscita_;
-    Allegati allegati_;
-    Cornici entrata_;
+    Attachments allegati_;
+    Framer entrata_;
     std::unique_ptr<QSocketNotifier> lettura_;
     std::unique_ptr<QSocketNotifier> scrittura_;
 };
