@@ -60,22 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t pezzo = std::size_t(data[0]) + 1;
     Framer cornici;
     std::size_t arrivo = 0;
-    for (std::size_t i = inizio; i < size && !cornici.rotto(); i += pezzo, ++arrivo) {
+    for (std::size_t i = inizio; i < size && !cornici.broken(); i += pezzo, ++arrivo) {
         OwnedFd allegato;
 #ifdef SONORA_FUZZ_RICHIESTE
         if (arrivo < 8 && ((allegati >> arrivo) & 1))
             allegato.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
 #endif
-        cornici.aggiungi(reinterpret_cast<const char*>(data + i), qsizetype(std::min(pezzo, size - i)),
+        cornici.append(reinterpret_cast<const char*>(data + i), qsizetype(std::min(pezzo, size - i)),
                          std::move(allegato));
 #ifdef SONORA_FUZZ_RICHIESTE
         OwnedFd brano;
-        while (const auto bytes = cornici.prossimo(&brano)) {
+        while (const auto bytes = cornici.next(&brano)) {
             if (const auto d = leggiDomanda(*bytes, bool(brano)))
                 controlla(*bytes, *d, bool(brano));
         }
 #else
-        while (const auto bytes = cornici.prossimo()) {
+        while (const auto bytes = cornici.next()) {
             if (const auto m = leggiMessaggio(*bytes))
                 controlla(*bytes, *m);
         }
