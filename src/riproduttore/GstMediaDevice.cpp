@@ -47,15 +47,6 @@ QString fileName(const QString& path)
     return QFileInfo(path).fileName();
 }
 
-// The pipeline's length in nanoseconds, or -1 while it is not known.
-qint64 queryDuration(GstElement* pipeline)
-{
-    gint64 duration = -1;
-    if (!gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) || duration < 0)
-        return -1;
-    return duration;
-}
-
 IMediaDevice::Duration toMs(qint64 ns)
 {
     return std::chrono::duration_cast<IMediaDevice::Duration>(std::chrono::nanoseconds(std::max<qint64>(ns, 0)));
@@ -397,7 +388,7 @@ void GstMediaDevice::stop()
 
 void GstMediaDevice::readDuration()
 {
-    if (const qint64 duration = queryDuration(session_->pipeline.get()); duration >= 0)
+    if (const qint64 duration = session_->durationNs(); duration >= 0)
         durationNs_ = duration;
 }
 

@@ -73,10 +73,16 @@ Preroll SongSession::awaitPreroll(int timeoutMs)
         outcome.missing = link->missing;
     }
     outcome.anyData = link->anyData.load();
-    gint64 duration = -1;
-    if (gst_element_query_duration(pipeline.get(), GST_FORMAT_TIME, &duration) && duration >= 0)
-        outcome.durationNs = duration;
+    outcome.durationNs = durationNs();
     return outcome;
+}
+
+qint64 SongSession::durationNs() const
+{
+    gint64 duration = -1;
+    if (!gst_element_query_duration(pipeline.get(), GST_FORMAT_TIME, &duration) || duration < 0)
+        return -1;
+    return duration;
 }
 
 } // namespace sonora

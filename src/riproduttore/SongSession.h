@@ -55,6 +55,8 @@ struct SongSession {
     void preroll();
     // Waits up to `timeoutMs` for the preroll, and says what it came to.
     Preroll awaitPreroll(int timeoutMs);
+    // The pipeline's length, or -1 while it is not known.
+    qint64 durationNs() const;
 };
 
 } // namespace sonora
