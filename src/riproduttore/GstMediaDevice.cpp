@@ -15,6 +15,7 @@
 #include "riproduttore/MidiSynth.h"
 #include "riproduttore/PipelineLink.h"
 #include "riproduttore/PlaybackObserver.h"
+#include "riproduttore/SongSession.h"
 #include "riproduttore/SoundFont.h"
 
 #include <QFileInfo>
@@ -22,7 +23,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <limits>
+#include <cerrno>
 #include <mutex>
 
 namespace sonora {
@@ -46,47 +47,12 @@ QString fileName(const QString& path)
     return QFileInfo(path).fileName();
 }
 
-// The pipeline's length in nanoseconds, or -1 while it is not known.
-qint64 queryDuration(GstElement* pipeline)
-{
-    gint64 duration = -1;
-    if (!gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) || duration < 0)
-        return -1;
-    return duration;
-}
-
 IMediaDevice::Duration toMs(qint64 ns)
 {
     return std::chrono::duration_cast<IMediaDevice::Duration>(std::chrono::nanoseconds(std::max<qint64>(ns, 0)));
 }
 
 } // namespace
-
-// One open song: the pipeline and what is attached to it. Destroying it stops
-// the pipeline and releases everything, on every path out of open() too.
-
-struct GstMediaDevice::Session {
-    QString path;
-    MediaKind kind = MediaKind::Video;
-    std::shared_ptr<const MidiSong> midi; // null: GStreamer decodes the file
-    std::shared_future<void> instruments; // of a MIDI song: loaded when done
-    GstStateChangeReturn change = GST_STATE_CHANGE_FAILURE; // of the preroll
-    LinkPtr link;
-    ElementRef pipeline;
-    BusRef bus;
-
-    ~Session()
-    {
-        if (link)
-            link->detach();
-        if (pipeline)
-            gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-        if (bus)
-            gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-        if (link)
-            link->release();
-    }
-};
 
 GstMediaDevice::GstMediaDevice(GstDeviceOptions options)
     : options_(std::move(options))
@@ -116,7 +82,7 @@ MediaState GstMediaDevice::state() const
     if (!session_)
         return MediaState::Closed;
     // The streaming thread's word counts at once, before its message arrives.
-    if (session_->link->ended.load())
+    if (session_->link->end.ended())
         return MediaState::Ended;
     return playing_ ? MediaState::Playing : MediaState::Ready;
 }
@@ -133,25 +99,37 @@ IMediaDevice::Duration GstMediaDevice::position() const
 {
     if (!session_)
         return Duration{0};
-    if (endPositionNs_ >= 0)
-        return toMs(endPositionNs_);
+    if (const auto at = session_->link->end.position())
+        return toMs(*at);
     gint64 position = -1;
     if (!gst_element_query_position(session_->pipeline.get(), GST_FORMAT_TIME, &position))
         position = 0;
     return toMs(position);
 }
 
-std::shared_ptr<const MidiSong> GstMediaDevice::readMidiSong(int song, const QString& path)
+const QString& GstMediaDevice::playbackError() const
 {
+    static const QString none;
+    return session_ ? session_->link->end.error() : none;
+}
+
+std::shared_ptr<const MidiSong> GstMediaDevice::readSong(int song, const QString& path)
+{
+    // What GStreamer would only report vaguely (an empty file, a folder, a
+    // device) is refused first, with a reason the user can act on. The program
+    // checked the song before it opened it; what it handed over is checked all the same.
+    struct stat st {};
+    if (::fstat(song, &st) != 0)
+        throw MediaError(path, reasonFromErrno(errno));
+    verificaBrano(st, path);
     if (!looksLikeMidi(readAt(song, 0, 12)))
         return nullptr; // not MIDI: GStreamer reads it, or says why not
     if (soundFont_.isEmpty())
         throw MediaError(path, QStringLiteral("non è installato alcun soundfont General MIDI con cui suonare i file "
                                               "MIDI; installare il pacchetto Debian %1")
                                    .arg(soundFontPackages()));
-    struct stat st {};
     std::optional<MidiSong> midi;
-    if (::fstat(song, &st) == 0 && st.st_size <= kLargestMidi)
+    if (st.st_size <= kLargestMidi)
         midi = readMidi(readAt(song, 0, st.st_size), MidiSynth::kRate);
     if (!midi)
         throw MediaError(path, QStringLiteral("il file MIDI è danneggiato o troncato"));
@@ -171,51 +149,44 @@ void GstMediaDevice::foreseeMidi()
         synth().load();
 }
 
-std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::beginSession(OwnedFd song, const QString& path,
-                                                                      MediaKind kind)
+std::unique_ptr<SongSession> GstMediaDevice::beginSession(OwnedFd song, const QString& path, MediaKind kind)
 {
-    checkPlayableFile(song.get(), path);
-    auto session = std::make_unique<Session>();
-    session->path = path;
-    session->kind = kind;
     // The file's content decides how it plays, whatever its name says.
-    session->midi = readMidiSong(song.get(), path);
+    std::shared_ptr<const MidiSong> midi = readSong(song.get(), path);
+    auto session = std::make_unique<SongSession>(path, kind);
     ElementRef audioSink = output_->makeSongSink(path);
-    if (session->midi) {
-        session->instruments = synth().prepare(*session->midi);
-        session->pipeline = makeMidiPipeline(path, synth_, session->midi, audioSink.get());
-    } else {
-        // playbin rather than playbin3: in GStreamer 1.22 it is still the
-        // default, best-tested player, and everything we need (flags,
-        // element-setup, custom sinks) behaves the same in both.
-        session->pipeline = requireElement("playbin", path);
-    }
-    GstElement* pipeline = session->pipeline.get();
-    if (options_.observer)
-        options_.observer->pipelineCreated(pipeline);
+    if (midi)
+        beginMidiSession(*session, std::move(song), std::move(midi), std::move(audioSink));
+    else
+        beginPlaybinSession(*session, std::move(song), std::move(audioSink));
+    return session;
+}
 
-    auto link = std::make_shared<PipelineLink>();
-    link->device = this;
-    link->generation = ++lastGeneration_;
-    link->pipeline = pipeline;
-    link->path = path;
-    link->song = std::move(song); // read by playbin's source, through the link
-    link->observer = options_.observer;
-    session->link = link;
+void GstMediaDevice::beginMidiSession(SongSession& session, OwnedFd song, std::shared_ptr<const MidiSong> midi,
+                                      ElementRef audioSink)
+{
+    session.midi = std::move(midi);
+    session.instruments = synth().prepare(*session.midi);
+    session.pipeline = makeMidiPipeline(session.path, synth_, session.midi, audioSink.get());
+    session.attach(this, ++lastGeneration_, std::move(song), audioSink.get(), options_.observer);
+    // It prerolls when it opens (startMidi): the synthesiser plays one song at a time.
+}
 
-    session->bus = BusRef::adopt(gst_element_get_bus(pipeline));
-    gst_bus_set_sync_handler(session->bus.get(), onBusMessage, linkData(link), freeLinkData);
-    noteFirstBuffer(audioSink.get(), link);
-    if (options_.observer)
-        observeAudioBuffers(audioSink.get(), options_.observer);
-    // A MIDI song starts when it opens: the synthesiser plays one song at a time.
-    if (session->midi)
-        return session;
+void GstMediaDevice::beginPlaybinSession(SongSession& session, OwnedFd song, ElementRef audioSink)
+{
+    const QString& path = session.path;
+    // playbin rather than playbin3: in GStreamer 1.22 it is still the
+    // default, best-tested player, and everything we need (flags,
+    // element-setup, custom sinks) behaves the same in both.
+    session.pipeline = requireElement("playbin", path);
+    session.attach(this, ++lastGeneration_, std::move(song), audioSink.get(), options_.observer);
+    GstElement* pipeline = session.pipeline.get();
+    const LinkPtr& link = session.link;
 
     g_signal_connect_data(pipeline, "element-setup", G_CALLBACK(onElementSetup), linkData(link), freeLinkClosure,
                           GConnectFlags(0));
     g_object_set(pipeline, "audio-sink", audioSink.get(), nullptr);
-    const bool video = kind == MediaKind::Video;
+    const bool video = session.kind == MediaKind::Video;
     ElementRef videoSink = makeVideoSink(path, options_, video, link);
     if (video) {
         noteFirstBuffer(videoSink.get(), link);
@@ -227,12 +198,11 @@ std::unique_ptr<GstMediaDevice::Session> GstMediaDevice::beginSession(OwnedFd so
     const guint flags = video ? kPlayAudio | kPlayVideo : kPlayAudio;
     g_object_set(pipeline, "flags", flags, "uri", kSongUri, nullptr);
 
-    // Preroll on GStreamer's threads; finishOpen() waits for it.
-    session->change = gst_element_set_state(pipeline, GST_STATE_PAUSED);
-    return session;
+    // Preroll on GStreamer's threads; open() waits for it.
+    session.preroll();
 }
 
-void GstMediaDevice::startMidi(Session& session)
+void GstMediaDevice::startMidi(SongSession& session)
 {
     // Loading the soundfont and the song's instruments is no fault of the
     // song's: it does not count against its open time, however long a busy
@@ -244,38 +214,7 @@ void GstMediaDevice::startMidi(Session& session)
                                            .arg(kInstrumentsTimeoutMs / 1000));
     if (const QString why = synth_->failure(); !why.isEmpty())
         throw MediaError(session.path, why);
-    session.change = gst_element_set_state(session.pipeline.get(), GST_STATE_PAUSED);
-}
-
-void GstMediaDevice::finishOpen(Session& session)
-{
-    // Wait for the preroll: then the length is known and play() starts at once.
-    PipelineLink* link = session.link.get();
-    const QString& path = session.path;
-    const GstStateChangeReturn change = session.change;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.openTimeoutMs);
-    std::unique_lock lock(link->mutex);
-    if (change == GST_STATE_CHANGE_FAILURE) {
-        // The error was posted before set_state returned; a short grace just in case.
-        link->changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return bool(link->error); });
-    } else if (change == GST_STATE_CHANGE_ASYNC) {
-        link->changed.wait_until(lock, deadline, [&] { return link->prerolled || link->error; });
-    }
-    const bool ready = (change != GST_STATE_CHANGE_FAILURE && change != GST_STATE_CHANGE_ASYNC) || link->prerolled;
-    // A stream nothing can decode is left out; the song is refused only if
-    // nothing else plays.
-    const bool playsSomething = ready && !link->error && link->anyData.load();
-    if (!link->missing.isEmpty() && !playsSomething)
-        throw MediaError(path, QStringLiteral("manca %1; installarlo e riprovare").arg(link->missing.join(QStringLiteral(", "))));
-    if (link->error)
-        throw MediaError(path, reasonForError(link->error.get()));
-    if (change == GST_STATE_CHANGE_FAILURE)
-        throw MediaError(path, unrecognisedFormat());
-    if (!ready)
-        throw MediaError(path, QStringLiteral("il file non è pronto dopo %1 secondi: potrebbe essere danneggiato o "
-                                              "trovarsi su un disco troppo lento")
-                                   .arg(options_.openTimeoutMs / 1000.0, 0, 'g', 2));
-    link->error.reset();
+    session.preroll();
 }
 
 void GstMediaDevice::readyOutput()
@@ -313,32 +252,22 @@ void GstMediaDevice::open(OwnedFd song, const QString& path, MediaKind kind)
     if (kind == MediaKind::Midi)
         foreseeMidi(); // the soundfont loads while GStreamer starts
     readyOutput();
-    std::unique_ptr<Session> session;
-    if (prepared(path, kind))
-        session = std::move(next_);
-    else
-        session = beginSession(std::move(song), path, kind);
+    std::unique_ptr<SongSession> session =
+        prepared(path, kind) ? std::move(next_) : beginSession(std::move(song), path, kind);
     next_.reset(); // another song came instead: it is of no use any more
     if (session->midi)
         startMidi(*session);
-    finishOpen(*session);
+    const Preroll preroll = session->awaitPreroll(options_.openTimeoutMs);
+    checkPrerolled(preroll, path, options_.openTimeoutMs);
 
-    const qint64 duration = queryDuration(session->pipeline.get());
-    // Prerolled on an immediate end of stream: a header and nothing after it.
-    // Without even a length, the header itself is cut short.
-    const bool empty = !session->link->anyData.load();
-    if (empty && duration < 0)
-        throw MediaError(path, QStringLiteral("il file è troncato o non contiene né suoni né immagini"));
-    durationNs_ = duration;
-    generation_ = session->link->generation;
     session_ = std::move(session);
-    // A song whose length reads 0 (a data chunk of 0 bytes, say) is over as
-    // soon as it opens, so a play list moves on past it.
-    if (empty || (duration >= 0 && duration < GST_MSECOND)) {
+    generation_ = session_->link->generation;
+    durationNs_ = preroll.durationNs;
+    // A song with nothing in it, or whose length reads 0 (a data chunk of 0
+    // bytes, say), is over as soon as it opens, so a play list moves on past it.
+    if (!preroll.anyData || (durationNs_ >= 0 && durationNs_ < GST_MSECOND)) {
         durationNs_ = 0;
-        endPositionNs_ = 0;
-        endNotified_ = true;
-        session_->link->ended = true;
+        session_->link->end.end(0, QString());
     }
     if (options_.observer)
         options_.observer->opened();
@@ -387,7 +316,7 @@ void GstMediaDevice::close()
     // The window goes first so that no frame is painted from a stopping pipeline.
     if (options_.video)
         options_.video->closeWindow();
-    if (session_ && session_->link->ended.load()) {
+    if (session_ && session_->link->end.ended()) {
         // A song that has played to its end has nothing more to say, and
         // stopping some pipelines takes a tenth of a second (the MIDI
         // synthesiser's): that would be a hole before the next song. It is
@@ -399,10 +328,7 @@ void GstMediaDevice::close()
     if (output_)
         rest_.start();
     playing_ = false;
-    endNotified_ = false;
-    playbackError_.clear();
     durationNs_ = -1;
-    endPositionNs_ = -1;
 }
 
 void GstMediaDevice::play()
@@ -410,7 +336,7 @@ void GstMediaDevice::play()
     if (!session_)
         throw MediaError(QStringLiteral("Nessun brano aperto: aprire un brano prima di riprodurlo."));
     // Already going, or at its end (where it stays until stop or close).
-    if (playing_ || session_->link->ended.load())
+    if (playing_ || session_->link->end.ended())
         return;
     if (options_.observer)
         options_.observer->playStarting();
@@ -454,18 +380,15 @@ void GstMediaDevice::stop()
         PipelineLink& link = *session_->link;
         std::lock_guard lock(link.mutex);
         ++link.segment; // an end of stream still queued is from before the rewind
-        link.ended = false;
+        link.end.reset();
         link.error.reset();
     }
     playing_ = false;
-    endNotified_ = false;
-    playbackError_.clear();
-    endPositionNs_ = -1;
 }
 
 void GstMediaDevice::readDuration()
 {
-    if (const qint64 duration = queryDuration(session_->pipeline.get()); duration >= 0)
+    if (const qint64 duration = session_->durationNs(); duration >= 0)
         durationNs_ = duration;
 }
 
@@ -487,7 +410,7 @@ void GstMediaDevice::handleMessage(quint64 generation, quint64 segment, int type
         endOfSong(reason);
         break;
     case GST_MESSAGE_DURATION_CHANGED:
-        if (!session_->link->ended.load())
+        if (!session_->link->end.ended())
             readDuration();
         break;
     default:
@@ -497,18 +420,12 @@ void GstMediaDevice::handleMessage(quint64 generation, quint64 segment, int type
 
 void GstMediaDevice::endOfSong(const QString& error)
 {
-    if (endNotified_)
-        return;
-    endNotified_ = true;
-    if (!error.isEmpty())
-        playbackError_ = error;
     // Where it stopped; for a song that never told its length, that is its length.
     gint64 position = -1;
     if (!gst_element_query_position(session_->pipeline.get(), GST_FORMAT_TIME, &position) || position < 0)
         position = std::max<qint64>(durationNs_, 0);
-    endPositionNs_ = position;
-    session_->link->ended = true;
-    reportEnded(); // last: it may well close this song and open the next
+    if (session_->link->end.end(position, error))
+        reportEnded(); // last: it may well close this song and open the next
 }
 
 void GstMediaDevice::showLatestFrame(quint64 generation)

@@ -3,6 +3,7 @@
 
 #include "comune/MediaDevice.h"
 #include "comune/OwnedFd.h"
+#include "riproduttore/GstHandles.h"
 #include "riproduttore/Reaper.h"
 
 #include <QObject>
@@ -23,6 +24,7 @@ class MidiSynth;
 struct MidiSong;
 struct PipelineLink;
 class PlaybackObserver;
+struct SongSession;
 
 struct GstDeviceOptions {
     // Where the sound goes: the ring the output process plays. Without one it
@@ -70,22 +72,26 @@ public:
     const QString& soundFont() const { return soundFont_; }
     // Why the open song stopped early while playing; empty if it did not.
     // Such a song counts as ended, so a compilation moves on to the next one.
-    const QString& playbackError() const { return playbackError_; }
+    const QString& playbackError() const;
 
 private:
     friend struct PipelineLink;
-    struct Session;
 
     void handleMessage(quint64 generation, quint64 segment, int type, const QString& reason);
     void showLatestFrame(quint64 generation);
     void endOfSong(const QString& error);
     void readDuration();
     void readyOutput();
-    std::unique_ptr<Session> beginSession(OwnedFd song, const QString& path, MediaKind kind);
+    // The song's pipeline, made and prerolling (a MIDI song's once startMidi
+    // has its instruments); what is sure to fail throws here.
+    std::unique_ptr<SongSession> beginSession(OwnedFd song, const QString& path, MediaKind kind);
+    void beginMidiSession(SongSession& session, OwnedFd song, std::shared_ptr<const MidiSong> midi,
+                          ElementRef audioSink);
+    void beginPlaybinSession(SongSession& session, OwnedFd song, ElementRef audioSink);
     bool prepared(const QString& path, MediaKind kind) const;
-    void startMidi(Session& session);
-    void finishOpen(Session& session);
-    std::shared_ptr<const MidiSong> readMidiSong(int song, const QString& path);
+    void startMidi(SongSession& session);
+    // Refuses a file that is no song; reads a MIDI song whole (null: not MIDI).
+    std::shared_ptr<const MidiSong> readSong(int song, const QString& path);
     MidiSynth& synth();
     void foreseeMidi();
 
@@ -96,18 +102,15 @@ private:
     // Declared first, destroyed last: every song pipeline feeds it.
     std::unique_ptr<AudioOutput> output_;
     QTimer rest_;
-    std::unique_ptr<Session> session_;
-    std::unique_ptr<Session> next_; // prepared, prerolling or prerolled
+    std::unique_ptr<SongSession> session_;
+    std::unique_ptr<SongSession> next_; // prepared, prerolling or prerolled
     QString refusedHint_;           // a song that could not be prepared
     quint64 generation_ = 0;     // of the open song's pipeline
     quint64 lastGeneration_ = 0; // of the newest pipeline made
     bool playing_ = false;
-    bool endNotified_ = false;
-    QString playbackError_;
     qint64 durationNs_ = -1; // -1: not known (yet)
-    qint64 endPositionNs_ = -1; // where the song stopped, once its end reached us
     // Takes down the pipelines of songs that ended, off the main thread.
-    Reaper<Session> reaper_;
+    Reaper<SongSession> reaper_;
 };
 
 } // namespace sonora

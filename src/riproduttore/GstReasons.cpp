@@ -1,30 +1,37 @@
 #include "riproduttore/GstReasons.h"
 
-#include "comune/AperturaBrano.h"
 #include "comune/Errori.h"
 #include "riproduttore/GstHandles.h"
 #include "riproduttore/GstRuntime.h"
+#include "riproduttore/SongSession.h"
 
 #include <QtDebug>
 
 #include <gst/pbutils/missing-plugins.h>
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstring>
 
 namespace sonora {
 
-// Fails early, with a reason the user can act on, for what GStreamer would
-// only report vaguely. The program checked the song before it opened it;
-// what it was handed is checked again all the same.
-void checkPlayableFile(int song, const QString& path)
+void checkPrerolled(const Preroll& preroll, const QString& path, int timeoutMs)
 {
-    struct stat st {};
-    if (::fstat(song, &st) != 0)
-        throw MediaError(path, reasonFromErrno(errno));
-    verificaBrano(st, path);
+    // A stream nothing can decode is left out; the song is refused only if
+    // nothing else plays.
+    const bool playsSomething = preroll.ready && !preroll.error && preroll.anyData;
+    if (!preroll.missing.isEmpty() && !playsSomething)
+        throw MediaError(path, QStringLiteral("manca %1; installarlo e riprovare").arg(preroll.missing.join(QStringLiteral(", "))));
+    if (preroll.error)
+        throw MediaError(path, reasonForError(preroll.error.get()));
+    if (preroll.change == GST_STATE_CHANGE_FAILURE)
+        throw MediaError(path, unrecognisedFormat());
+    if (!preroll.ready)
+        throw MediaError(path, QStringLiteral("il file non è pronto dopo %1 secondi: potrebbe essere danneggiato o "
+                                              "trovarsi su un disco troppo lento")
+                                   .arg(timeoutMs / 1000.0, 0, 'g', 2));
+    // Prerolled on an immediate end of stream: a header and nothing after it.
+    // Without even a length, the header itself is cut short.
+    if (!preroll.anyData && preroll.durationNs < 0)
+        throw MediaError(path, QStringLiteral("il file è troncato o non contiene né suoni né immagini"));
 }
 
 ElementRef requireElement(const char* factory, const QString& path)

@@ -9,9 +9,11 @@
 
 namespace sonora {
 
-// Throws MediaError, with a reason the user can act on, for a song's open
-// file that is empty, a folder, or not a regular file; `path` names it.
-void checkPlayableFile(int song, const QString& path);
+struct Preroll;
+
+// The open's verdict: throws MediaError naming `path`, with the one reason the
+// user can act on, unless the song prerolled with something to play.
+void checkPrerolled(const Preroll& preroll, const QString& path, int timeoutMs);
 
 // A new element of `factory`, or a MediaError naming `path` and the Debian
 // package that provides the factory.

@@ -77,7 +77,7 @@ GstBusSyncReply onBusMessage(GstBus*, GstMessage* msg, gpointer data)
     case GST_MESSAGE_EOS:
         if (link.observer)
             link.observer->endOfStream();
-        link.ended.store(true);
+        link.end.reach();
         link.forward(GST_MESSAGE_EOS);
         break;
     case GST_MESSAGE_DURATION_CHANGED:

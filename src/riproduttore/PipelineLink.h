@@ -4,6 +4,7 @@
 // device that is gone or has moved on to another song.
 
 #include "riproduttore/GstHandles.h"
+#include "riproduttore/SongEnd.h"
 
 #include "comune/OwnedFd.h"
 #include "comune/VideoOutput.h"
@@ -41,7 +42,7 @@ struct PipelineLink {
 
     // Bumped by every rewind: an end of stream from before it is stale.
     quint64 segment = 0;
-    std::atomic<bool> ended{false};
+    SongEnd end;
 
     // The newest video frame, handed to the main thread at most one at a time.
     Picture frame;
