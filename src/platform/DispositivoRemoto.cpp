@@ -42,6 +42,9 @@ constexpr int kSuonaMs = kSilenzioMs;
 // GStreamer's first start scans its plugins for some seconds; a start that
 // goes on far beyond that is hung all the same.
 constexpr int kAvvioMassimoMs = 30000;
+// A song whose player was lost ends once a new player is ready for the next
+// one, but no later than this.
+constexpr int kSostitutoMs = 1000;
 // How long an open waits for the output process's first word: whether any
 // output works.
 constexpr int kUscitaPrimaMs = 3000;
@@ -209,22 +212,22 @@ void DispositivoRemoto::perdi()
     if (!conBrano)
         return; // lost at rest or while opening: the next open starts another
     fase_ = Fase::Perso;
-    // The song ends where it was: now, for a player that died; for one that
+    // The song stops where it was: now, for a player that died; for one that
     // hung, by its next beat after it last spoke.
     if (fatti_.stato == MediaState::Playing) {
         const qint64 fino = std::min(orologioNs(), sentitoNs_ + qint64(kHeartbeatMs) * 1'000'000);
         fatti_.posizioneMs += std::clamp<qint64>(fino - fatti_.quandoNs, 0, kTempoMassimoMs) / 1'000'000;
+        fatti_.quandoNs = fino;
     }
-    if (fatti_.durataMs >= 0)
-        fatti_.posizioneMs = std::min(fatti_.posizioneMs, fatti_.durataMs);
-    const bool finito = fatti_.stato == MediaState::Ended;
-    fatti_.stato = MediaState::Ended;
-    // A new player from the event loop, before the end is told, so that the
-    // next song finds it already starting; never from here, where a caller
-    // may still be at work on the one just lost.
+    // A new player from the event loop, never from here, where a caller may
+    // still be at work on the one just lost. The song is told ended once the
+    // new player is ready, so that the next song's open is quick, but no later
+    // than kSostitutoMs.
     QTimer::singleShot(0, this, &DispositivoRemoto::sostituisci);
-    if (!finito)
-        riferisciFine();
+    QTimer::singleShot(kSostitutoMs, this, [this, c = canzoniAperte_] {
+        if (c == canzoniAperte_)
+            concludiPerso();
+    });
 }
 
 void DispositivoRemoto::sostituisci()
@@ -236,7 +239,20 @@ void DispositivoRemoto::sostituisci()
     } catch (const std::exception&) {
         fase_ = Fase::NessunProcesso; // the next open says why
     }
+    if (!channel_)
+        concludiPerso();
     riposa();
+}
+
+void DispositivoRemoto::concludiPerso()
+{
+    // Only a song lost with its player, and only once.
+    if (!aperto_ || fase_ == Fase::BranoAperto || fatti_.stato == MediaState::Ended)
+        return;
+    fatti_.stato = MediaState::Ended;
+    if (fatti_.durataMs >= 0)
+        fatti_.posizioneMs = std::min(fatti_.posizioneMs, fatti_.durataMs);
+    riferisciFine();
 }
 
 void DispositivoRemoto::riferisciFine()
@@ -363,6 +379,7 @@ void DispositivoRemoto::tratta(const Messaggio& notizia)
     } else if (std::holds_alternative<Pronto>(notizia)) {
         if (fase_ == Fase::Avvio)
             fase_ = Fase::Pronto;
+        concludiPerso();
     } else if (const auto* f = std::get_if<Fotogramma>(&notizia)) {
         mostra(*f);
     } else if (const auto* c = std::get_if<Confinato>(&notizia)) {
@@ -509,7 +526,7 @@ IMediaDevice::Duration DispositivoRemoto::position() const
     if (!aperto_)
         return Duration{0};
     qint64 ms = fatti_.posizioneMs;
-    if (fatti_.stato == MediaState::Playing) {
+    if (fatti_.stato == MediaState::Playing && fase_ == Fase::BranoAperto) {
         // Reckoned from where the player last said it was, and never to the
         // end, which only the player can tell.
         ms += std::clamp<qint64>(orologioNs() - fatti_.quandoNs, 0, kTempoMassimoMs) / 1'000'000;

@@ -66,9 +66,9 @@ public:
     const std::optional<protocollo::Confinato>& confino() const { return confino_; }
 
 private:
-    // Where the player process is. A song lost with its player stays open
-    // (ended where it was) until the window closes it, whatever the phase of
-    // the player that replaces it.
+    // Where the player process is. A song lost with its player stays open,
+    // stopped where it was and soon ended, until the window closes it,
+    // whatever the phase of the player that replaces it.
     enum class Fase {
         NessunProcesso, // at rest, or none would start
         Avvio,          // started, GStreamer still starting
@@ -80,9 +80,10 @@ private:
     void congeda();
     void riposa();
     // The one way a player is lost: killed, dismissed, its song (if any)
-    // ended where it was, and a replacement scheduled.
+    // stopped where it was, and a replacement scheduled.
     void perdi();
     void sostituisci();
+    void concludiPerso();
     void sorveglia();
     quint64 invia(const protocollo::Domanda& domanda);
 
