@@ -4,6 +4,7 @@
 #include "comune/Channel.h"
 #include "comune/Errori.h"
 #include "comune/SharedMemory.h"
+#include "platform/ChildProcess.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -42,7 +43,7 @@ constexpr int kSuonaMs = kSilenzioMs;
 // goes on far beyond that is hung all the same.
 constexpr int kAvvioMassimoMs = 30000;
 // A song whose player was lost ends once a new player is ready for the next
-// one, so that its open is quick, but no later than this.
+// one, but no later than this.
 constexpr int kSostitutoMs = 1000;
 // How long an open waits for the output process's first word: whether any
 // output works.
@@ -153,36 +154,30 @@ void DispositivoRemoto::avvia()
         uscita_.congeda();
         throw nonParte(errore);
     }
-    auto processo = std::make_unique<QProcess>();
-    processo->setProgram(programma_);
-    processo->setArguments({QStringLiteral("--canale"), QStringLiteral("3"), QStringLiteral("--fotogrammi"),
+    // Its end of the socket, the pictures' memory and the ring's three ends:
+    // the only descriptors it inherits.
+    QString errore;
+    processo_ = startChild(programma_,
+                           {QStringLiteral("--canale"), QStringLiteral("3"), QStringLiteral("--fotogrammi"),
                             QStringLiteral("4"), QStringLiteral("--anello"), QStringLiteral("5"),
                             QStringLiteral("--indice"), QStringLiteral("6"), QStringLiteral("--sveglia"),
-                            QStringLiteral("7")});
-    processo->setProcessChannelMode(QProcess::ForwardedChannels);
-    processo->setStandardInputFile(QProcess::nullDevice());
-    // The player's end of the socket becomes its descriptor 3, the memory
-    // its 4 and the ring's its 5 to 7, the only ones it inherits.
-    const int suoi[5] = {fds[1], memoria, uscita_.anello(), uscita_.indice(), uscita_.sveglia()};
-    processo->setChildProcessModifier([suoi] { posizionaDescrittori(suoi, 5); });
-    processo->start();
-    const bool partito = processo->waitForStarted(10000);
+                            QStringLiteral("7")},
+                           {fds[1], memoria, uscita_.anello(), uscita_.indice(), uscita_.sveglia()}, &errore);
     ::close(fds[1]);
     ::close(memoria);
-    if (!partito) {
+    if (!processo_) {
         ::close(fds[0]);
         uscita_.congeda();
         throw MediaError(QStringLiteral("Il componente di riproduzione non parte (%1): %2. Reinstallare "
                                         "Sonoraccoltiera.")
-                             .arg(QDir::toNativeSeparators(programma_), processo->errorString()));
+                             .arg(QDir::toNativeSeparators(programma_), errore));
     }
-    processo_ = std::move(processo);
     channel_ = std::make_shared<Channel>(fds[0], kLimiteInUscita);
     fotogrammi_ = std::move(fotogrammi);
     channel_->listen([this] { leggiNotizie(); });
-    brano_ = 0;
-    richieste_ = 0;
-    pronto_ = false;
+    fase_ = Fase::Avvio;
+    apriInviate_ = 0;
+    richiesteDiStato_ = 0;
     confino_.reset();
     suggerito_.reset();
     // GStreamer starts at once, while the program goes on.
@@ -196,61 +191,63 @@ void DispositivoRemoto::congeda()
     differiti_.clear();
     fotogrammi_.reset();
     uscita_.congeda();
-    if (channel_) {
-        // The player reads the end of the stream, closes its song and ends.
-        // The channel itself goes later: this may run in its own callback.
-        channel_->close();
-        chiusi_.push_back(std::move(channel_));
-        if (chiusi_.size() == 1)
-            QTimer::singleShot(0, this, [this] { chiusi_.clear(); });
-    }
-    if (QProcess* p = processo_.release()) {
-        p->setParent(this);
-        if (p->state() == QProcess::NotRunning) {
-            p->deleteLater();
-        } else {
-            connect(p, &QProcess::finished, p, &QObject::deleteLater);
-            QTimer::singleShot(kCongedoMs, p, [p] { p->kill(); });
-        }
-    }
+    // The player reads the end of the stream, closes its song and ends.
+    closeChannel(std::move(channel_));
+    dismissChild(std::move(processo_), this, kCongedoMs);
+    fase_ = Fase::NessunProcesso;
 }
 
 void DispositivoRemoto::riposa()
 {
     if (channel_ && !aperto_)
-        riposo_.start(canzone_ > 0 ? kRiposoMs : kSceltaMs); // songs have played, or only a dialog
+        riposo_.start(canzoniAperte_ > 0 ? kRiposoMs : kSceltaMs); // songs have played, or only a dialog
 }
 
-void DispositivoRemoto::perso()
+void DispositivoRemoto::perdi()
 {
+    const bool conBrano = fase_ == Fase::BranoAperto;
     if (processo_)
         processo_->kill();
     congeda();
-    if (!aperto_ || interrotto_)
-        return;
-    // The song ends where it was: now, for a player that died; for one that
+    if (!conBrano)
+        return; // lost at rest or while opening: the next open starts another
+    fase_ = Fase::Perso;
+    // The song stops where it was: now, for a player that died; for one that
     // hung, by its next beat after it last spoke.
     if (fatti_.stato == MediaState::Playing) {
         const qint64 fino = std::min(orologioNs(), sentitoNs_ + qint64(kHeartbeatMs) * 1'000'000);
         fatti_.posizioneMs += std::clamp<qint64>(fino - fatti_.quandoNs, 0, kTempoMassimoMs) / 1'000'000;
+        fatti_.quandoNs = fino;
     }
-    interrotto_ = true;
-    // A new player starts now, so that the next song opens without a wait.
-    try {
-        avvia();
-    } catch (const std::exception&) {
-    }
-    if (!channel_)
-        return concludiInterrotto();
-    QTimer::singleShot(kSostitutoMs, this, [this, c = canzone_] {
-        if (c == canzone_)
-            concludiInterrotto();
+    // A new player from the event loop, never from here, where a caller may
+    // still be at work on the one just lost. The song is told ended once the
+    // new player is ready, so that the next song's open is quick, but no later
+    // than kSostitutoMs.
+    QTimer::singleShot(0, this, &DispositivoRemoto::sostituisci);
+    QTimer::singleShot(kSostitutoMs, this, [this, c = canzoniAperte_] {
+        if (c == canzoniAperte_)
+            concludiPerso();
     });
 }
 
-void DispositivoRemoto::concludiInterrotto()
+void DispositivoRemoto::sostituisci()
 {
-    if (!aperto_ || !interrotto_ || fatti_.stato == MediaState::Ended)
+    if (fase_ != Fase::Perso)
+        return; // the window has started one already, or let the song go
+    try {
+        avvia();
+    } catch (const std::exception&) {
+        fase_ = Fase::NessunProcesso; // the next open says why
+    }
+    if (!channel_)
+        concludiPerso();
+    riposa();
+}
+
+void DispositivoRemoto::concludiPerso()
+{
+    // Only a song lost with its player, and only once.
+    if (!aperto_ || fase_ == Fase::BranoAperto || fatti_.stato == MediaState::Ended)
         return;
     fatti_.stato = MediaState::Ended;
     if (fatti_.durataMs >= 0)
@@ -261,8 +258,8 @@ void DispositivoRemoto::concludiInterrotto()
 void DispositivoRemoto::riferisciFine()
 {
     // From the event loop: this may come while a handler waits for an answer.
-    QTimer::singleShot(0, this, [this, c = canzone_] {
-        if (c == canzone_ && state() == MediaState::Ended)
+    QTimer::singleShot(0, this, [this, c = canzoniAperte_] {
+        if (c == canzoniAperte_ && state() == MediaState::Ended)
             reportEnded();
     });
 }
@@ -270,8 +267,8 @@ void DispositivoRemoto::riferisciFine()
 void DispositivoRemoto::sorveglia()
 {
     leggiNotizie(); // what came while the window was busy counts
-    if (aperto_ && !interrotto_ && channel_ && orologioNs() - sentitoNs_ > qint64(kSilenzioMs) * 1'000'000)
-        perso();
+    if (fase_ == Fase::BranoAperto && orologioNs() - sentitoNs_ > qint64(kSilenzioMs) * 1'000'000)
+        perdi(); // hung
 }
 
 quint64 DispositivoRemoto::invia(const Domanda& domanda)
@@ -279,10 +276,10 @@ quint64 DispositivoRemoto::invia(const Domanda& domanda)
     if (!channel_)
         return 0;
     if (cambiaStato(domanda.tipo))
-        ++richieste_;
-    const quint64 numero = richieste_;
+        ++richiesteDiStato_;
+    const quint64 numero = richiesteDiStato_;
     if (!channel_->send(scrivi(domanda), domanda.brano))
-        perso(); // gone, or not reading
+        perdi(); // gone, or not reading
     return numero;
 }
 
@@ -294,50 +291,32 @@ bool DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs, bool* muto)
     if (!channel_)
         return false;
     Channel* const channel = channel_.get();
-    const quint64 numero = invia(domanda);
+    Attesa attesa;
+    attesa.richiesta = invia(domanda);
     const qint64 inizio = orologioNs();
     qint64 scadenza = inizio + limiteMs * ms;
-    qint64 ultimo = inizio; // the player's last word
     for (bool vivo = true;;) {
-        while (channel_.get() == channel) {
-            const auto bytes = channel->next();
-            if (!bytes)
-                break;
-            auto notizia = leggiMessaggio(*bytes);
-            if (!notizia) {
-                perso(); // a player that breaks the protocol is not trusted further
-                break;
-            }
-            ultimo = sentitoNs_ = orologioNs();
-            if (muto)
-                *muto = false;
-            if (const auto* r = std::get_if<Risposta>(&*notizia); r && r->richiesta == numero) {
-                if (!differiti_.empty())
-                    QTimer::singleShot(0, this, [this] {
-                        while (!differiti_.empty()) {
-                            const Fotogramma f = std::move(differiti_.front());
-                            differiti_.pop_front();
-                            mostra(f);
-                        }
-                    });
-                if (!r->errore.isEmpty())
-                    throw MediaError(r->errore);
-                return true;
-            }
-            if (std::holds_alternative<Vivo>(*notizia) && !pronto_) // still starting GStreamer
-                scadenza = std::min(ultimo, inizio + kAvvioMassimoMs * ms) + limiteMs * ms;
-            if (auto* f = std::get_if<Fotogramma>(&*notizia))
-                differiti_.push_back(std::move(*f));
-            else
-                tratta(*notizia);
-        }
-        if (channel_.get() != channel)
+        const Fase prima = fase_;
+        const bool letto = channel_.get() == channel && leggi(&attesa);
+        if (muto)
+            *muto = !attesa.sentito;
+        if (!letto)
             return false; // lost meanwhile
+        if (attesa.risposta) {
+            if (!differiti_.empty())
+                QTimer::singleShot(0, this, &DispositivoRemoto::mostraDifferiti);
+            if (!attesa.risposta->errore.isEmpty())
+                throw MediaError(attesa.risposta->errore);
+            return true;
+        }
+        const qint64 ultimo = attesa.sentito ? sentitoNs_ : inizio; // the player's last word
+        if (prima == Fase::Avvio && attesa.sentito) // still starting GStreamer: at work
+            scadenza = std::min(ultimo, inizio + kAvvioMassimoMs * ms) + limiteMs * ms;
         // Gone; or silent, or at work longer than the request needs: hung.
         // What it said before is read above, all the same.
         const qint64 ora = orologioNs();
         if (!vivo || ora >= scadenza || ora - ultimo >= kSilenzioMs * ms) {
-            perso();
+            perdi();
             return false;
         }
         vivo = channel->receive(int((std::min(scadenza, ultimo + kSilenzioMs * ms) - ora) / ms) + 1);
@@ -350,27 +329,37 @@ void DispositivoRemoto::leggiNotizie()
     if (!channel)
         return;
     const bool vivo = channel->receive();
-    while (channel_.get() == channel) {
-        const auto m = channel->next();
-        if (!m)
-            break;
-        if (!tratta(*m))
-            return;
-    }
-    if (channel_.get() == channel && (!vivo || !channel->isOpen()))
-        perso();
+    if (leggi(nullptr) && (!vivo || !channel->isOpen()))
+        perdi(); // gone
 }
 
-bool DispositivoRemoto::tratta(const QByteArray& bytes)
+bool DispositivoRemoto::leggi(Attesa* attesa)
 {
-    const auto notizia = leggiMessaggio(bytes);
-    if (!notizia) {
-        perso(); // a player that breaks the protocol is not trusted further
-        return false;
+    Channel* const channel = channel_.get();
+    while (channel && channel_.get() == channel) {
+        const auto bytes = channel->next();
+        if (!bytes)
+            return true;
+        auto notizia = leggiMessaggio(*bytes);
+        if (!notizia) {
+            perdi(); // a player that breaks the protocol is not trusted further
+            return false;
+        }
+        sentitoNs_ = orologioNs();
+        if (attesa) {
+            attesa->sentito = true;
+            if (auto* r = std::get_if<Risposta>(&*notizia); r && r->richiesta == attesa->richiesta) {
+                attesa->risposta = std::move(*r);
+                return true; // what follows is read once the answer is dealt with
+            }
+            if (auto* f = std::get_if<Fotogramma>(&*notizia)) {
+                differiti_.push_back(std::move(*f));
+                continue;
+            }
+        }
+        tratta(*notizia);
     }
-    sentitoNs_ = orologioNs();
-    tratta(*notizia);
-    return true;
+    return false;
 }
 
 void DispositivoRemoto::tratta(const Messaggio& notizia)
@@ -378,17 +367,19 @@ void DispositivoRemoto::tratta(const Messaggio& notizia)
     if (const auto* s = std::get_if<Stato>(&notizia)) {
         // Facts from before a request sent since are overtaken; a lost song
         // keeps what was known when it was lost.
-        if (s->richieste != richieste_ || interrotto_)
+        if (s->richieste != richiesteDiStato_ || (aperto_ && fase_ != Fase::BranoAperto))
             return;
-        if (aperto_ && s->stato == MediaState::Closed)
-            return perso(); // it has lost the song it opened
-        const bool finito = aperto_ && s->stato == MediaState::Ended && fatti_.stato != MediaState::Ended;
+        if (fase_ == Fase::BranoAperto && s->stato == MediaState::Closed)
+            return perdi(); // it has lost the song it opened
+        const bool finito =
+            fase_ == Fase::BranoAperto && s->stato == MediaState::Ended && fatti_.stato != MediaState::Ended;
         fatti_ = *s;
         if (finito)
             riferisciFine();
     } else if (std::holds_alternative<Pronto>(notizia)) {
-        pronto_ = true;
-        concludiInterrotto();
+        if (fase_ == Fase::Avvio)
+            fase_ = Fase::Pronto;
+        concludiPerso();
     } else if (const auto* f = std::get_if<Fotogramma>(&notizia)) {
         mostra(*f);
     } else if (const auto* c = std::get_if<Confinato>(&notizia)) {
@@ -412,8 +403,17 @@ void DispositivoRemoto::mostra(const Fotogramma& f)
     picture.stride = qsizetype(f.misura.width()) * 4;
     picture.bits = fotogrammi_->data() + kPostoFotogramma * f.posto;
     picture.owner = std::make_shared<Presa>(fotogrammi_, channel_, f.posto);
-    if (f.brano == brano_ && aperto_ && !interrotto_)
+    if (f.brano == apriInviate_ && fase_ == Fase::BranoAperto)
         video_.showFrame(f.titolo, f.display, picture);
+}
+
+void DispositivoRemoto::mostraDifferiti()
+{
+    while (!differiti_.empty()) {
+        const Fotogramma f = std::move(differiti_.front());
+        differiti_.pop_front();
+        mostra(f);
+    }
 }
 
 void DispositivoRemoto::preparaRiproduzione()
@@ -432,8 +432,7 @@ void DispositivoRemoto::open(const QString& path, MediaKind kind)
     // Refused here, before the player hears of it; the player reads this
     // open file and opens nothing by name.
     const OwnedFd brano = apriBrano(path);
-    ++canzone_;
-    percorso_ = path;
+    ++canzoniAperte_;
     try {
         // A player that hung between songs says nothing at all: the song
         // goes to a new one. One that was lost at work on it fails the song.
@@ -444,23 +443,23 @@ void DispositivoRemoto::open(const QString& path, MediaKind kind)
             if (confino_ && !confino_->seccomp)
                 throw MediaError(rifiutoNonConfinato(confino_->mancanze));
             uscita_.verifica(path, kUscitaPrimaMs);
-            ++brano_;
+            ++apriInviate_;
             if (chiedi(Domanda{Richiesta::Apri, path, kind, brano.get()}, kApriMs, &muto) || !muto)
                 break;
         }
         if (!channel_)
             throw interruzione(path);
         if (fatti_.stato == MediaState::Closed) {
-            perso(); // it says it opened the song, and not what state it is in
+            perdi(); // it says it opened the song, and not what state it is in
             throw interruzione(path);
         }
     } catch (...) {
-        percorso_.clear();
         fatti_ = {};
         riposa();
         throw;
     }
-    aperto_ = true;
+    aperto_ = path;
+    fase_ = Fase::BranoAperto;
     sentitoNs_ = orologioNs();
     sorveglianza_.start();
 }
@@ -485,9 +484,9 @@ void DispositivoRemoto::close()
 {
     // The window goes first, so that no picture of the song shows after it.
     video_.closeWindow();
-    aperto_ = false;
-    interrotto_ = false;
-    percorso_.clear();
+    aperto_.reset();
+    if (fase_ == Fase::BranoAperto)
+        fase_ = Fase::Pronto;
     fatti_ = {};
     sorveglianza_.stop();
     suggerito_.reset(); // the player drops what it prepared once another song opens
@@ -500,14 +499,14 @@ void DispositivoRemoto::play()
     if (!aperto_)
         throw MediaError(QStringLiteral("Nessun brano aperto: aprire un brano prima di riprodurlo."));
     // Playing or at its end, nothing changes: the player need not be asked.
-    if (!interrotto_ && fatti_.stato == MediaState::Ready && !chiedi(Domanda{Richiesta::Suona}, kSuonaMs))
-        throw interruzione(percorso_);
+    if (fase_ == Fase::BranoAperto && fatti_.stato == MediaState::Ready && !chiedi(Domanda{Richiesta::Suona}, kSuonaMs))
+        throw interruzione(*aperto_);
 }
 
 void DispositivoRemoto::stop()
 {
-    if (aperto_ && !interrotto_ && !chiedi(Domanda{Richiesta::Ferma}, kFermaMs))
-        throw interruzione(percorso_);
+    if (fase_ == Fase::BranoAperto && !chiedi(Domanda{Richiesta::Ferma}, kFermaMs))
+        throw interruzione(*aperto_);
 }
 
 MediaState DispositivoRemoto::state() const
@@ -527,7 +526,7 @@ IMediaDevice::Duration DispositivoRemoto::position() const
     if (!aperto_)
         return Duration{0};
     qint64 ms = fatti_.posizioneMs;
-    if (fatti_.stato == MediaState::Playing && !interrotto_) {
+    if (fatti_.stato == MediaState::Playing && fase_ == Fase::BranoAperto) {
         // Reckoned from where the player last said it was, and never to the
         // end, which only the player can tell.
         ms += std::clamp<qint64>(orologioNs() - fatti_.quandoNs, 0, kTempoMassimoMs) / 1'000'000;

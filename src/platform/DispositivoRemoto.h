@@ -66,44 +66,64 @@ public:
     const std::optional<protocollo::Confinato>& confino() const { return confino_; }
 
 private:
+    // Where the player process is. A song lost with its player stays open,
+    // stopped where it was and soon ended, until the window closes it,
+    // whatever the phase of the player that replaces it.
+    enum class Fase {
+        NessunProcesso, // at rest, or none would start
+        Avvio,          // started, GStreamer still starting
+        Pronto,         // waiting for a song
+        BranoAperto,    // playing for the open song
+        Perso,          // lost with a song open; its replacement starts from the event loop
+    };
     void avvia(); // throws MediaError
     void congeda();
     void riposa();
-    void perso();
-    void concludiInterrotto();
+    // The one way a player is lost: killed, dismissed, its song (if any)
+    // stopped where it was, and a replacement scheduled.
+    void perdi();
+    void sostituisci();
+    void concludiPerso();
     void sorveglia();
     quint64 invia(const protocollo::Domanda& domanda);
+
+    // A request waiting for its answer.
+    struct Attesa {
+        quint64 richiesta = 0;
+        std::optional<protocollo::Risposta> risposta;
+        bool sentito = false; // the player has said anything since
+    };
     // Sends `domanda` and waits for its answer; throws MediaError with the
-    // player's refusal. False when the player was lost meanwhile (perso() has
-    // run); `muto` then tells whether it had said nothing since the request.
+    // player's refusal. False when the player was lost meanwhile; `muto` then
+    // tells whether it had said nothing since the request.
     bool chiedi(const protocollo::Domanda& domanda, int limiteMs, bool* muto = nullptr);
+    // From the event loop: what has arrived, and whether the player is gone.
     void leggiNotizie();
-    bool tratta(const QByteArray& bytes);
+    // The one reader of what has arrived. While `attesa` waits, its answer is
+    // kept in it and pictures wait until after it. False when the player was
+    // lost meanwhile.
+    bool leggi(Attesa* attesa);
     void tratta(const protocollo::Messaggio& notizia);
     void mostra(const protocollo::Fotogramma& fotogramma);
+    void mostraDifferiti();
     void riferisciFine();
 
     QString programma_;
     UscitaRemota uscita_;
+    Fase fase_ = Fase::NessunProcesso;
     std::unique_ptr<QProcess> processo_;
     std::shared_ptr<Channel> channel_; // also known, weakly, to the pictures shown
-    std::vector<std::shared_ptr<Channel>> chiusi_; // closed, freed once back in the event loop
-    std::shared_ptr<const Mapping> fotogrammi_;     // the player's pictures, where it puts them
+    std::shared_ptr<const Mapping> fotogrammi_; // the player's pictures, where it puts them
     VideoWindowOutput video_;
     QTimer riposo_;
     QTimer sorveglianza_;
-    qint64 sentitoNs_ = 0;  // when the player last said anything (CLOCK_MONOTONIC)
-    quint64 brano_ = 0;     // Apri requests sent to this player
-    quint64 richieste_ = 0; // requests that change the state, sent to this player
-    quint64 canzone_ = 0;   // songs opened, over every player
-    bool pronto_ = false;   // the player has started GStreamer
+    qint64 sentitoNs_ = 0;          // when the player last said anything (CLOCK_MONOTONIC)
+    quint64 apriInviate_ = 0;       // Apri requests sent to this player
+    quint64 richiesteDiStato_ = 0;  // requests that change the state, sent to this player
+    quint64 canzoniAperte_ = 0;     // songs the window opened, over every player
     std::optional<protocollo::Confinato> confino_;
-    bool aperto_ = false;   // a song is open
     std::optional<std::pair<QString, MediaKind>> suggerito_; // the last hint sent to this player
-    QString percorso_;      // its file
-    // The player was lost with the song open: it ends where it was, once a
-    // new player is ready for the next one.
-    bool interrotto_ = false;
+    std::optional<QString> aperto_; // the open song's file, from its open to its close
     // What the player last told of the open song.
     protocollo::Stato fatti_;
     // Pictures that came while waiting for an answer, shown after it.

@@ -5,6 +5,7 @@
 #include "comune/Errori.h"
 #include "comune/Protocollo.h"
 #include "comune/ProtocolloUscita.h"
+#include "platform/ChildProcess.h"
 
 #include <QDir>
 #include <QProcess>
@@ -21,6 +22,8 @@ namespace {
 // one that cannot even start would otherwise be started without end.
 constexpr qint64 kVitaBreveNs = 1'000'000'000;
 constexpr int kRitardoMs = 500;
+// A dismissed output that has not ended by then is killed.
+constexpr int kCongedoMs = 2000;
 
 void chiudi(int& fd)
 {
@@ -36,16 +39,6 @@ QString nessunaUscita()
 }
 
 } // namespace
-
-void posizionaDescrittori(const int* fds, int quanti)
-{
-    // Each goes out of the way first: one may already sit where another goes.
-    int alti[8];
-    for (int i = 0; i < quanti && i < 8; ++i)
-        alti[i] = ::fcntl(fds[i], F_DUPFD_CLOEXEC, 3 + quanti);
-    for (int i = 0; i < quanti && i < 8; ++i)
-        ::dup2(alti[i], 3 + i);
-}
 
 UscitaRemota::UscitaRemota(QString programma, bool prova, QObject* custode)
     : programma_(std::move(programma))
@@ -92,51 +85,31 @@ void UscitaRemota::lancia()
         motivo_ = reasonFromErrno(errno);
         return;
     }
-    auto processo = std::make_unique<QProcess>();
-    processo->setProgram(programma_);
     QStringList argomenti{QStringLiteral("--canale"), QStringLiteral("3"), QStringLiteral("--anello"),
                           QStringLiteral("4"), QStringLiteral("--indice"), QStringLiteral("5"),
                           QStringLiteral("--sveglia"), QStringLiteral("6")};
     if (prova_)
         argomenti << QStringLiteral("--uscita-di-prova");
-    processo->setArguments(argomenti);
-    processo->setProcessChannelMode(QProcess::ForwardedChannels);
-    processo->setStandardInputFile(QProcess::nullDevice());
-    const int suoi[4] = {fds[1], lettura_, indice_, sveglia_};
-    processo->setChildProcessModifier([suoi] { posizionaDescrittori(suoi, 4); });
-    processo->start();
-    const bool partito = processo->waitForStarted(10000);
+    // Its end of the socket, the ring (read-only), the index and the eventfd.
+    QString errore;
+    processo_ = startChild(programma_, argomenti, {fds[1], lettura_, indice_, sveglia_}, &errore);
     ::close(fds[1]);
-    if (!partito) {
+    if (!processo_) {
         ::close(fds[0]);
         fase_ = Fase::Assente;
         motivo_ = QStringLiteral("Il componente audio non parte (%1): %2. Reinstallare Sonoraccoltiera.")
-                      .arg(QDir::toNativeSeparators(programma_), processo->errorString());
+                      .arg(QDir::toNativeSeparators(programma_), errore);
         return;
     }
-    processo_ = std::move(processo);
-    channel_ = std::make_unique<Channel>(fds[0], 1 << 16);
+    channel_ = std::make_shared<Channel>(fds[0], 1 << 16);
     channel_->listen([this] { leggi(); });
 }
 
 void UscitaRemota::chiudiProcesso()
 {
-    // It ends when it reads the end of the stream; the channel may be in its
-    // own callback, so it goes from the event loop.
-    if (channel_) {
-        channel_->close();
-        QObject* custode = new QObject;
-        Channel* channel = channel_.release();
-        connect(custode, &QObject::destroyed, [channel] { delete channel; });
-        custode->deleteLater();
-    }
-    if (QProcess* p = processo_.release()) {
-        p->setParent(custode_);
-        connect(p, &QProcess::finished, p, &QObject::deleteLater);
-        QTimer::singleShot(2000, p, [p] { p->kill(); });
-        if (p->state() == QProcess::NotRunning)
-            p->deleteLater();
-    }
+    // It ends when it reads the end of the stream.
+    closeChannel(std::move(channel_));
+    dismissChild(std::move(processo_), custode_, kCongedoMs);
 }
 
 void UscitaRemota::congeda()

@@ -64,7 +64,7 @@ private:
     int indice_ = -1;
     int sveglia_ = -1;
     std::unique_ptr<QProcess> processo_;
-    std::unique_ptr<Channel> channel_;
+    std::shared_ptr<Channel> channel_;
     QTimer sostituto_;
     Fase fase_ = Fase::Nessuna;
     QString motivo_;       // why no output works, when it does not
@@ -72,9 +72,5 @@ private:
     int perdite_ = 0;
     qint64 avviataNs_ = 0;
 };
-
-// In a child about to start a program: puts `fds` at 3, 4, 5... and leaves
-// every other descriptor to close on exec. Async-signal-safe.
-void posizionaDescrittori(const int* fds, int quanti);
 
 } // namespace sonora
