@@ -228,8 +228,9 @@ void Uscita::consegna()
         const std::int64_t durata = std::int64_t(block->frames) * 1'000'000'000 / ring::kRate;
         // Sound whose time has passed is skipped, not played late; sound
         // stamped far ahead is no song's.
-        if (!playing_ || block->frames == 0 || block->atNs + durata < adesso
-            || block->atNs > adesso + kAvantiMassimoNs || block->atNs < 0) {
+        // The stamp is the decoder's word: bounded before any sum is made of it.
+        if (!playing_ || block->frames == 0 || block->atNs < 0 || block->atNs > adesso + kAvantiMassimoNs
+            || block->atNs + durata < adesso) {
             salto = true;
             continue;
         }
