@@ -25,6 +25,11 @@ std::atomic_ref<std::uint64_t> readIndex(const Mapping& index)
 {
     return std::atomic_ref<std::uint64_t>(*reinterpret_cast<std::uint64_t*>(index.data()));
 }
+// Right after the read index, in microseconds.
+std::atomic_ref<std::uint32_t> delayUs(const Mapping& index)
+{
+    return std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(index.data() + sizeof(std::uint64_t)));
+}
 
 } // namespace
 
@@ -92,6 +97,12 @@ void RingWriter::want(bool wanted)
     wake();
 }
 
+std::int64_t RingWriter::delayNs() const
+{
+    const std::int64_t us = delayUs(*index_).load(std::memory_order_relaxed);
+    return std::min(us * 1000, kDelayMaxNs);
+}
+
 std::unique_ptr<RingReader> RingReader::crea(int anello, int indice)
 {
     auto ring = Mapping::create(anello, 0, kRingBytes, false);
@@ -146,6 +157,12 @@ std::optional<Block> RingReader::read()
 bool RingReader::wanted() const
 {
     return std::atomic_ref<std::uint32_t>(header(*ring_).wanted).load(std::memory_order_acquire) != 0;
+}
+
+void RingReader::setDelayNs(std::int64_t delay)
+{
+    delayUs(*index_).store(std::uint32_t(std::clamp<std::int64_t>(delay, 0, kDelayMaxNs) / 1000),
+                           std::memory_order_relaxed);
 }
 
 } // namespace sonora::ring

@@ -7,8 +7,10 @@
 // - The ring file: a header (blocks written so far, whether sound is wanted)
 //   and the slots. The decoder maps it writable; the output process gets a
 //   read-only descriptor of it and cannot write it at all.
-// - The index file, one page: blocks read so far. The output process writes
-//   it, the decoder only reads it to know which slots are free again.
+// - The index file, one page: blocks read so far, and how long after its
+//   stamp a sound is really heard (the output's own delay). The output
+//   process writes it; the decoder only reads it, to know which slots are
+//   free again and how much to delay the pictures.
 //
 // Neither side trusts what the other wrote: the reader bounds every count by
 // its slot and keeps its own index, the writer treats a reader index it
@@ -57,6 +59,7 @@ struct Slot {
 
 constexpr qsizetype kRingBytes = qsizetype(sizeof(Header) + sizeof(Slot) * kSlots);
 constexpr qsizetype kIndexBytes = 4096;
+constexpr std::int64_t kDelayMaxNs = 500'000'000;
 
 // What the program makes; -1 when the system refuses (errno set).
 int creaAnello();
@@ -84,6 +87,9 @@ public:
     // Whether the output should keep its stream open.
     void want(bool wanted);
     quint64 dropped() const { return dropped_; }
+    // The output's delay from stamp to heard, as it last measured it; 0 until
+    // it has, and never beyond kDelayMaxNs whatever the other side wrote.
+    std::int64_t delayNs() const;
 
 private:
     RingWriter(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index, int sveglia);
@@ -106,6 +112,8 @@ public:
     // The next block, if any; it stays valid until the next call.
     std::optional<Block> read();
     bool wanted() const;
+    // What the output measured its delay from stamp to heard to be.
+    void setDelayNs(std::int64_t delay);
 
 private:
     RingReader(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index);

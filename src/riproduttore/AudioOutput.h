@@ -21,7 +21,13 @@ public:
     // Sound handed over ahead of its time: the next song has as long to start
     // after the last one ended without a hole; short enough to go unnoticed.
     static constexpr GstClockTime kCushion = 20 * GST_MSECOND;
+    // How far ahead of its sink's render time a song's sound is stamped: two
+    // cushions, since the first song starts a cushion into its running time
+    // (see startsAhead()) and its first sound must still reach the output
+    // before its time.
+    static constexpr GstClockTime kAhead = 2 * kCushion;
     struct Timeline;
+    struct Song;
 
     // `ring`: where the sound goes; null: nowhere, and the songs still play
     // in step with the clock (a device of tests and benchmarks).
@@ -41,9 +47,10 @@ public:
     // song is paced as if it played into the system's output itself.
     ElementRef makeSongSink(const QString& path);
 
-    // How long after a song's sink renders a sound it is heard; pictures are
-    // delayed by as much to stay in step.
-    static constexpr GstClockTime latency() { return kCushion; }
+    // How long after a song's sink renders a sound it is heard: kAhead plus
+    // the output's own delay, as it measures it. Pictures are delayed by as
+    // much to stay in step (and follow it while a song plays).
+    GstClockTime latency() const;
 
     // The output process keeps its stream open while songs are near, and
     // gives it back when the device has been idle for a while (a running

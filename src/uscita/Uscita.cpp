@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 
 #include <gst/app/gstappsrc.h>
+#include <gst/audio/gstaudiobasesink.h>
 
 #include <cstring>
 #include <ctime>
@@ -27,7 +28,13 @@ constexpr guint64 kBytesMassimi = guint64(ring::kRate) * ring::kBytesPerFrame;
 // A block stamped further ahead than this is no block of a song playing now.
 constexpr std::int64_t kAvantiMassimoNs = 5'000'000'000;
 // The silence that starts the stream, ahead of the first song's sound.
+// stamped a little ahead, so that it reaches the sink before its time: a
+// late first buffer would shift where the sink places all that follows.
 constexpr quint32 kInnescoFrames = ring::kRate / 100;
+constexpr std::int64_t kAnticipoInnescoNs = 20'000'000;
+constexpr GstClockTime kAllineamento = 5 * GST_MSECOND;
+// How often the output's delay from stamp to heard is measured again.
+constexpr int kMisuraMs = 200;
 
 std::int64_t adessoNs()
 {
@@ -43,11 +50,22 @@ QString nessunaUscita()
 
 // A sound stamped later than the one before it is a pause to keep, at once:
 // by default an audio sink would first go on writing the sound right after
-// the last one for a second, into what has already been played.
-void onSinkAdded(GstBin*, GstBin*, GstElement* element, gpointer)
+// the last one for a second, into what has already been played. And a block
+// a few milliseconds off where the one before ended is put where its stamp
+// says, not where the stream would have it (40 ms by default).
+void onSinkAdded(GstBin*, GstBin*, GstElement* element, gpointer data)
 {
+    if (GST_IS_AUDIO_BASE_SINK(element))
+        *static_cast<ElementRef*>(data) = ElementRef::adopt(GST_ELEMENT(gst_object_ref(element)));
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "discont-wait"))
         g_object_set(element, "discont-wait", guint64(0), nullptr);
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "alignment-threshold"))
+        g_object_set(element, "alignment-threshold", guint64(kAllineamento), nullptr);
+    // A device that fell behind the system's clock (a sound server that
+    // stalled its stream while nothing came) is caught up at once, not left
+    // up to 40 ms late for the rest of the stream.
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "drift-tolerance"))
+        g_object_set(element, "drift-tolerance", gint64(kAllineamento / GST_USECOND), nullptr);
 }
 
 // autoaudiosink quietly falls back to a fake sink when no output works.
@@ -110,7 +128,7 @@ Uscita::Uscita(bool fake, ring::RingReader& ring, int sveglia, std::function<QSt
                  FALSE, nullptr);
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(source_.get()), "leaky-type"))
         g_object_set(source_.get(), "leaky-type", 1 /* upstream: the newest goes */, nullptr);
-    g_signal_connect(pipeline_.get(), "deep-element-added", G_CALLBACK(onSinkAdded), nullptr);
+    g_signal_connect(pipeline_.get(), "deep-element-added", G_CALLBACK(onSinkAdded), &audioSink_);
     gst_bin_add_many(GST_BIN(pipeline_.get()), source_.get(), convert.get(), resample.get(), sink_.get(), nullptr);
     if (!gst_element_link_many(source_.get(), convert.get(), resample.get(), sink_.get(), nullptr))
         throw MediaError(QStringLiteral("l'uscita audio non accetta il suono dei brani"));
@@ -127,6 +145,8 @@ Uscita::Uscita(bool fake, ring::RingReader& ring, int sveglia, std::function<QSt
     riprova_.setSingleShot(true);
     riprova_.setInterval(kRiprovaMs);
     connect(&riprova_, &QTimer::timeout, this, &Uscita::apri);
+    misura_.setInterval(kMisuraMs);
+    connect(&misura_, &QTimer::timeout, this, &Uscita::misura);
 }
 
 Uscita::~Uscita()
@@ -183,17 +203,19 @@ void Uscita::sveglia()
         if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
             return perso(nessunaUscita());
         playing_ = true;
-        // A little silence, now: the stream starts before the first song's
-        // sound comes, which then plays on time.
+        misura_.start();
+        // A little silence, just ahead: the stream starts before the first
+        // song's sound comes, which then plays on time.
         GstBuffer* silenzio = gst_buffer_new_allocate(nullptr, gsize(kInnescoFrames) * ring::kBytesPerFrame, nullptr);
         gst_buffer_memset(silenzio, 0, 0, gst_buffer_get_size(silenzio));
-        GST_BUFFER_PTS(silenzio) = GstClockTime(adessoNs());
+        GST_BUFFER_PTS(silenzio) = GstClockTime(adessoNs() + kAnticipoInnescoNs);
         GST_BUFFER_DURATION(silenzio) = gst_util_uint64_scale(kInnescoFrames, GST_SECOND, ring::kRate);
         GST_BUFFER_FLAG_SET(silenzio, GST_BUFFER_FLAG_DISCONT);
         gst_app_src_push_buffer(GST_APP_SRC(source_.get()), silenzio);
     } else if (!wanted && playing_) {
         gst_element_set_state(pipeline_.get(), GST_STATE_READY);
         playing_ = false;
+        misura_.stop();
     }
     consegna();
 }
@@ -221,6 +243,28 @@ void Uscita::consegna()
         salto = false;
         gst_app_src_push_buffer(GST_APP_SRC(source_.get()), buffer);
     }
+}
+
+// A sound is heard when the sink's own clock, which counts what the device
+// has really played, reaches its stamp; that clock is kept in step with the
+// system's, but only within a tolerance, and it starts late by however long
+// the device takes to start. The difference is the delay from stamp to heard,
+// which the decoder delays its pictures by.
+void Uscita::misura()
+{
+    auto* sink = audioSink_ ? GST_AUDIO_BASE_SINK(audioSink_.get()) : nullptr;
+    if (!playing_ || !sink)
+        return;
+    GstClock* clock = gst_element_provide_clock(GST_ELEMENT(sink));
+    if (!clock)
+        return;
+    const GstClockTime heard = gst_clock_get_time(clock);
+    gst_object_unref(clock);
+    if (heard == GST_CLOCK_TIME_NONE || heard == 0)
+        return; // not started yet
+    const std::int64_t delay = adessoNs() - std::int64_t(heard)
+        + std::int64_t(gst_base_sink_get_latency(GST_BASE_SINK(sink)));
+    ring_.setDelayNs(delay);
 }
 
 void Uscita::perso(const QString& motivo)

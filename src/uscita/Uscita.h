@@ -41,6 +41,7 @@ private:
     void sveglia();
     void consegna();
     void perso(const QString& motivo);
+    void misura();
 
     bool fake_;
     ring::RingReader& ring_;
@@ -50,8 +51,10 @@ private:
     ElementRef pipeline_;
     ElementRef source_;
     ElementRef sink_;
+    ElementRef audioSink_; // the real one, inside sink_: its clock tells what is heard
     std::unique_ptr<QSocketNotifier> notifier_;
     QTimer riprova_;
+    QTimer misura_;
     bool detto_ = false;    // "no output works" said already
     bool aperta_ = false;
     bool playing_ = false;
