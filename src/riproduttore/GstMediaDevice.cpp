@@ -191,7 +191,9 @@ void GstMediaDevice::beginPlaybinSession(SongSession& session, OwnedFd song, Ele
     if (video) {
         noteFirstBuffer(videoSink.get(), link);
         // Sound is heard a little after its sink renders it; so is the picture.
-        g_object_set(videoSink.get(), "ts-offset", gint64(output_->latency()), nullptr);
+        // Through playbin's own offset: playsink sets its sinks' ts-offset
+        // from it when it builds them, over whatever the sink had.
+        g_object_set(pipeline, "av-offset", gint64(output_->latency()), nullptr);
     }
     g_object_set(pipeline, "video-sink", videoSink.get(), nullptr);
     // Only what is needed: no subtitles, no software volume, no deinterlacing.

@@ -74,12 +74,14 @@ inline void expectEraPicture(QWidget* window)
 class PipelineCounter : public PlaybackObserver {
 public:
     std::atomic<int> audioBuffers{0};
+    GstElement* pipeline = nullptr; // the last one made: look only while its song is open
 
     static int live() { return count().load(); }
     void audioBuffer() override { audioBuffers.fetch_add(1, std::memory_order_relaxed); }
     void pipelineCreated(GstElement* pipeline) override
     {
         audioBuffers = 0;
+        this->pipeline = pipeline;
         count().fetch_add(1);
         g_object_weak_ref(G_OBJECT(pipeline), [](gpointer, GObject*) { count().fetch_sub(1); }, nullptr);
     }

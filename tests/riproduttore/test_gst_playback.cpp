@@ -1,5 +1,6 @@
 // Playing: to the end once, never restarting, rewinding, the video window, timings.
 #include "GstTestMedia.h"
+#include "riproduttore/AudioOutput.h"
 
 #include <QFile>
 #include <QPointer>
@@ -134,6 +135,23 @@ TEST_F(GstDeviceTest, AviShowsItsPictureInAWindowOfItsOwn)
 
     device->close();
     EXPECT_TRUE(window.isNull()) << "the window goes with the song";
+}
+
+// Its sound is heard kAhead and more after its sink renders it; its pictures
+// must wait as long, once playing and not just as the song was built.
+TEST_F(GstDeviceTest, AVideosPicturesAreDelayedAsMuchAsItsSound)
+{
+    device->open(media.avi, MediaKind::Video);
+    device->play();
+    spin(300);
+    ASSERT_TRUE(observed->pipeline);
+    GstElement* sink = nullptr;
+    g_object_get(observed->pipeline, "video-sink", &sink, nullptr);
+    ASSERT_TRUE(sink);
+    gint64 offset = 0;
+    g_object_get(sink, "ts-offset", &offset, nullptr);
+    gst_object_unref(sink);
+    EXPECT_GE(offset, gint64(AudioOutput::kAhead));
 }
 
 TEST_F(GstDeviceTest, VideoWindowGoesWhenTheDeviceGoes)
