@@ -21,11 +21,16 @@ public:
     // Sound handed over ahead of its time: the next song has as long to start
     // after the last one ended without a hole; short enough to go unnoticed.
     static constexpr GstClockTime kCushion = 20 * GST_MSECOND;
-    // How far ahead of its sink's render time a song's sound is stamped: two
-    // cushions, since the first song starts a cushion into its running time
-    // (see startsAhead()) and its first sound must still reach the output
-    // before its time.
+    // How far ahead of its sink's render time a song's sound is stamped: the
+    // output process may wake up nearly as late (a busy machine) and still
+    // play every sound at its time.
     static constexpr GstClockTime kAhead = 2 * kCushion;
+    // How far ahead of the clock an idle output's first sound is stamped:
+    // enough to cross to the output process and reach the sound server (a
+    // millisecond here). The song starts kAhead - kLead into its running
+    // time (see startsAhead()), so it is heard almost at once, and the sound
+    // before that goes over in a burst to build the lead of kAhead behind it.
+    static constexpr GstClockTime kLead = 8 * GST_MSECOND;
     struct Timeline;
     struct Song;
 
@@ -59,8 +64,8 @@ public:
     void start();
     void rest();
 
-    // True when nothing is left to play: the song that comes must play a
-    // cushion ahead of the clock, so that its first sound is heard at once.
+    // True when nothing is left to play: the song that comes must start
+    // ahead in its running time, so that its first sound is heard at once.
     bool startsAhead() const;
 
 private:

@@ -344,13 +344,12 @@ void GstMediaDevice::play()
         options_.observer->playStarting();
     GstElement* pipeline = session_->pipeline.get();
     if (output_->startsAhead()) {
-        // The first song of a fresh output starts a cushion into its running
-        // time: its first sound is heard at once, with the rest of the
-        // cushion handed over behind it.
+        // The first song of an idle output starts most of kAhead into its
+        // running time: its first sound is heard at once (AudioOutput::kLead).
         GstClock* clock = gst_system_clock_obtain();
         gst_pipeline_use_clock(GST_PIPELINE(pipeline), clock);
         gst_element_set_start_time(pipeline, GST_CLOCK_TIME_NONE);
-        gst_element_set_base_time(pipeline, gst_clock_get_time(clock) - AudioOutput::kCushion);
+        gst_element_set_base_time(pipeline, gst_clock_get_time(clock) - (AudioOutput::kAhead - AudioOutput::kLead));
         gst_object_unref(clock);
     } else {
         gst_element_set_start_time(pipeline, 0); // the pipeline keeps its own time again
