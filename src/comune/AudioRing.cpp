@@ -33,31 +33,31 @@ std::atomic_ref<std::uint32_t> delayUs(const Mapping& index)
 
 } // namespace
 
-int creaAnello() { return creaMemoriaSigillata("sonora-anello", kRingBytes); }
-int creaIndice() { return creaMemoriaSigillata("sonora-indice", kIndexBytes); }
+int createRing() { return createSealedMemory("sonora-ring", kRingBytes); }
+int createIndex() { return createSealedMemory("sonora-ring-index", kIndexBytes); }
 
-std::unique_ptr<RingWriter> RingWriter::crea(int anello, int indice, int sveglia)
+std::unique_ptr<RingWriter> RingWriter::map(int ringFd, int indexFd, int wake)
 {
-    auto ring = Mapping::create(anello, 0, kRingBytes, true);
-    auto index = Mapping::create(indice, 0, kIndexBytes, false);
+    auto ring = Mapping::create(ringFd, 0, kRingBytes, true);
+    auto index = Mapping::create(indexFd, 0, kIndexBytes, false);
     if (!ring || !index)
         return nullptr;
-    return std::unique_ptr<RingWriter>(new RingWriter(std::move(ring), std::move(index), sveglia));
+    return std::unique_ptr<RingWriter>(new RingWriter(std::move(ring), std::move(index), wake));
 }
 
-RingWriter::RingWriter(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index, int sveglia)
+RingWriter::RingWriter(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index, int wake)
     : ring_(std::move(ring))
     , index_(std::move(index))
-    , sveglia_(sveglia)
+    , wake_(wake)
 {
 }
 
-RingWriter::~RingWriter() { ::close(sveglia_); }
+RingWriter::~RingWriter() { ::close(wake_); }
 
 void RingWriter::wake()
 {
-    const std::uint64_t uno = 1;
-    [[maybe_unused]] const auto n = ::write(sveglia_, &uno, sizeof uno);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(wake_, &one, sizeof one);
 }
 
 bool RingWriter::write(std::int64_t atNs, const std::int16_t* pcm, quint64 frames, bool discont)
@@ -103,10 +103,10 @@ std::int64_t RingWriter::delayNs() const
     return std::min(us * 1000, kDelayMaxNs);
 }
 
-std::unique_ptr<RingReader> RingReader::crea(int anello, int indice)
+std::unique_ptr<RingReader> RingReader::map(int ringFd, int indexFd)
 {
-    auto ring = Mapping::create(anello, 0, kRingBytes, false);
-    auto index = Mapping::create(indice, 0, kIndexBytes, true);
+    auto ring = Mapping::create(ringFd, 0, kRingBytes, false);
+    auto index = Mapping::create(indexFd, 0, kIndexBytes, true);
     if (!ring || !index)
         return nullptr;
     return std::unique_ptr<RingReader>(new RingReader(std::move(ring), std::move(index)));

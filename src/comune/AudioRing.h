@@ -62,8 +62,8 @@ constexpr qsizetype kIndexBytes = 4096;
 constexpr std::int64_t kDelayMaxNs = 500'000'000;
 
 // What the program makes; -1 when the system refuses (errno set).
-int creaAnello();
-int creaIndice();
+int createRing();
+int createIndex();
 
 // A block read out of the ring, checked.
 struct Block {
@@ -76,9 +76,9 @@ struct Block {
 // The decoder's end. Any thread may write; one at a time.
 class RingWriter {
 public:
-    // Maps the ring writable and the index read-only; `sveglia` is the eventfd.
+    // Maps the ring writable and the index read-only; `wake` is the eventfd.
     // Null when a mapping is refused.
-    static std::unique_ptr<RingWriter> crea(int anello, int indice, int sveglia);
+    static std::unique_ptr<RingWriter> map(int ringFd, int indexFd, int wake);
     ~RingWriter();
 
     // Publishes `frames` frames heard from `atNs` on, in as many slots as
@@ -92,19 +92,19 @@ public:
     std::int64_t delayNs() const;
 
 private:
-    RingWriter(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index, int sveglia);
+    RingWriter(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index, int wake);
     void wake();
 
     std::unique_ptr<Mapping> ring_;
     std::unique_ptr<Mapping> index_;
-    int sveglia_;
+    int wake_;
     quint64 dropped_ = 0;
 };
 
 // The output process's end: one thread.
 class RingReader {
 public:
-    static std::unique_ptr<RingReader> crea(int anello, int indice);
+    static std::unique_ptr<RingReader> map(int ringFd, int indexFd);
     ~RingReader();
 
     // Starts at what is written now: what came before is not its own.

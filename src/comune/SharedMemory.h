@@ -19,13 +19,13 @@ constexpr qsizetype kMemoriaFotogrammi = kPostoFotogramma * protocollo::kPostiFo
 // -1 (errno set) when the system refuses.
 int creaMemoriaFotogrammi();
 // The same for any memory file shared with a process that is not trusted.
-int creaMemoriaSigillata(const char* nome, qsizetype lunghezza);
+int createSealedMemory(const char* name, qsizetype size);
 
 // Part of a memory file, mapped, and unmapped when it goes.
 class Mapping {
 public:
     // Null (errno set) when the system refuses.
-    static std::unique_ptr<Mapping> create(int fd, qsizetype inizio, qsizetype lunghezza, bool scrittura);
+    static std::unique_ptr<Mapping> create(int fd, qsizetype offset, qsizetype size, bool writable);
     ~Mapping();
     Mapping(const Mapping&) = delete;
     Mapping& operator=(const Mapping&) = delete;
@@ -34,9 +34,9 @@ public:
     qsizetype size() const { return size_; }
 
 private:
-    Mapping(uchar* dati, qsizetype lunghezza)
-        : data_(dati)
-        , size_(lunghezza)
+    Mapping(uchar* data, qsizetype size)
+        : data_(data)
+        , size_(size)
     {
     }
     uchar* data_;

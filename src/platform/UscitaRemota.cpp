@@ -56,8 +56,8 @@ qint64 UscitaRemota::processo() const { return processo_ ? processo_->processId(
 void UscitaRemota::avvia()
 {
     congeda();
-    anello_ = ring::creaAnello();
-    indice_ = ring::creaIndice();
+    anello_ = ring::createRing();
+    indice_ = ring::createIndex();
     sveglia_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     // Another open file of the same memory, read-only: the output process
     // could not map it writable even if it tried.

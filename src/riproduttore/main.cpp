@@ -238,7 +238,7 @@ int main(int argc, char** argv)
     // (run by hand) it goes nowhere.
     std::shared_ptr<sonora::ring::RingWriter> ring;
     if (anello >= 0 && indice >= 0 && sveglia >= 0)
-        ring = sonora::ring::RingWriter::crea(anello, indice, sveglia);
+        ring = sonora::ring::RingWriter::map(anello, indice, sveglia);
     for (const int d : {anello, indice})
         if (d >= 0)
             ::close(d);

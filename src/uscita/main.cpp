@@ -50,7 +50,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "sonora-uscita: il programma Sonoraccoltiera la avvia da sé (--canale N)\n");
         return 2;
     }
-    auto ring = sonora::ring::RingReader::crea(anello, indice);
+    auto ring = sonora::ring::RingReader::map(anello, indice);
     ::close(anello);
     ::close(indice);
     if (!ring)
