@@ -193,9 +193,9 @@ CapsRef AudioOutput::songFormat()
                                               kChannels, nullptr));
 }
 
-ElementRef AudioOutput::makeSongSink(const QString& path)
+ElementRef AudioOutput::makeSongSink()
 {
-    ElementRef sink = requireElement("appsink", path);
+    ElementRef sink = requireElement("appsink");
     g_object_set(sink.get(), "caps", songFormat().get(), "sync", TRUE, "enable-last-sample", FALSE, nullptr);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = onSongSample;

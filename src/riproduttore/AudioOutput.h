@@ -50,7 +50,7 @@ public:
 
     // The sink for one song's pipeline: it plays in step with the clock, so the
     // song is paced as if it played into the system's output itself.
-    ElementRef makeSongSink(const QString& path);
+    ElementRef makeSongSink();
 
     // How long after a song's sink renders a sound it is heard: kAhead plus
     // the output's own delay, as it measures it. Pictures are delayed by as

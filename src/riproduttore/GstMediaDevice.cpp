@@ -154,11 +154,15 @@ std::unique_ptr<SongSession> GstMediaDevice::beginSession(OwnedFd song, const QS
     // The file's content decides how it plays, whatever its name says.
     std::shared_ptr<const MidiSong> midi = readSong(song.get(), path);
     auto session = std::make_unique<SongSession>(path, kind);
-    ElementRef audioSink = output_->makeSongSink(path);
-    if (midi)
-        beginMidiSession(*session, std::move(song), std::move(midi), std::move(audioSink));
-    else
-        beginPlaybinSession(*session, std::move(song), std::move(audioSink));
+    try {
+        ElementRef audioSink = output_->makeSongSink();
+        if (midi)
+            beginMidiSession(*session, std::move(song), std::move(midi), std::move(audioSink));
+        else
+            beginPlaybinSession(*session, std::move(song), std::move(audioSink));
+    } catch (const SetupError& e) {
+        throw MediaError(path, e.message()); // the song it stopped
+    }
     return session;
 }
 
@@ -167,18 +171,17 @@ void GstMediaDevice::beginMidiSession(SongSession& session, OwnedFd song, std::s
 {
     session.midi = std::move(midi);
     session.instruments = synth().prepare(*session.midi);
-    session.pipeline = makeMidiPipeline(session.path, synth_, session.midi, audioSink.get());
+    session.pipeline = makeMidiPipeline(synth_, session.midi, audioSink.get());
     session.attach(this, ++lastGeneration_, std::move(song), audioSink.get(), options_.observer);
     // It prerolls when it opens (startMidi): the synthesiser plays one song at a time.
 }
 
 void GstMediaDevice::beginPlaybinSession(SongSession& session, OwnedFd song, ElementRef audioSink)
 {
-    const QString& path = session.path;
     // playbin rather than playbin3: in GStreamer 1.22 it is still the
     // default, best-tested player, and everything we need (flags,
     // element-setup, custom sinks) behaves the same in both.
-    session.pipeline = requireElement("playbin", path);
+    session.pipeline = requireElement("playbin");
     session.attach(this, ++lastGeneration_, std::move(song), audioSink.get(), options_.observer);
     GstElement* pipeline = session.pipeline.get();
     const LinkPtr& link = session.link;
@@ -187,7 +190,7 @@ void GstMediaDevice::beginPlaybinSession(SongSession& session, OwnedFd song, Ele
                           GConnectFlags(0));
     g_object_set(pipeline, "audio-sink", audioSink.get(), nullptr);
     const bool video = session.kind == MediaKind::Video;
-    ElementRef videoSink = makeVideoSink(path, options_, video, link);
+    ElementRef videoSink = makeVideoSink(options_, video, link);
     if (video) {
         noteFirstBuffer(videoSink.get(), link);
         // Sound is heard a little after its sink renders it; so is the picture.

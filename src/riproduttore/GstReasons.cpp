@@ -34,11 +34,11 @@ void checkPrerolled(const Preroll& preroll, const QString& path, int timeoutMs)
         throw MediaError(path, QStringLiteral("il file è troncato o non contiene né suoni né immagini"));
 }
 
-ElementRef requireElement(const char* factory, const QString& path)
+ElementRef requireElement(const char* factory)
 {
     ElementRef element = makeElement(factory);
     if (!element)
-        throw MediaError(path, QStringLiteral("manca %1").arg(missingElementText(QString::fromUtf8(factory))));
+        throw SetupError(QStringLiteral("manca %1").arg(missingElementText(QString::fromUtf8(factory))));
     return element;
 }
 

@@ -3,6 +3,7 @@
 // checks made before GStreamer sees the file, and translations of what
 // GStreamer reports. Private to the media device.
 
+#include "comune/Errori.h"
 #include "riproduttore/GstHandles.h"
 
 #include <QString>
@@ -15,9 +16,17 @@ struct Preroll;
 // user can act on, unless the song prerolled with something to play.
 void checkPrerolled(const Preroll& preroll, const QString& path, int timeoutMs);
 
-// A new element of `factory`, or a MediaError naming `path` and the Debian
-// package that provides the factory.
-ElementRef requireElement(const char* factory, const QString& path);
+// A part of the player that cannot be built, whatever the song: an element
+// not installed, elements that will not link. Its message is the reason
+// alone; the open of a song names the song it stopped (MediaError).
+class SetupError : public AppError {
+public:
+    using AppError::AppError;
+};
+
+// A new element of `factory`, or a SetupError naming the Debian package that
+// provides it.
+ElementRef requireElement(const char* factory);
 
 // The reason given for a file that no installed part of GStreamer can read.
 QString unrecognisedFormat();

@@ -110,7 +110,7 @@ GstFlowReturn onVideoSample(GstAppSink* sink, gpointer data) { return handOverFr
 
 } // namespace
 
-ElementRef makeVideoSink(const QString& path, const GstDeviceOptions& options, bool showVideo, const LinkPtr& link)
+ElementRef makeVideoSink(const GstDeviceOptions& options, bool showVideo, const LinkPtr& link)
 {
     if (!showVideo || !options.video) {
         // Even with video off, playbin needs a sink of ours: without one it probes
@@ -118,12 +118,12 @@ ElementRef makeVideoSink(const QString& path, const GstDeviceOptions& options, b
         // without a display.
         ElementRef sink = makeElement("fakesink");
         if (!sink)
-            throw MediaError(path, QStringLiteral("manca l'uscita video di prova (fakesink)"));
+            throw SetupError(QStringLiteral("manca l'uscita video di prova (fakesink)"));
         g_object_set(sink.get(), "sync", showVideo, "async", showVideo, nullptr);
         return sink;
     }
     // Frames are painted by Qt, so the picture shows on X11, Wayland and offscreen alike.
-    ElementRef sink = requireElement("appsink", path);
+    ElementRef sink = requireElement("appsink");
     const CapsRef caps = CapsRef::adopt(gst_caps_from_string(kPictureCaps));
     // Late frames are dropped rather than delaying the sound; the last one is not kept.
     g_object_set(sink.get(), "caps", caps.get(), "sync", TRUE, "qos", TRUE, "max-lateness", gint64(20 * GST_MSECOND),

@@ -15,8 +15,8 @@ struct GstDeviceOptions;
 class PlaybackObserver;
 
 // An appsink that offers each frame to the link, or a fake sink when the song
-// shows no picture or the options give it nowhere to go. Throws MediaError.
-ElementRef makeVideoSink(const QString& path, const GstDeviceOptions& options, bool showVideo, const LinkPtr& link);
+// shows no picture or the options give it nowhere to go. Throws SetupError.
+ElementRef makeVideoSink(const GstDeviceOptions& options, bool showVideo, const LinkPtr& link);
 
 // Notes in the link that a buffer, sound or picture, reached the sink at all.
 void noteFirstBuffer(GstElement* sink, const LinkPtr& link);

@@ -57,12 +57,12 @@ void freeFeed(gpointer data) { delete static_cast<Feed*>(data); }
 
 } // namespace
 
-ElementRef makeMidiPipeline(const QString& path, const std::shared_ptr<MidiSynth>& synth,
-                            std::shared_ptr<const MidiSong> song, GstElement* sink)
+ElementRef makeMidiPipeline(const std::shared_ptr<MidiSynth>& synth, std::shared_ptr<const MidiSong> song,
+                            GstElement* sink)
 {
     ElementRef pipeline = ElementRef::adopt(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
-    ElementRef source = requireElement("appsrc", path);
-    ElementRef queue = requireElement("queue", path);
+    ElementRef source = requireElement("appsrc");
+    ElementRef queue = requireElement("queue");
     g_object_set(source.get(), "caps", AudioOutput::songFormat().get(), "format", GST_FORMAT_TIME, "stream-type",
                  GST_APP_STREAM_TYPE_SEEKABLE, "duration", guint64(timeOf(song->frames)), nullptr);
     g_object_set(queue.get(), "max-size-time", guint64(kAhead), "max-size-buffers", 0u, "max-size-bytes", 0u,
@@ -76,7 +76,7 @@ ElementRef makeMidiPipeline(const QString& path, const std::shared_ptr<MidiSynth
 
     gst_bin_add_many(GST_BIN(pipeline.get()), source.get(), queue.get(), sink, nullptr); // the bin takes its own
     if (!gst_element_link_many(source.get(), queue.get(), sink, nullptr))
-        throw MediaError(path, QStringLiteral("l'uscita audio non accetta il suono del sintetizzatore MIDI"));
+        throw SetupError(QStringLiteral("l'uscita audio non accetta il suono del sintetizzatore MIDI"));
     return pipeline;
 }
 

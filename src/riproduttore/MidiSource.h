@@ -17,8 +17,8 @@ class MidiSynth;
 struct MidiSong;
 
 // The song's pipeline, playing into `sink` (AudioOutput::songFormat()), not
-// yet started. Throws MediaError naming `path` for a missing element.
-ElementRef makeMidiPipeline(const QString& path, const std::shared_ptr<MidiSynth>& synth,
-                            std::shared_ptr<const MidiSong> song, GstElement* sink);
+// yet started. Throws SetupError.
+ElementRef makeMidiPipeline(const std::shared_ptr<MidiSynth>& synth, std::shared_ptr<const MidiSong> song,
+                            GstElement* sink);
 
 } // namespace sonora

@@ -87,10 +87,10 @@ bool fellBackToFakeOutput(GstElement* autoSink)
 ElementRef makeSink(bool fake)
 {
     if (!fake)
-        return requireElement("autoaudiosink", QString());
+        return requireElement("autoaudiosink");
     ElementRef sink = makeElement("fakeaudiosink");
     if (!sink)
-        sink = requireElement("fakesink", QString());
+        sink = requireElement("fakesink");
     g_object_set(sink.get(), "sync", TRUE, nullptr);
     return sink;
 }
@@ -118,9 +118,9 @@ Uscita::Uscita(bool fake, ring::RingReader& ring, int sveglia, std::function<QSt
 {
     ensureGStreamer();
     pipeline_ = ElementRef::adopt(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("uscita"))));
-    source_ = requireElement("appsrc", QString());
-    ElementRef convert = requireElement("audioconvert", QString());
-    ElementRef resample = requireElement("audioresample", QString());
+    source_ = requireElement("appsrc");
+    ElementRef convert = requireElement("audioconvert");
+    ElementRef resample = requireElement("audioresample");
     sink_ = makeSink(fake);
     const CapsRef caps = AudioOutput::songFormat();
     // Never more than a second held: a stalled output drops what comes.
@@ -131,7 +131,7 @@ Uscita::Uscita(bool fake, ring::RingReader& ring, int sveglia, std::function<QSt
     g_signal_connect(pipeline_.get(), "deep-element-added", G_CALLBACK(onSinkAdded), &audioSink_);
     gst_bin_add_many(GST_BIN(pipeline_.get()), source_.get(), convert.get(), resample.get(), sink_.get(), nullptr);
     if (!gst_element_link_many(source_.get(), convert.get(), resample.get(), sink_.get(), nullptr))
-        throw MediaError(QStringLiteral("l'uscita audio non accetta il suono dei brani"));
+        throw SetupError(QStringLiteral("l'uscita audio non accetta il suono dei brani"));
     // A block's stamp is its running time: the system clock (CLOCK_MONOTONIC)
     // with base time 0, kept as it is at every start.
     GstClock* clock = gst_system_clock_obtain();
