@@ -38,15 +38,38 @@ ProgrammaVero::~ProgrammaVero()
 
 bool ProgrammaVero::apri(const std::string& compilation)
 {
-    clic(display_, main_, at_.apri);
-    const auto withDialog = aspettaFinestre(display_, process_.pid, 2);
-    if (withDialog.size() < 2)
-        return false;
-    const std::string dialog = withDialog.back() == main_ ? withDialog.front() : withDialog.back();
-    xdotool(display_, {"windowfocus", "--sync", dialog});
-    xdotool(display_, {"type", "--delay", "2", compilation});
-    xdotool(display_, {"key", "Return"});
-    return true;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0)
+            std::fprintf(stderr, "the compilation did not open; once more\n");
+        clic(display_, main_, at_.apri);
+        const auto withDialog = aspettaFinestre(display_, process_.pid, 2);
+        if (withDialog.size() < 2)
+            continue;
+        const std::string dialog = withDialog.back() == main_ ? withDialog.front() : withDialog.back();
+        xdotool(display_, {"windowfocus", "--sync", dialog});
+        xdotool(display_, {"type", "--delay", "2", compilation});
+        xdotool(display_, {"key", "Return"});
+        // The dialog goes; a box that shows instead says the compilation
+        // did not open. A video's own window (named after its file) may come.
+        auto others = [&] {
+            std::vector<std::string> out;
+            for (const std::string& w : finestre(display_, process_.pid))
+                if (w != main_ && !xdotool(display_, {"getwindowname", w}).ends_with(".avi"))
+                    out.push_back(w);
+            return out;
+        };
+        for (const auto deadline = Clock::now() + std::chrono::seconds(3);
+             !others().empty() && Clock::now() < deadline;)
+            pausa(20);
+        pausa(200);
+        const auto left = others();
+        if (left.empty())
+            return true;
+        for (const std::string& w : left)
+            xdotool(display_, {"key", "--window", w, "Escape"});
+        pausa(200);
+    }
+    return false;
 }
 
 Clock::time_point ProgrammaVero::premi(QPoint at)

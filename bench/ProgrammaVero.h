@@ -107,7 +107,8 @@ public:
     const std::string& finestra() const { return main_; }
 
     // "Apri", and `compilation` chosen in the file dialog: the player starts
-    // then. False when the dialog did not show.
+    // then. Tried twice; false when it did not open (no dialog, or a box
+    // instead of the list: a name typed wrong).
     bool apri(const std::string& compilation);
 
     // Clicks play through the X server's test extension, without a helper

@@ -132,7 +132,7 @@ int sincronia(int runs, const std::vector<Build>& builds)
                         continue;
                     }
                     if (!program->apri(compilation))
-                        std::fprintf(stderr, "%s: the file dialog did not show\n", builds[p].name.c_str());
+                        std::fprintf(stderr, "%s: the compilation did not open\n", builds[p].name.c_str());
                     pausa(500); // the player is ready, as after a person's click
                     g = misura(x, rec, [&] {
                         program->play();
