@@ -165,4 +165,28 @@ void RingReader::setDelayNs(std::int64_t delay)
                            std::memory_order_relaxed);
 }
 
+std::unique_ptr<RingProgress> RingProgress::map(int ringFd, int indexFd)
+{
+    auto header = Mapping::create(ringFd, 0, sizeof(Header), false);
+    auto index = Mapping::create(indexFd, 0, kIndexBytes, false);
+    if (!header || !index)
+        return nullptr;
+    return std::unique_ptr<RingProgress>(new RingProgress(std::move(header), std::move(index)));
+}
+
+RingProgress::RingProgress(std::unique_ptr<Mapping> header, std::unique_ptr<Mapping> index)
+    : header_(std::move(header))
+    , index_(std::move(index))
+{
+}
+
+RingProgress::~RingProgress() = default;
+
+quint64 RingProgress::written() const
+{
+    return std::atomic_ref<std::uint64_t>(header(*header_).written).load(std::memory_order_acquire);
+}
+
+quint64 RingProgress::read() const { return readIndex(*index_).load(std::memory_order_acquire); }
+
 } // namespace sonora::ring

@@ -124,5 +124,22 @@ private:
     bool pending_ = false; // the last block handed out is not yet released
 };
 
+// The program's view of both ends, read-only: whether the reader keeps up
+// with the writer. Both counts are other processes' word, good only to
+// tell a reader that stopped reading.
+class RingProgress {
+public:
+    static std::unique_ptr<RingProgress> map(int ringFd, int indexFd);
+    ~RingProgress();
+    quint64 written() const;
+    quint64 read() const;
+
+private:
+    RingProgress(std::unique_ptr<Mapping> header, std::unique_ptr<Mapping> index);
+
+    std::unique_ptr<Mapping> header_;
+    std::unique_ptr<Mapping> index_;
+};
+
 } // namespace ring
 } // namespace sonora

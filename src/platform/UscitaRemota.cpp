@@ -24,6 +24,11 @@ constexpr qint64 kVitaBreveNs = 1'000'000'000;
 constexpr int kRitardoMs = 500;
 // A dismissed output that has not ended by then is killed.
 constexpr int kCongedoMs = 2000;
+// A ready output reads every block as soon as it is written; one that has
+// left sound waiting this long (kGuardiaMs × kSguardiFermi) is hung, as a
+// player silent for a second is.
+constexpr int kGuardiaMs = 250;
+constexpr int kSguardiFermi = 4;
 
 void chiudi(int& fd)
 {
@@ -47,6 +52,8 @@ UscitaRemota::UscitaRemota(QString programma, bool prova, QObject* custode)
 {
     sostituto_.setSingleShot(true);
     connect(&sostituto_, &QTimer::timeout, this, &UscitaRemota::lancia);
+    guardia_.setInterval(kGuardiaMs);
+    connect(&guardia_, &QTimer::timeout, this, &UscitaRemota::guarda);
 }
 
 UscitaRemota::~UscitaRemota() { congeda(); }
@@ -63,7 +70,9 @@ void UscitaRemota::avvia()
     // could not map it writable even if it tried.
     if (anello_ >= 0)
         lettura_ = ::open(QByteArray("/proc/self/fd/" + QByteArray::number(anello_)).constData(), O_RDONLY | O_CLOEXEC);
-    if (anello_ < 0 || indice_ < 0 || sveglia_ < 0 || lettura_ < 0) {
+    if (lettura_ >= 0 && indice_ >= 0)
+        progresso_ = ring::RingProgress::map(lettura_, indice_);
+    if (anello_ < 0 || indice_ < 0 || sveglia_ < 0 || lettura_ < 0 || !progresso_) {
         const int errore = errno;
         congeda();
         throw MediaError(QStringLiteral("Il componente audio non parte: %1.").arg(reasonFromErrno(errore)));
@@ -107,6 +116,7 @@ void UscitaRemota::lancia()
 
 void UscitaRemota::chiudiProcesso()
 {
+    guardia_.stop();
     // It ends when it reads the end of the stream.
     closeChannel(std::move(channel_));
     dismissChild(std::move(processo_), custode_, kCongedoMs);
@@ -118,6 +128,7 @@ void UscitaRemota::congeda()
     chiudiProcesso();
     for (int* fd : {&anello_, &lettura_, &indice_, &sveglia_})
         chiudi(*fd);
+    progresso_.reset();
     fase_ = Fase::Nessuna;
 }
 
@@ -136,6 +147,9 @@ void UscitaRemota::leggi()
         if (avviso->tipo == protocollo::uscita::Notizia::Pronta) {
             fase_ = Fase::Pronta;
             maiPronta_ = false;
+            lettiPrima_ = progresso_->read();
+            sguardiFermi_ = 0;
+            guardia_.start();
         } else {
             fase_ = Fase::Assente;
             motivo_ = avviso->motivo;
@@ -153,6 +167,19 @@ void UscitaRemota::persa()
     // A new process, from the event loop; it waits for the sound server itself.
     const bool breve = protocollo::orologioNs() - avviataNs_ < kVitaBreveNs;
     sostituto_.start(breve ? kRitardoMs : 0);
+}
+
+// A process that hangs (stopped, or stuck in its sound server's library)
+// says nothing and keeps its socket open: only the ring it no longer reads
+// gives it away.
+void UscitaRemota::guarda()
+{
+    const quint64 letti = progresso_->read();
+    const bool attesa = progresso_->written() != letti;
+    sguardiFermi_ = attesa && letti == lettiPrima_ ? sguardiFermi_ + 1 : 0;
+    lettiPrima_ = letti;
+    if (sguardiFermi_ >= kSguardiFermi)
+        persa();
 }
 
 void UscitaRemota::verifica(const QString& path, int attesaMs)

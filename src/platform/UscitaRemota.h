@@ -3,7 +3,7 @@
 // the ring the decoder writes its sound into and the output process plays
 // (comune/AudioRing.h), starts the process with it, and hears from it whether
 // its output opened. A lost output (the sound server ended or restarted, the
-// process died) is replaced at once from the event loop, on the same ring:
+// process died or hung) is replaced at once from the event loop, on the same ring:
 // the decoder goes on as if nothing happened, and the new process plays what
 // comes once its output opens again.
 
@@ -18,6 +18,9 @@ class QProcess;
 namespace sonora {
 
 class Channel;
+namespace ring {
+class RingProgress;
+}
 
 class UscitaRemota : public QObject {
 public:
@@ -55,6 +58,7 @@ private:
     void leggi();
     void persa();
     void chiudiProcesso();
+    void guarda();
 
     QString programma_;
     bool prova_;
@@ -66,6 +70,10 @@ private:
     std::unique_ptr<QProcess> processo_;
     std::shared_ptr<Channel> channel_;
     QTimer sostituto_;
+    std::unique_ptr<ring::RingProgress> progresso_;
+    QTimer guardia_;        // while ready: does it still read the ring?
+    quint64 lettiPrima_ = 0; // blocks it had read at the last look
+    int sguardiFermi_ = 0;   // looks in a row that found sound waiting and none read
     Fase fase_ = Fase::Nessuna;
     QString motivo_;       // why no output works, when it does not
     bool maiPronta_ = true; // no output has opened on this ring yet

@@ -166,15 +166,16 @@ TEST_F(RiproduttorePerso, ASongOpenedOnAPlayerThatHungBetweenSongsGoesToANewOne)
 
 // The sound server ends mid-song, as when it crashes or restarts, and is
 // back a second later: the loss is noticed at once, the window never stalls,
-// the song goes on once the server is back, and the next one is heard.
-TEST(ServerAudioPerso, TheCompilationGoesOnOnceTheSoundServerIsBack)
+// the song goes on once the server is back, and the next one is heard. Then
+// the output process itself hangs: it is replaced, and the song heard again.
+TEST(ServerAudioPerso, TheCompilationGoesOnOnceTheSoundServerIsBackOrItsOutputHangs)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty()
         || QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty())
         GTEST_SKIP() << "needs pulseaudio and pulseaudio-utils";
     TempDir dir;
     writeWav(dir.path(), "uno.wav", 3000);
-    writeWav(dir.path(), "due.wav", 1500);
+    writeWav(dir.path(), "due.wav", 5000);
     if (!QFileInfo::exists(QStringLiteral("/dev/snd"))) {
         // No sound server at all, and no sound card: Play says so.
         const VariabileDiProva senzaServer("PULSE_SERVER", QFile::encodeName(QStringLiteral("unix:") + dir.file("no")));
@@ -238,6 +239,27 @@ TEST(ServerAudioPerso, TheCompilationGoesOnOnceTheSoundServerIsBack)
         << "the next song is not heard";
     EXPECT_EQ(device->riproduttore(), decoder) << "the decoder had no need to go";
     EXPECT_LT(stallo, kStalloMassimoMs);
+
+    // Stopped, it says nothing and keeps its socket: the ring it no longer
+    // reads gives it away.
+    const qint64 ferma = device->uscita().processo();
+    const int perse = device->uscita().perdite();
+    QElapsedTimer fermata;
+    fermata.start();
+    ASSERT_EQ(::kill(pid_t(ferma), SIGSTOP), 0);
+    EXPECT_TRUE(waitUntil([&] { return device->uscita().perdite() > perse; }, 2000 * kScala))
+        << "the hung output goes unnoticed";
+    EXPECT_TRUE(waitUntil([&] { return device->uscita().fase() == UscitaRemota::Fase::Pronta; }, 1000 * kScala));
+    const qint64 sostituita = fermata.elapsed();
+    const std::int64_t ripresa = registratore.frames();
+    spin(500);
+    const std::vector<int> dopo = registratore.picchi(ripresa, registratore.frames());
+    std::printf("[ misura ] uscita ferma: sostituita e pronta %lld ms dopo\n", static_cast<long long>(sostituita));
+    EXPECT_NE(device->uscita().processo(), ferma);
+    EXPECT_TRUE(std::any_of(dopo.begin(), dopo.end(), [](int p) { return p > bench::Registratore::Soglia; }))
+        << "the song is not heard again";
+    EXPECT_TRUE(waitUntil([&] { return !vivo(ferma); }, 3000)) << "the hung output is left behind";
+    EXPECT_EQ(device->riproduttore(), decoder);
     EXPECT_TRUE(w.messages->shown.isEmpty());
     w.form.reset();
     bench::termina(ritorno.pid);
