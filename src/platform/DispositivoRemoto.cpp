@@ -442,7 +442,6 @@ void DispositivoRemoto::open(const QString& path, MediaKind kind)
             // A player that could not confine itself decodes nothing.
             if (confino_ && !confino_->seccomp)
                 throw MediaError(rifiutoNonConfinato(confino_->mancanze));
-            uscita_.verifica(path, kUscitaPrimaMs);
             ++apriInviate_;
             if (chiedi(Domanda{Richiesta::Apri, path, kind, brano.get()}, kApriMs, &muto) || !muto)
                 break;
@@ -452,6 +451,15 @@ void DispositivoRemoto::open(const QString& path, MediaKind kind)
         if (fatti_.stato == MediaState::Closed) {
             perdi(); // it says it opened the song, and not what state it is in
             throw interruzione(path);
+        }
+        // The output process starts beside the decoder: asked only now, it
+        // has had the open's time to say whether any output works.
+        try {
+            uscita_.verifica(path, kUscitaPrimaMs);
+        } catch (...) {
+            video_.closeWindow();
+            invia(Domanda{Richiesta::Chiudi});
+            throw;
         }
     } catch (...) {
         fatti_ = {};
