@@ -50,11 +50,13 @@ bool ProgrammaVero::apri(const std::string& compilation)
         xdotool(display_, {"type", "--delay", "2", compilation});
         xdotool(display_, {"key", "Return"});
         // The dialog goes; a box that shows instead says the compilation
-        // did not open. A video's own window (named after its file) may come.
+        // did not open. A video's own window (named after its file) may
+        // come, and a button's hint (no name at all).
         auto others = [&] {
             std::vector<std::string> out;
             for (const std::string& w : finestre(display_, process_.pid))
-                if (w != main_ && !xdotool(display_, {"getwindowname", w}).ends_with(".avi"))
+                if (const std::string name = xdotool(display_, {"getwindowname", w});
+                    w != main_ && !name.empty() && !name.ends_with(".avi"))
                     out.push_back(w);
             return out;
         };
