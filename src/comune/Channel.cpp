@@ -172,6 +172,13 @@ void Channel::watchWritable()
                                   Qt::QueuedConnection);
 }
 
+QByteArray framed(const QByteArray& messaggio)
+{
+    QByteArray out(4, Qt::Uninitialized);
+    qToLittleEndian(quint32(messaggio.size()), out.data());
+    return out + messaggio;
+}
+
 bool Channel::send(const QByteArray& messaggio, int allegato)
 {
     std::lock_guard lock(mutex_);

@@ -54,6 +54,10 @@ private:
     bool rotto_ = false;
 };
 
+// One message as it goes on the stream, length first: for words said before
+// a Channel exists (the player's, while its plugin registry is brought up to date).
+QByteArray framed(const QByteArray& messaggio);
+
 // Whether a channel takes descriptors from its peer. The program takes none
 // from its player: one that sends any has broken the protocol.
 enum class Attachments { Refused, Accepted };

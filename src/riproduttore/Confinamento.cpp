@@ -16,6 +16,7 @@
 
 #include <fcntl.h>
 #include <linux/landlock.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -381,7 +382,7 @@ Confino confina(const OpzioniConfino& opzioni)
     return c;
 }
 
-Confino confinaRiproduttore()
+Confino confinaRiproduttore(int ogniMs, const std::function<void()>& vivo)
 {
     // Also while the registry is brought up to date, which may take seconds.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -399,6 +400,13 @@ Confino confinaRiproduttore()
         gst_init_check(nullptr, nullptr, nullptr);
         ::_exit(0);
     }
+    // Waited for through a descriptor of the child, so that the wait ends
+    // the moment it does and the program still hears from the player meanwhile.
+    const int fine = figlio > 0 ? int(::syscall(SYS_pidfd_open, figlio, 0)) : -1;
+    for (pollfd p{fine, POLLIN, 0}; fine >= 0 && ::poll(&p, 1, ogniMs) != 1;)
+        vivo();
+    if (fine >= 0)
+        ::close(fine);
     int stato = 0;
     while (figlio > 0 && ::waitpid(figlio, &stato, 0) < 0 && errno == EINTR) {
     }

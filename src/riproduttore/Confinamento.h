@@ -11,6 +11,7 @@
 // thread and the threads and processes it starts later, never those already
 // running: confine before the first thread exists.
 
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -48,8 +49,10 @@ Confino confina(const OpzioniConfino& opzioni = {});
 // child process that is not confined (the confined player could not write
 // it, and would scan every plugin at each start), tells GStreamer inside to
 // rely on it, confines, and says on stderr what is missing. Call first thing
-// in main(), before any thread exists.
-Confino confinaRiproduttore();
+// in main(), before any thread exists. While the registry is brought up to
+// date, which may take seconds, `vivo` is called every `ogniMs`: the program
+// hears that the player lives.
+Confino confinaRiproduttore(int ogniMs, const std::function<void()>& vivo);
 
 // The output process, once its output is open: the same system-call filter,
 // binding every thread already running (Landlock could not). Empty when

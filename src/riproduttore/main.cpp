@@ -19,6 +19,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace sonora {
@@ -231,8 +232,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "sonora-riproduttore: il programma Sonoraccoltiera lo avvia da sé (--canale N)\n");
         return 2;
     }
-    // Before any thread: only those started later are confined.
-    const auto confino = sonora::riproduttore::confinaRiproduttore();
+    // Before any thread: only those started later are confined. A first
+    // start may scan every plugin meanwhile: the program hears it lives.
+    const QByteArray vivo = sonora::framed(sonora::protocollo::scrivi(sonora::protocollo::Vivo{}));
+    const auto confino = sonora::riproduttore::confinaRiproduttore(sonora::protocollo::kHeartbeatMs, [&] {
+        [[maybe_unused]] const auto n = ::send(fd, vivo.constData(), size_t(vivo.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    });
     QCoreApplication app(argc, argv);
     // The sound goes into the ring the output process plays; without one
     // (run by hand) it goes nowhere.
