@@ -1,5 +1,7 @@
 #include "ProgrammaVero.h"
 
+#include <algorithm>
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -40,7 +42,8 @@ bool ProgrammaVero::apri(const std::string& compilation)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (attempt > 0)
-            std::fprintf(stderr, "the compilation did not open; once more\n");
+            std::fprintf(stderr, "the compilation %s did not open; once more\n", compilation.c_str());
+        const std::vector<std::string> before = finestre(display_, process_.pid);
         clic(display_, main_, at_.apri);
         const auto withDialog = aspettaFinestre(display_, process_.pid, 2);
         if (withDialog.size() < 2)
@@ -50,13 +53,14 @@ bool ProgrammaVero::apri(const std::string& compilation)
         xdotool(display_, {"type", "--delay", "2", compilation});
         xdotool(display_, {"key", "Return"});
         // The dialog goes; a box that shows instead says the compilation
-        // did not open. A video's own window (named after its file) may
-        // come, and a button's hint (no name at all).
+        // did not open. Of the windows that came since the click, a video's
+        // own (named after its file) and a button's hint (no name) may stay.
         auto others = [&] {
             std::vector<std::string> out;
             for (const std::string& w : finestre(display_, process_.pid))
                 if (const std::string name = xdotool(display_, {"getwindowname", w});
-                    w != main_ && !name.empty() && !name.ends_with(".avi"))
+                    std::find(before.begin(), before.end(), w) == before.end() && !name.empty()
+                    && !name.ends_with(".avi"))
                     out.push_back(w);
             return out;
         };
@@ -67,8 +71,10 @@ bool ProgrammaVero::apri(const std::string& compilation)
         const auto left = others();
         if (left.empty())
             return true;
-        for (const std::string& w : left)
+        for (const std::string& w : left) {
+            std::fprintf(stderr, "  left showing: %s\n", xdotool(display_, {"getwindowname", w}).c_str());
             xdotool(display_, {"key", "--window", w, "Escape"});
+        }
         pausa(200);
     }
     return false;
