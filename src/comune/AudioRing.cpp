@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -31,6 +32,20 @@ std::atomic_ref<std::uint32_t> delayUs(const Mapping& index)
     return std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(index.data() + sizeof(std::uint64_t)));
 }
 
+// The start of the ring (`ringBytes` of it) and the index, each mapped as the
+// side that maps them may use them; none unless both are.
+struct Maps {
+    std::unique_ptr<Mapping> ring;
+    std::unique_ptr<Mapping> index;
+};
+std::optional<Maps> mapBoth(int ringFd, qsizetype ringBytes, bool writeRing, int indexFd, bool writeIndex)
+{
+    Maps m{Mapping::create(ringFd, 0, ringBytes, writeRing), Mapping::create(indexFd, 0, kIndexBytes, writeIndex)};
+    if (!m.ring || !m.index)
+        return std::nullopt;
+    return m;
+}
+
 } // namespace
 
 int createRing() { return createSealedMemory("sonora-ring", kRingBytes); }
@@ -38,11 +53,8 @@ int createIndex() { return createSealedMemory("sonora-ring-index", kIndexBytes);
 
 std::unique_ptr<RingWriter> RingWriter::map(int ringFd, int indexFd, int wake)
 {
-    auto ring = Mapping::create(ringFd, 0, kRingBytes, true);
-    auto index = Mapping::create(indexFd, 0, kIndexBytes, false);
-    if (!ring || !index)
-        return nullptr;
-    return std::unique_ptr<RingWriter>(new RingWriter(std::move(ring), std::move(index), wake));
+    auto m = mapBoth(ringFd, kRingBytes, true, indexFd, false);
+    return m ? std::unique_ptr<RingWriter>(new RingWriter(std::move(m->ring), std::move(m->index), wake)) : nullptr;
 }
 
 RingWriter::RingWriter(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index, int wake)
@@ -105,11 +117,8 @@ std::int64_t RingWriter::delayNs() const
 
 std::unique_ptr<RingReader> RingReader::map(int ringFd, int indexFd)
 {
-    auto ring = Mapping::create(ringFd, 0, kRingBytes, false);
-    auto index = Mapping::create(indexFd, 0, kIndexBytes, true);
-    if (!ring || !index)
-        return nullptr;
-    return std::unique_ptr<RingReader>(new RingReader(std::move(ring), std::move(index)));
+    auto m = mapBoth(ringFd, kRingBytes, false, indexFd, true);
+    return m ? std::unique_ptr<RingReader>(new RingReader(std::move(m->ring), std::move(m->index))) : nullptr;
 }
 
 RingReader::RingReader(std::unique_ptr<Mapping> ring, std::unique_ptr<Mapping> index)
@@ -167,11 +176,8 @@ void RingReader::setDelayNs(std::int64_t delay)
 
 std::unique_ptr<RingProgress> RingProgress::map(int ringFd, int indexFd)
 {
-    auto header = Mapping::create(ringFd, 0, sizeof(Header), false);
-    auto index = Mapping::create(indexFd, 0, kIndexBytes, false);
-    if (!header || !index)
-        return nullptr;
-    return std::unique_ptr<RingProgress>(new RingProgress(std::move(header), std::move(index)));
+    auto m = mapBoth(ringFd, sizeof(Header), false, indexFd, false); // the header: the counts alone
+    return m ? std::unique_ptr<RingProgress>(new RingProgress(std::move(m->ring), std::move(m->index))) : nullptr;
 }
 
 RingProgress::RingProgress(std::unique_ptr<Mapping> header, std::unique_ptr<Mapping> index)
