@@ -4,6 +4,8 @@
 #include <seccomp.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -11,12 +13,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <linux/landlock.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -24,7 +27,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 // Debian 12's kernel headers stop at ABI 2; newer kernels know more rights.
@@ -390,29 +392,31 @@ Confino confinaRiproduttore(int ogniMs, const std::function<void()>& vivo)
     // picture costs four times as much in its plain C versions. Confined, it
     // cannot create the file it maps twice (writable, executable) and takes
     // one anonymous writable and executable map instead.
-    const pid_t figlio = ::fork();
-    if (figlio == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        // Only the player holds the program's socket: its end is the program's signal.
-        ::close_range(3, ~0U, 0);
-        // Initialising GStreamer scans what was installed or updated since
-        // the registry was written, and writes it anew.
+    // GStreamer starts here, before confining: its start scans what was
+    // installed or updated since the registry was written, and writes it
+    // anew, which the confined player could not. It starts no thread; the
+    // one that says the player lives meanwhile is gone before confining.
+    {
+        std::mutex mutex;
+        std::condition_variable fatto;
+        bool avviato = false;
+        std::thread battito([&] {
+            std::unique_lock lock(mutex);
+            while (!fatto.wait_for(lock, std::chrono::milliseconds(ogniMs), [&] { return avviato; }))
+                vivo();
+        });
+        // A failure is met again, and said, at the program's first request.
         gst_init_check(nullptr, nullptr, nullptr);
-        ::_exit(0);
-    }
-    // Waited for through a descriptor of the child, so that the wait ends
-    // the moment it does and the program still hears from the player meanwhile.
-    const int fine = figlio > 0 ? int(::syscall(SYS_pidfd_open, figlio, 0)) : -1;
-    for (pollfd p{fine, POLLIN, 0}; fine >= 0 && ::poll(&p, 1, ogniMs) != 1;)
-        vivo();
-    if (fine >= 0)
-        ::close(fine);
-    int stato = 0;
-    while (figlio > 0 && ::waitpid(figlio, &stato, 0) < 0 && errno == EINTR) {
+        {
+            std::lock_guard lock(mutex);
+            avviato = true;
+        }
+        fatto.notify_one();
+        battito.join();
     }
     // Inside, a scan could not save what it found and would run every
-    // plugin's set-up in the confined process at every start; the scanner
-    // it forks could not even start.
+    // plugin's set-up in the confined process; the scanner it forks could
+    // not even start.
     ::setenv("GST_REGISTRY_UPDATE", "no", 1);
     ::setenv("GST_REGISTRY_FORK", "no", 1);
     Confino c = confina();

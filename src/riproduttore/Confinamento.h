@@ -45,13 +45,13 @@ int abiLandlock();
 // Applies what it can and says what it got; never throws.
 Confino confina(const OpzioniConfino& opzioni = {});
 
-// The player's start: brings GStreamer's plugin registry up to date in a
-// child process that is not confined (the confined player could not write
-// it, and would scan every plugin at each start), tells GStreamer inside to
-// rely on it, confines, and says on stderr what is missing. Call first thing
-// in main(), before any thread exists. While the registry is brought up to
-// date, which may take seconds, `vivo` is called every `ogniMs`: the program
-// hears that the player lives.
+// The player's start: starts GStreamer unconfined, so that its plugin
+// registry is brought up to date and saved (the confined player could not
+// write it, and would scan every plugin at each start), tells GStreamer to
+// rely on it from then on, confines, and says on stderr what is missing.
+// Call first thing in main(), before any thread exists. While GStreamer
+// starts, which may take seconds, `vivo` is called every `ogniMs` from a
+// thread that ends before confining: the program hears that the player lives.
 Confino confinaRiproduttore(int ogniMs, const std::function<void()>& vivo);
 
 // The output process, once its output is open: the same system-call filter,
