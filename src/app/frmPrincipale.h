@@ -181,12 +181,13 @@ private:
     // Player.
     void PassiStatusUpdate();
     void PreparaProssima();
-    void PreparaPrimaMidi();
+    void PreparaInizio();
     void ApriCanzoneSelezionata();
     void ApriCanzone();
     void ImpostaTipoDispositivo();
     int voceSelezionata() const;
     const QString& canzone(int index) const;
+    QString percorsoDaSuonare(int index) const;
 
     // Of the services, only what the handlers use stays: the message box
     // and the end of the program. The dialog and the device went to their

@@ -86,7 +86,7 @@ void frmPrincipale::PreparaLettura()
 {
     MMControl1->setIdleFlag(Vero);
     List1->setCurrentRow(0);
-    PreparaPrimaMidi();
+    PreparaInizio();
 }
 
 } // namespace sonora

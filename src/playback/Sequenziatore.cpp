@@ -74,6 +74,14 @@ void frmPrincipale::ImpostaTipoDispositivo()
         MMControl1->setDeviceType(tipo->dispositivo);
 }
 
+// The path play opens the song at `index` with: unlike the sequencer's own
+// opens, it adds no second separator to a folder that ends in one.
+QString frmPrincipale::percorsoDaSuonare(int index) const
+{
+    const QString separatore = CartellaCanzoni.endsWith(Separator) ? QString() : Separator;
+    return CartellaCanzoni + separatore + canzone(index);
+}
+
 void frmPrincipale::MMControl1_PlayClick(Intero& /*cancel*/)
 {
     RiproduzioneAttiva = Vero;
@@ -81,8 +89,7 @@ void frmPrincipale::MMControl1_PlayClick(Intero& /*cancel*/)
     MMControl1->setCommand(comando::Close);
     MMControl1->setIdleFlag(Falso);
     MMControl1->setPlayingFlag(Vero);
-    const QString separatore = CartellaCanzoni.endsWith(Separator) ? QString() : Separator;
-    MMControl1->setFileName(CartellaCanzoni + separatore + canzone(voceSelezionata()));
+    MMControl1->setFileName(percorsoDaSuonare(voceSelezionata()));
     ImpostaTipoDispositivo();
     ApriCanzone();
     ProgressBar1->setMax(static_cast<float>(MMControl1->length()));
@@ -122,18 +129,26 @@ void frmPrincipale::PreparaProssima()
     MMControl1->prepareNext(percorso, tipo ? QString(tipo->dispositivo) : MMControl1->deviceType());
 }
 
-// A compilation that holds MIDI songs will need the synthesiser's
-// instruments, which take a moment to load: the device gets its first MIDI
-// song ready while the user is still looking at the list.
-void frmPrincipale::PreparaPrimaMidi()
+// While the user is still looking at the list, the device gets ready what
+// playing will need: the instruments of the compilation's first MIDI song,
+// which take a moment to load, then the song play starts with, so that its
+// first sound comes at once. In that order: the device keeps the latest
+// song it was told of, and the instruments stay loaded.
+void frmPrincipale::PreparaInizio()
 {
     for (const QString& nome : std::as_const(Canzoni)) {
         const TipoCanzone* tipo = tipoCanzone(nome);
         if (tipo && tipo->dispositivo == QLatin1StringView("Sequencer")) {
             MMControl1->prepareNext(CartellaCanzoni + Separator + nome, QString(tipo->dispositivo));
-            return;
+            break;
         }
     }
+    const int voce = voceSelezionata();
+    if (voce < 0 || voce >= Canzoni.size())
+        return;
+    const QString percorso = percorsoDaSuonare(voce);
+    if (const TipoCanzone* tipo = tipoCanzone(percorso))
+        MMControl1->prepareNext(percorso, QString(tipo->dispositivo));
 }
 
 void frmPrincipale::PassiStatusUpdate()

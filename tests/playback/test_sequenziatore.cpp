@@ -59,13 +59,14 @@ TEST_F(Sequenziatore, PlayOpensTheSelectedSongWithTheDeviceOfItsKind)
 TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
 {
     carica("/m", {"a.wav", "b.mid", "c.avi"});
-    EXPECT_EQ(w.media->prepared, "Midi /m/b.mid") << "a compilation with MIDI songs gets the first one ready";
+    EXPECT_EQ(w.media->hints, QStringList({"Midi /m/b.mid", "Wave /m/a.wav"}))
+        << "the first MIDI song's instruments load, then the song play starts with gets ready";
     play();
     w.media->position = 400ms;
     tick();
     EXPECT_EQ(w.lettore->IndiceCanzone, 1);
     EXPECT_EQ(w->ProgressBar1->value(), 400);
-    EXPECT_EQ(w.media->prepared, "Midi /m/b.mid") << "what follows is got ready while a song plays";
+    EXPECT_EQ(w.media->hints.last(), "Midi /m/b.mid") << "what follows is got ready while a song plays";
 
     endOfSong();
     tick(); // opens the next song, does not start it yet
@@ -83,7 +84,7 @@ TEST_F(Sequenziatore, MixedCompilationPlaysInOrderToItsEnd)
     EXPECT_EQ(w.media->openKind, "Video");
     tick();
     EXPECT_TRUE(w.media->playing());
-    EXPECT_EQ(w.media->prepared, "Video /m/c.avi") << "nothing follows the last song without Ripeti";
+    EXPECT_EQ(w.media->hints.last(), "Video /m/c.avi") << "nothing follows the last song without Ripeti";
 
     endOfSong();
     tick(); // end of the list
@@ -139,13 +140,13 @@ TEST_F(Sequenziatore, TheProgressBarSpeaksMillisecondsAndRepaintsOnlyWhenItMoves
 TEST_F(Sequenziatore, RipetiStartsTheListAgainWithDoubledSeparatorForAFolderEndingInOne)
 {
     carica("/m/", {"a.wav", "b.wav"});
-    EXPECT_EQ(w.media->prepared, QString()) << "nothing to get ready before a WAV song";
+    EXPECT_EQ(w.media->hints, QStringList({"Wave /m/a.wav"})) << "the song play starts with, as play opens it";
     w->Check1->setChecked(true);
     w->List1->setCurrentRow(1);
     play();
     EXPECT_EQ(w.media->openPath, "/m/b.wav") << "the play handler adds no second separator";
     tick();
-    EXPECT_EQ(w.media->prepared, "Wave /m//a.wav") << "with Ripeti the first song follows the last";
+    EXPECT_EQ(w.media->hints.last(), "Wave /m//a.wav") << "with Ripeti the first song follows the last";
     endOfSong();
     tick();
     EXPECT_EQ(current(), 0);

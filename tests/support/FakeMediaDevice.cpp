@@ -14,7 +14,7 @@ QLatin1String kindName(MediaKind kind)
 
 void FakeMediaDevice::prepare(const QString& path, MediaKind kind)
 {
-    state_->prepared = kindName(kind) + QLatin1Char(' ') + path;
+    state_->hints << kindName(kind) + QLatin1Char(' ') + path;
 }
 
 void FakeMediaDevice::open(const QString& path, MediaKind kind)

@@ -25,7 +25,7 @@ public:
         bool stopFails = false;
         QString openPath;
         QString openKind; // "Midi", "Wave" or "Video"
-        QString prepared; // "<kind> <path>" of the latest hint of what comes next
+        QStringList hints; // "<kind> <path>" of each hint of what comes next, in order
 
         bool open() const { return state != MediaState::Closed; }
         bool playing() const { return state == MediaState::Playing; }
