@@ -121,10 +121,15 @@ private:
             ++richieste_;
         switch (d.tipo) {
         case Richiesta::Avvia: {
-            if (rifiuto_.isEmpty()) {
-                Heartbeat vivo(channel_);
-                device_.warmUp();
-            }
+            // GStreamer's common plugins load once the requests already here
+            // are served: the song a click on play opens comes with this
+            // request, and loads only what it needs (a MIDI song none of
+            // them, while its soundfont loads).
+            if (rifiuto_.isEmpty())
+                QTimer::singleShot(0, &heartbeat_, [this] {
+                    Heartbeat vivo(channel_);
+                    device_.warmUp();
+                });
             invia(Pronto{});
             return;
         }
