@@ -414,9 +414,9 @@ Confino confinaRiproduttore(int ogniMs, const std::function<void()>& vivo)
         fatto.notify_one();
         battito.join();
     }
-    // Inside, a scan could not save what it found and would run every
-    // plugin's set-up in the confined process; the scanner it forks could
-    // not even start.
+    // Should it be started again inside (its start failed here), it must
+    // not scan: it could not save what it found, would run every plugin's
+    // set-up in the confined process, and could not start its scanner.
     ::setenv("GST_REGISTRY_UPDATE", "no", 1);
     ::setenv("GST_REGISTRY_FORK", "no", 1);
     Confino c = confina();
