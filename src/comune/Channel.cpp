@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QtEndian>
 
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <cstring>
@@ -172,11 +173,22 @@ void Channel::watchWritable()
                                   Qt::QueuedConnection);
 }
 
+namespace {
+
+// What goes before each message on the stream: its length.
+std::array<char, 4> lengthOf(const QByteArray& messaggio)
+{
+    std::array<char, 4> out;
+    qToLittleEndian(quint32(messaggio.size()), out.data());
+    return out;
+}
+
+} // namespace
+
 QByteArray framed(const QByteArray& messaggio)
 {
-    QByteArray out(4, Qt::Uninitialized);
-    qToLittleEndian(quint32(messaggio.size()), out.data());
-    return out + messaggio;
+    const auto lunghezza = lengthOf(messaggio);
+    return QByteArray(lunghezza.data(), qsizetype(lunghezza.size())) + messaggio;
 }
 
 bool Channel::send(const QByteArray& messaggio, int allegato)
@@ -189,13 +201,12 @@ bool Channel::send(const QByteArray& messaggio, int allegato)
         closeLocked();
         return false;
     }
-    uchar lunghezza[4];
-    qToLittleEndian(quint32(messaggio.size()), lunghezza);
+    const auto lunghezza = lengthOf(messaggio);
     qsizetype fatto = 0;
     if (inAttesa == 0) {
         // Nothing before it: straight to the socket, without a copy. The
         // descriptor goes with the first bytes that go.
-        const ssize_t n = manda(fd_, reinterpret_cast<const char*>(lunghezza), sizeof lunghezza, messaggio.constData(),
+        const ssize_t n = manda(fd_, lunghezza.data(), lunghezza.size(), messaggio.constData(),
                                 size_t(messaggio.size()), allegato);
         if (n < 0 && !ancora(n)) {
             closeLocked();
@@ -211,7 +222,7 @@ bool Channel::send(const QByteArray& messaggio, int allegato)
     }
     const qsizetype inizio = uscita_.size();
     if (fatto < 4)
-        uscita_.append(reinterpret_cast<const char*>(lunghezza) + fatto, 4 - fatto);
+        uscita_.append(lunghezza.data() + fatto, qsizetype(lunghezza.size()) - fatto);
     uscita_.append(messaggio.constData() + std::max<qsizetype>(fatto - 4, 0),
                    messaggio.size() - std::max<qsizetype>(fatto - 4, 0));
     if (allegato >= 0) {

@@ -1,11 +1,11 @@
 #include "riproduttore/Confinamento.h"
 
+#include "riproduttore/Heartbeat.h"
+
 #include <gst/gst.h>
 #include <seccomp.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -13,9 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -397,22 +395,9 @@ Confino confinaRiproduttore(int ogniMs, const std::function<void()>& vivo)
     // anew, which the confined player could not. It starts no thread; the
     // one that says the player lives meanwhile is gone before confining.
     {
-        std::mutex mutex;
-        std::condition_variable fatto;
-        bool avviato = false;
-        std::thread battito([&] {
-            std::unique_lock lock(mutex);
-            while (!fatto.wait_for(lock, std::chrono::milliseconds(ogniMs), [&] { return avviato; }))
-                vivo();
-        });
+        const Heartbeat vive(std::chrono::milliseconds(ogniMs), vivo);
         // A failure is met again, and said, at the program's first request.
         gst_init_check(nullptr, nullptr, nullptr);
-        {
-            std::lock_guard lock(mutex);
-            avviato = true;
-        }
-        fatto.notify_one();
-        battito.join();
     }
     // Should it be started again inside (its start failed here), it must
     // not scan: it could not save what it found, would run every plugin's

@@ -9,16 +9,14 @@
 #include "comune/Protocollo.h"
 #include "riproduttore/Confinamento.h"
 #include "riproduttore/GstMediaDevice.h"
+#include "riproduttore/Heartbeat.h"
 #include "riproduttore/VideoVersoIlProgramma.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,36 +28,6 @@ using namespace protocollo;
 // What may wait to be sent: the longest message, and the notices behind it.
 // A program that leaves more unread has stopped.
 constexpr qsizetype kLimiteInUscita = qsizetype(Framer::kMessaggioMassimo) + (1 << 20);
-
-// While the main thread works on what the program waits for (GStreamer's
-// first start may scan every plugin; an open waits up to two seconds for its
-// song), a thread of its own tells the program that the player lives.
-class Heartbeat {
-public:
-    explicit Heartbeat(Channel& channel)
-        : filo_([this, &channel] {
-            std::unique_lock lock(mutex_);
-            while (!finito_.wait_for(lock, std::chrono::milliseconds(kHeartbeatMs), [this] { return fatto_; }))
-                channel.send(scrivi(Vivo{}));
-        })
-    {
-    }
-    ~Heartbeat()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            fatto_ = true;
-        }
-        finito_.notify_one();
-        filo_.join();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable finito_;
-    bool fatto_ = false;
-    std::thread filo_; // last: it starts once the rest is ready
-};
 
 GstDeviceOptions opzioni(std::shared_ptr<ring::RingWriter> anello, IVideoOutput* video)
 {
@@ -127,7 +95,7 @@ private:
             // them, while its soundfont loads).
             if (rifiuto_.isEmpty())
                 QTimer::singleShot(0, &heartbeat_, [this] {
-                    Heartbeat vivo(channel_);
+                    const Heartbeat vivo = battito();
                     device_.warmUp();
                 });
             invia(Pronto{});
@@ -161,13 +129,19 @@ private:
         }
     }
 
+    // The program hears that the player lives while its main thread is at work.
+    Heartbeat battito()
+    {
+        return Heartbeat(std::chrono::milliseconds(kHeartbeatMs), [this] { channel_.send(scrivi(Vivo{})); });
+    }
+
     // Carries out a request the program waits for: the state after it, then the answer.
     template <typename Azione>
     void esegui(Azione azione)
     {
         QString errore;
         try {
-            Heartbeat vivo(channel_);
+            const Heartbeat vivo = battito();
             azione();
         } catch (const AppError& e) {
             errore = e.message();
