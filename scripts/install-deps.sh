@@ -13,6 +13,8 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-alsa gstreamer1.0-pulseaudio
+  # the output asks the sound server which format its sink takes
+  libpulse-dev
   # confining the player process (seccomp filter)
   libseccomp-dev
   # the MIDI synthesiser (its header; the player loads the library itself) and

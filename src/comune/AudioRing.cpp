@@ -3,6 +3,7 @@
 #include "comune/SharedMemory.h"
 
 #include <algorithm>
+#include <bit>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -48,6 +49,12 @@ std::optional<Maps> mapBoth(int ringFd, qsizetype ringBytes, bool writeRing, int
 
 } // namespace
 
+bool Format::valid() const
+{
+    const bool placed = channels == 1 ? mask == 0 : std::popcount(mask) == int(channels);
+    return rate >= kMinRate && rate <= kMaxRate && channels >= 1 && channels <= kMaxChannels && placed;
+}
+
 int createRing() { return createSealedMemory("sonora-ring", kRingBytes); }
 int createIndex() { return createSealedMemory("sonora-ring-index", kIndexBytes); }
 
@@ -72,9 +79,12 @@ void RingWriter::wake()
     [[maybe_unused]] const auto n = ::write(wake_, &one, sizeof one);
 }
 
-bool RingWriter::write(std::int64_t atNs, const std::int16_t* pcm, quint64 frames, bool discont)
+bool RingWriter::write(std::int64_t atNs, const Format& format, const float* pcm, quint64 frames, bool discont)
 {
+    if (!format.valid())
+        return false;
     std::atomic_ref<std::uint64_t> written(header(*ring_).written);
+    const quint32 slotFrames = kSlotSamples / format.channels;
     bool all = true;
     bool any = false;
     quint64 done = 0;
@@ -83,16 +93,17 @@ bool RingWriter::write(std::int64_t atNs, const std::int16_t* pcm, quint64 frame
         // A reader behind by more than the ring, or ahead of the writer, is
         // not believed: the ring counts as full.
         const quint64 read = readIndex(*index_).load(std::memory_order_acquire);
-        const quint32 count = quint32(std::min<quint64>(frames - done, kSlotFrames));
+        const quint32 count = quint32(std::min<quint64>(frames - done, slotFrames));
         if (n - read >= kSlots) {
-            ++dropped_;
             all = false;
         } else {
             Slot& s = slot(*ring_, n);
-            s.atNs = atNs + std::int64_t(done * 1'000'000'000 / kRate);
+            s.atNs = atNs + std::int64_t(done * 1'000'000'000 / format.rate);
             s.frames = count;
             s.flags = (discont && done == 0) || !all ? std::uint32_t(Discont) : 0u;
-            std::memcpy(s.pcm, pcm + done * kChannels, size_t(count) * kBytesPerFrame);
+            s.rate = format.rate;
+            s.channels = format.channels;
+            std::memcpy(s.pcm, pcm + done * format.channels, size_t(count) * format.channels * sizeof(float));
             written.store(n + 1, std::memory_order_release);
             any = true;
         }
@@ -153,10 +164,13 @@ std::optional<Block> RingReader::read()
         readIndex(*index_).store(read_, std::memory_order_release);
         return std::nullopt;
     }
+    // Read once each: the writer may change them meanwhile.
     const Slot& s = slot(*ring_, read_);
     Block b;
     b.atNs = s.atNs;
-    b.frames = std::min(s.frames, kSlotFrames);
+    b.rate = s.rate;
+    b.channels = std::clamp<quint32>(s.channels, 1, kMaxChannels);
+    b.frames = std::min(s.frames, kSlotSamples / b.channels);
     b.discont = (s.flags & Discont) != 0;
     b.pcm = s.pcm;
     pending_ = true;

@@ -1,6 +1,7 @@
 #pragma once
 // The decoder's sound crosses to the output process in shared memory: a ring
-// of slots, each a block of 16-bit stereo PCM stamped with the CLOCK_MONOTONIC
+// of slots, each a block of 32-bit float PCM in the output's own format (its
+// device's rate and channels, see Format) stamped with the CLOCK_MONOTONIC
 // time its first frame is to be heard. The program makes both memory files
 // and seals them against shrinking and growing, as it does the pictures'.
 //
@@ -32,12 +33,32 @@ class Mapping;
 
 namespace ring {
 
-constexpr int kRate = 44100;
-constexpr int kChannels = 2;
-constexpr int kBytesPerFrame = kChannels * 2;
-// 46 ms a slot, 1.5 s in all: the decoder writes a few tens of milliseconds
-// ahead, so a ring this long is only full when nobody reads it.
-constexpr quint32 kSlotFrames = 2048;
+// What the sound is in the ring: float samples, interleaved in GStreamer's
+// order of the positions `mask` names (GstAudioChannelPosition bits), at the
+// rate and with the channels of the output's device, so that the output hands
+// them to it as they are. The output says its format to the program, which
+// gives it to the decoder; a block in any other format is not played.
+struct Format {
+    quint32 rate = 48000;
+    quint32 channels = 2;
+    quint64 mask = 0x3; // front left and right; 0 with one channel: mono
+
+    // Within what a ring can carry: 8 to 192 kHz, 1 to kMaxChannels channels,
+    // each at a position of its own (one channel alone is mono, mask 0).
+    bool valid() const;
+    friend bool operator==(const Format&, const Format&) = default;
+};
+
+constexpr quint32 kMaxChannels = 8;
+constexpr quint32 kMinRate = 8000;
+constexpr quint32 kMaxRate = 192000;
+
+// The ring is sized by time: each slot holds as many frames as fit in
+// kSlotSamples floats, 64 ms of stereo at 48 kHz, 21 ms of 5.1, 8 ms of 7.1 at
+// 96 kHz; 32 of them. The decoder writes a few tens of milliseconds ahead in
+// blocks of 10 to 25 ms, so a ring this long is only full when nobody reads it,
+// and only the pages its blocks fill are ever touched.
+constexpr quint32 kSlotSamples = 6144;
 constexpr quint32 kSlots = 32;
 
 enum Flag : quint32 {
@@ -51,10 +72,12 @@ struct Header {
 };
 
 struct Slot {
-    std::int64_t atNs;    // CLOCK_MONOTONIC of its first frame
-    std::uint32_t frames; // at most kSlotFrames
+    std::int64_t atNs;      // CLOCK_MONOTONIC of its first frame
+    std::uint32_t frames;   // frames × channels at most kSlotSamples
     std::uint32_t flags;
-    std::int16_t pcm[kSlotFrames * kChannels];
+    std::uint32_t rate;     // the format the decoder wrote it in
+    std::uint32_t channels;
+    float pcm[kSlotSamples];
 };
 
 constexpr qsizetype kRingBytes = qsizetype(sizeof(Header) + sizeof(Slot) * kSlots);
@@ -69,8 +92,10 @@ int createIndex();
 struct Block {
     std::int64_t atNs = 0;
     quint32 frames = 0;
+    quint32 rate = 0;     // as the writer says: only a block in the reader's
+    quint32 channels = 0; // own format is worth playing
     bool discont = false;
-    const std::int16_t* pcm = nullptr; // in the ring: copy it before read() again
+    const float* pcm = nullptr; // in the ring: copy it before read() again
 };
 
 // The decoder's end. Any thread may write; one at a time.
@@ -81,12 +106,11 @@ public:
     static std::unique_ptr<RingWriter> map(int ringFd, int indexFd, int wake);
     ~RingWriter();
 
-    // Publishes `frames` frames heard from `atNs` on, in as many slots as
-    // they need. What finds the ring full is dropped; false then.
-    bool write(std::int64_t atNs, const std::int16_t* pcm, quint64 frames, bool discont);
+    // Publishes `frames` frames of `format` heard from `atNs` on, in as many
+    // slots as they need. What finds the ring full is dropped; false then.
+    bool write(std::int64_t atNs, const Format& format, const float* pcm, quint64 frames, bool discont);
     // Whether the output should keep its stream open.
     void want(bool wanted);
-    quint64 dropped() const { return dropped_; }
     // The output's delay from stamp to heard, as it last measured it; 0 until
     // it has, and never beyond kDelayMaxNs whatever the other side wrote.
     std::int64_t delayNs() const;
@@ -98,7 +122,6 @@ private:
     std::unique_ptr<Mapping> ring_;
     std::unique_ptr<Mapping> index_;
     int wake_;
-    quint64 dropped_ = 0;
 };
 
 // The output process's end: one thread.
@@ -109,7 +132,8 @@ public:
 
     // Starts at what is written now: what came before is not its own.
     void skipToEnd();
-    // The next block, if any; it stays valid until the next call.
+    // The next block, if any; it stays valid until the next call. Its frames
+    // and channels are bounded by its slot, nothing else is checked.
     std::optional<Block> read();
     bool wanted() const;
     // What the output measured its delay from stamp to heard to be.

@@ -53,7 +53,7 @@ private:
     quint8 tipo_ = 0xff;
 };
 
-enum class Campi { Nessuno, Brano, Posto };
+enum class Campi { Nessuno, Brano, Posto, Formato };
 
 // What follows a request's kind: nothing, a song (its path and kind) or a
 // place; empty for a byte that is no request. A kind added to Richiesta must
@@ -66,6 +66,8 @@ std::optional<Campi> campi(quint8 tipo)
         return Campi::Brano;
     case Richiesta::FotogrammaLibero:
         return Campi::Posto;
+    case Richiesta::Formato:
+        return Campi::Formato;
     case Richiesta::Avvia:
     case Richiesta::Chiudi:
     case Richiesta::Suona:
@@ -142,6 +144,9 @@ QByteArray scrivi(const Domanda& d)
     case Campi::Posto:
         out << d.posto;
         break;
+    case Campi::Formato:
+        out << d.formato.rate << quint8(d.formato.channels) << d.formato.mask;
+        break;
     case Campi::Nessuno:
         break;
     }
@@ -193,6 +198,12 @@ std::optional<Domanda> leggiDomanda(const QByteArray& bytes, bool conFile)
     } else if (*c == Campi::Posto) {
         in >> d.posto;
         if (d.posto >= kPostiFotogramma)
+            return std::nullopt;
+    } else if (*c == Campi::Formato) {
+        quint8 channels = 0;
+        in >> d.formato.rate >> channels >> d.formato.mask;
+        d.formato.channels = channels;
+        if (!d.formato.valid())
             return std::nullopt;
     }
     if (!in.intera())

@@ -17,6 +17,7 @@
 // other's message to be well formed, and the program does not trust the
 // player at all (it decodes files from anywhere).
 
+#include "comune/AudioRing.h"
 #include "comune/MediaDevice.h"
 
 #include <QByteArray>
@@ -38,6 +39,7 @@ enum class Richiesta : quint8 {
     Ferma,           // → Risposta
     FotogrammaVisto,  // the last Fotogramma was taken: the next may come
     FotogrammaLibero, // quint8 place: the program no longer holds the picture in it
+    Formato,          // quint32 rate, quint8 channels, quint64 channel mask: what the output takes
 };
 
 // Apri and Prepara carry the song's file, open, beside their bytes: the
@@ -64,11 +66,18 @@ struct Domanda {
         d.posto = posto;
         return d;
     }
+    static Domanda inFormato(const ring::Format& formato)
+    {
+        Domanda d(Richiesta::Formato);
+        d.formato = formato;
+        return d;
+    }
     Richiesta tipo;
     QString percorso;  // Apri, Prepara
     MediaKind genere;  // Apri, Prepara
     int brano = -1;    // Apri, Prepara, to send: the song's open file, not owned (the reader gets it beside)
     quint8 posto = 0;  // FotogrammaLibero
+    ring::Format formato; // Formato
 };
 
 // Player → program.

@@ -100,6 +100,9 @@ DispositivoRemoto::DispositivoRemoto(QString programma, bool uscitaDiProva)
     });
     sorveglianza_.setInterval(kHeartbeatMs);
     connect(&sorveglianza_, &QTimer::timeout, this, &DispositivoRemoto::sorveglia);
+    // The output's format, each time an output opens: songs follow a new
+    // device from their next sound.
+    uscita_.onFormato = [this](const ring::Format& formato) { invia(Domanda::inFormato(formato)); };
 }
 
 DispositivoRemoto::~DispositivoRemoto()
@@ -180,8 +183,11 @@ void DispositivoRemoto::avvia()
     richiesteDiStato_ = 0;
     confino_.reset();
     suggerito_.reset();
-    // GStreamer starts at once, while the program goes on.
+    // GStreamer starts at once, while the program goes on; the songs are
+    // made in the format the output last took, until it says another.
     invia(Domanda{Richiesta::Avvia});
+    if (const auto formato = uscita_.formato())
+        invia(Domanda::inFormato(*formato));
 }
 
 void DispositivoRemoto::congeda()

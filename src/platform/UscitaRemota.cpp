@@ -91,7 +91,8 @@ void UscitaRemota::lancia()
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         fase_ = Fase::Assente;
-        motivo_ = reasonFromErrno(errno);
+        guasto_ = protocollo::uscita::Guasto::Componente;
+        motivo_ = QStringLiteral("non parte: %1").arg(reasonFromErrno(errno));
         return;
     }
     QStringList argomenti{QStringLiteral("--canale"), QStringLiteral("3"), QStringLiteral("--anello"),
@@ -106,8 +107,8 @@ void UscitaRemota::lancia()
     if (!processo_) {
         ::close(fds[0]);
         fase_ = Fase::Assente;
-        motivo_ = QStringLiteral("Il componente audio non parte (%1): %2. Reinstallare Sonoraccoltiera.")
-                      .arg(QDir::toNativeSeparators(programma_), errore);
+        guasto_ = protocollo::uscita::Guasto::Componente;
+        motivo_ = QStringLiteral("non parte (%1): %2").arg(QDir::toNativeSeparators(programma_), errore);
         return;
     }
     channel_ = std::make_shared<Channel>(fds[0], 1 << 16);
@@ -150,9 +151,13 @@ void UscitaRemota::leggi()
             lettiPrima_ = progresso_->read();
             sguardiFermi_ = 0;
             guardia_.start();
+            formato_ = avviso->formato;
+            if (onFormato)
+                onFormato(avviso->formato);
         } else {
             fase_ = Fase::Assente;
             motivo_ = avviso->motivo;
+            guasto_ = avviso->guasto;
         }
     }
     if (channel_ && (!vivo || !channel_->isOpen()))
@@ -194,8 +199,19 @@ void UscitaRemota::verifica(const QString& path, int attesaMs)
     }
     if (!maiPronta_ || fase_ != Fase::Assente)
         return;
-    if (motivo_.startsWith(QStringLiteral("Il componente")))
-        throw MediaError(motivo_);
+    using protocollo::uscita::Guasto;
+    switch (guasto_) {
+    case Guasto::Componente:
+        throw MediaError(QStringLiteral("Il componente audio non funziona: %1. Reinstallare Sonoraccoltiera.").arg(motivo_));
+    case Guasto::Sigillo:
+        throw MediaError(QStringLiteral("Il componente audio non riesce a proteggersi su questo sistema (%1) e per "
+                                        "sicurezza non suona nulla. Aggiornare il sistema o reinstallare "
+                                        "Sonoraccoltiera.")
+                             .arg(motivo_));
+    case Guasto::Nessuno:
+    case Guasto::Dispositivo:
+        break;
+    }
     throw MediaError(path, nessunaUscita());
 }
 

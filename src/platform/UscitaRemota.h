@@ -7,20 +7,22 @@
 // the decoder goes on as if nothing happened, and the new process plays what
 // comes once its output opens again.
 
+#include "comune/AudioRing.h"
+#include "comune/ProtocolloUscita.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QProcess;
 
 namespace sonora {
 
 class Channel;
-namespace ring {
-class RingProgress;
-}
 
 class UscitaRemota : public QObject {
 public:
@@ -47,6 +49,12 @@ public:
     // starting. Throws MediaError, naming `path`, when no output has ever
     // opened since avvia(); after a loss the songs go on while a new one waits.
     void verifica(const QString& path, int attesaMs);
+
+    // The format the last output that opened takes its sound in (kept from
+    // one ring to the next: the device is likely the same); none until one has.
+    std::optional<ring::Format> formato() const { return formato_; }
+    // Called with the format of every output that opens.
+    std::function<void(const ring::Format&)> onFormato;
 
     Fase fase() const { return fase_; }
     qint64 processo() const;
@@ -76,6 +84,8 @@ private:
     int sguardiFermi_ = 0;   // looks in a row that found sound waiting and none read
     Fase fase_ = Fase::Nessuna;
     QString motivo_;       // why no output works, when it does not
+    protocollo::uscita::Guasto guasto_ = protocollo::uscita::Guasto::Nessuno; // and what kind of fault that is
+    std::optional<ring::Format> formato_;
     bool maiPronta_ = true; // no output has opened on this ring yet
     int perdite_ = 0;
     qint64 avviataNs_ = 0;

@@ -1,12 +1,19 @@
 #include "riproduttore/AudioOutput.h"
 
+#include "comune/Errori.h"
+#include "gst/FormatoAudio.h"
 #include "riproduttore/GstReasons.h"
 
 #include <gst/app/gstappsink.h>
+#include <gst/audio/audio.h>
 #include <gst/base/gstbasesink.h>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 namespace sonora {
 namespace {
@@ -28,6 +35,9 @@ struct AudioOutput::Song {
     bool first = true;
     GstClockTimeDiff shift = 0;     // its sound against its own time (the join)
     GstClockTime delay = kAhead;    // what its pictures are delayed by now
+    GstCaps* caps = nullptr;        // of its last buffer (not owned: compared only)
+    std::optional<ring::Format> format; // what those caps say
+    std::vector<float> placed;      // its channels in the output's layout
 };
 
 // When each song's sound is to be heard. A song's sink renders each buffer
@@ -43,6 +53,13 @@ struct AudioOutput::Timeline {
     mutable std::mutex mutex;
     std::shared_ptr<ring::RingWriter> ring; // null: the sound goes nowhere
     GstClockTime next = GST_CLOCK_TIME_NONE;  // none: nothing handed over since the start
+    ring::Format format;                      // the output's
+
+    ring::Format current() const
+    {
+        std::lock_guard lock(mutex);
+        return format;
+    }
 
     struct Placed {
         GstClockTime at = 0;
@@ -50,7 +67,7 @@ struct AudioOutput::Timeline {
         bool discont = false;
     };
 
-    Placed place(Song& song, GstClockTime own, guint64 frames)
+    Placed place(Song& song, GstClockTime own, guint64 frames, quint32 rate)
     {
         std::lock_guard lock(mutex);
         const GstClockTime adesso = now();
@@ -73,11 +90,11 @@ struct AudioOutput::Timeline {
         song.first = false;
         p.discont = next == GST_CLOCK_TIME_NONE || p.at != next;
         if (p.at < adesso) {
-            p.skip = std::min(frames, gst_util_uint64_scale(adesso - p.at, ring::kRate, GST_SECOND));
-            p.at += gst_util_uint64_scale(p.skip, GST_SECOND, ring::kRate);
+            p.skip = std::min(frames, gst_util_uint64_scale(adesso - p.at, rate, GST_SECOND));
+            p.at += gst_util_uint64_scale(p.skip, GST_SECOND, rate);
             p.discont = true;
         }
-        next = p.at + gst_util_uint64_scale(frames - p.skip, GST_SECOND, ring::kRate);
+        next = p.at + gst_util_uint64_scale(frames - p.skip, GST_SECOND, rate);
         return p;
     }
 
@@ -89,6 +106,93 @@ struct AudioOutput::Timeline {
 };
 
 namespace {
+
+// Where each of the output's channels takes its sound from in a song's
+// layout (-1: silence), when every channel of the song has a place of its
+// own there: a mono song goes to both fronts (or the centre, or the one
+// channel), and a stereo song to the fronts, rather than being smeared over
+// every speaker as a fold of layouts would. Empty when some channel of the
+// song has no place: that song is folded down by audioconvert instead.
+using Placement = std::array<int, ring::kMaxChannels>;
+std::optional<Placement> placement(const ring::Format& song, const ring::Format& out)
+{
+    constexpr quint64 kFrontLeft = quint64(1) << GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT;
+    constexpr quint64 kFrontRight = quint64(1) << GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT;
+    constexpr quint64 kCentre = quint64(1) << GST_AUDIO_CHANNEL_POSITION_FRONT_CENTER;
+    if (song.channels > out.channels)
+        return std::nullopt;
+    Placement from;
+    from.fill(-1);
+    if (out.channels == 1) { // mono into mono
+        from[0] = 0;
+        return from;
+    }
+    const bool fronts = (out.mask & (kFrontLeft | kFrontRight)) == (kFrontLeft | kFrontRight);
+    quint64 used = 0;
+    int j = 0; // the output's channels are in the order of their positions' bits
+    for (int bit = 0; bit < 64 && j < int(out.channels); ++bit) {
+        const quint64 position = quint64(1) << bit;
+        if (!(out.mask & position))
+            continue;
+        if (song.channels == 1) {
+            if (fronts ? (position & (kFrontLeft | kFrontRight)) : position == kCentre)
+                from[size_t(j)] = 0;
+        } else if (song.mask & position) {
+            from[size_t(j)] = std::popcount(song.mask & (position - 1)); // its index in the song
+            used |= position;
+        }
+        ++j;
+    }
+    if (song.channels == 1) {
+        if (std::find(from.begin(), from.end(), 0) == from.end())
+            from[0] = 0; // no front pair nor centre: the first channel
+        return from;
+    }
+    if (used != song.mask)
+        return std::nullopt;
+    return from;
+}
+
+// What the song's sound becomes in its sink: float at the output's rate, with
+// the song's own channels when they can be placed in the output's layout
+// (that is done on the way into the ring), or the output's channels.
+GstCaps* sinkCaps(const GstCaps* input, const ring::Format& out)
+{
+    GstAudioInfo info;
+    if (!input || !gst_caps_is_fixed(input) || !gst_audio_info_from_caps(&info, input))
+        return capsOf(out);
+    ring::Format song{out.rate, quint32(GST_AUDIO_INFO_CHANNELS(&info)), 0};
+    guint64 mask = 0;
+    if (song.channels > 1) {
+        if (GST_AUDIO_INFO_IS_UNPOSITIONED(&info))
+            mask = song.channels == 2 ? gst_audio_channel_get_fallback_mask(2) : 0;
+        else if (!gst_audio_channel_positions_to_mask(info.position, int(song.channels), FALSE, &mask))
+            mask = 0;
+    }
+    song.mask = mask;
+    if (!song.valid() || !placement(song, out))
+        return capsOf(out);
+    return capsOf(song);
+}
+
+// A CAPS event on its way into the song's conversion: the sink's caps are
+// chosen for it before audioconvert picks what it turns the song into.
+GstPadProbeReturn onSongCaps(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
+        return GST_PAD_PROBE_OK;
+    auto* bin = static_cast<GstBin*>(data);
+    GstCaps* input = nullptr;
+    gst_event_parse_caps(event, &input);
+    ElementRef sink = ElementRef::adopt(gst_bin_get_by_name(bin, "sink"));
+    auto* song = sink ? static_cast<AudioOutput::Song*>(g_object_get_data(G_OBJECT(sink.get()), "sonora-song")) : nullptr;
+    if (song) {
+        const CapsRef caps = CapsRef::adopt(sinkCaps(input, song->timeline->current()));
+        g_object_set(sink.get(), "caps", caps.get(), nullptr);
+    }
+    return GST_PAD_PROBE_OK;
+}
 
 // The time the song's clock renders this sound at, plus kAhead: none when
 // the buffer has no time of its own.
@@ -127,23 +231,49 @@ void followDelay(GstAppSink* sink, AudioOutput::Song& song, GstClockTime delay)
     gst_object_unref(top);
 }
 
+// The song's sound in the output's layout: as it is when it already is, else
+// each channel copied to its place (see placement()). Null when it is in no
+// format the output takes now (a song between two of them): it is dropped.
+const float* inOutputLayout(AudioOutput::Song& song, const ring::Format& out, const float* pcm, guint64 frames)
+{
+    const ring::Format& own = *song.format;
+    if (own == out)
+        return pcm;
+    const auto from = own.rate == out.rate ? placement(own, out) : std::nullopt;
+    if (!from)
+        return nullptr;
+    song.placed.assign(size_t(frames * out.channels), 0.0f);
+    for (guint64 f = 0; f < frames; ++f)
+        for (quint32 c = 0; c < out.channels; ++c)
+            if ((*from)[c] >= 0)
+                song.placed[size_t(f * out.channels + c)] = pcm[f * own.channels + quint32((*from)[c])];
+    return song.placed.data();
+}
+
 GstFlowReturn onSongSample(GstAppSink* sink, gpointer data)
 {
     auto& song = *static_cast<AudioOutput::Song*>(data);
     SampleRef sample = SampleRef::adopt(gst_app_sink_pull_sample(sink));
     GstBuffer* buffer = sample ? gst_sample_get_buffer(sample.get()) : nullptr;
+    GstCaps* caps = sample ? gst_sample_get_caps(sample.get()) : nullptr;
+    if (caps != song.caps) {
+        song.caps = caps;
+        song.format = formatOf(caps);
+    }
     GstMapInfo map;
-    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ))
+    if (!buffer || !song.format || !gst_buffer_map(buffer, &map, GST_MAP_READ))
         return GST_FLOW_OK;
     // The length from the sound itself: exact, whatever the stamps said.
-    const guint64 frames = map.size / ring::kBytesPerFrame;
-    const auto placed = song.timeline->place(song, ownTime(sink, sample.get(), buffer), frames);
+    const guint64 frames = map.size / (song.format->channels * sizeof(float));
+    const auto placed = song.timeline->place(song, ownTime(sink, sample.get(), buffer), frames, song.format->rate);
     // A full ring (nobody reads it) drops the sound; the song goes on regardless.
-    if (const auto& out = song.timeline->ring) {
-        const auto* pcm = reinterpret_cast<const std::int16_t*>(map.data) + placed.skip * ring::kChannels;
-        if (placed.skip < frames)
-            out->write(std::int64_t(placed.at), pcm, frames - placed.skip, placed.discont);
-        followDelay(sink, song, AudioOutput::kAhead + GstClockTime(out->delayNs()));
+    if (const auto& ring = song.timeline->ring) {
+        const ring::Format out = song.timeline->current();
+        const float* pcm = inOutputLayout(song, out, reinterpret_cast<const float*>(map.data), frames);
+        if (pcm && placed.skip < frames)
+            ring->write(std::int64_t(placed.at), out, pcm + placed.skip * out.channels, frames - placed.skip,
+                        placed.discont);
+        followDelay(sink, song, AudioOutput::kAhead + GstClockTime(ring->delayNs()));
     }
     gst_buffer_unmap(buffer, &map);
     return GST_FLOW_OK;
@@ -153,10 +283,17 @@ void freeSong(gpointer data) { delete static_cast<AudioOutput::Song*>(data); }
 
 } // namespace
 
-AudioOutput::AudioOutput(std::shared_ptr<ring::RingWriter> ring)
+AudioOutput::AudioOutput(std::shared_ptr<ring::RingWriter> ring, const ring::Format& format)
     : timeline_(std::make_shared<Timeline>())
 {
     timeline_->ring = std::move(ring);
+    timeline_->format = format;
+}
+
+void AudioOutput::setFormat(const ring::Format& format)
+{
+    std::lock_guard lock(timeline_->mutex);
+    timeline_->format = format;
 }
 
 AudioOutput::~AudioOutput() { rest(); }
@@ -186,23 +323,46 @@ void AudioOutput::rest()
         timeline_->ring->want(false);
 }
 
-CapsRef AudioOutput::songFormat()
-{
-    return CapsRef::adopt(gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout", G_TYPE_STRING,
-                                              "interleaved", "rate", G_TYPE_INT, kRate, "channels", G_TYPE_INT,
-                                              kChannels, nullptr));
-}
-
 ElementRef AudioOutput::makeSongSink()
 {
+    ElementRef bin = ElementRef::adopt(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
+    ElementRef convert = requireElement("audioconvert");
+    ElementRef resample = requireElement("audioresample");
     ElementRef sink = requireElement("appsink");
-    g_object_set(sink.get(), "caps", songFormat().get(), "sync", TRUE, "enable-last-sample", FALSE, nullptr);
+    gst_object_set_name(GST_OBJECT(convert.get()), "convert");
+    gst_object_set_name(GST_OBJECT(sink.get()), "sink");
+    g_object_set(resample.get(), "quality", kResampleQuality, nullptr);
+    const CapsRef caps = CapsRef::adopt(capsOf(timeline_->current()));
+    g_object_set(sink.get(), "caps", caps.get(), "sync", TRUE, "enable-last-sample", FALSE, nullptr);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = onSongSample;
-    auto* song = new Song{timeline_};
+    auto* song = new Song;
+    song->timeline = timeline_;
     song->delay = latency();
+    g_object_set_data(G_OBJECT(sink.get()), "sonora-song", song);
     gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, song, freeSong);
-    return sink;
+    gst_bin_add_many(GST_BIN(bin.get()), convert.get(), resample.get(), sink.get(), nullptr);
+    if (!gst_element_link_many(convert.get(), resample.get(), sink.get(), nullptr))
+        throw SetupError(QStringLiteral("la conversione del suono non si collega all'uscita"));
+    PadRef input = PadRef::adopt(gst_element_get_static_pad(convert.get(), "sink"));
+    gst_pad_add_probe(input.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, onSongCaps, bin.get(), nullptr);
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("sink", input.get()));
+    return bin;
+}
+
+void AudioOutput::retune(GstElement* songSink) const
+{
+    ElementRef convert = ElementRef::adopt(gst_bin_get_by_name(GST_BIN(songSink), "convert"));
+    ElementRef sink = ElementRef::adopt(gst_bin_get_by_name(GST_BIN(songSink), "sink"));
+    if (!convert || !sink)
+        return;
+    PadRef input = PadRef::adopt(gst_element_get_static_pad(convert.get(), "sink"));
+    const CapsRef current = CapsRef::adopt(gst_pad_get_current_caps(input.get()));
+    const CapsRef caps = CapsRef::adopt(sinkCaps(current.get(), timeline_->current()));
+    g_object_set(sink.get(), "caps", caps.get(), nullptr);
+    // Upstream: audioresample and audioconvert choose what they make again.
+    PadRef pad = PadRef::adopt(gst_element_get_static_pad(sink.get(), "sink"));
+    gst_pad_push_event(pad.get(), gst_event_new_reconfigure());
 }
 
 } // namespace sonora

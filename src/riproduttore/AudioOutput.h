@@ -5,6 +5,11 @@
 // never talks to the sound server. Consecutive songs are stamped one right
 // after the other, so they meet with no silence as long as the next one
 // starts within the cushion.
+//
+// The ring takes the output device's own format, whatever each song's is:
+// a song is converted to it once, on its way into the ring, and not at all
+// when it is already in it (its samples then reach the sound server as the
+// file has them). Songs of other formats follow each other all the same.
 // Private to the media device; main thread only, except the appsink callbacks.
 
 #include "comune/AudioRing.h"
@@ -31,26 +36,34 @@ public:
     // time (see startsAhead()), so it is heard almost at once, and the sound
     // before that goes over in a burst to build the lead of kAhead behind it.
     static constexpr GstClockTime kLead = 8 * GST_MSECOND;
+    // How a song at another rate than the output's is resampled, once:
+    // audioresample's quality, 0 to 10 (its default is 4). At 8 a 44.1 kHz
+    // sine reaches a 48 kHz device with distortion and noise some 100 dB
+    // under it, for a few percent of a core.
+    static constexpr int kResampleQuality = 8;
     struct Timeline;
     struct Song;
 
     // `ring`: where the sound goes; null: nowhere, and the songs still play
-    // in step with the clock (a device of tests and benchmarks).
-    explicit AudioOutput(std::shared_ptr<ring::RingWriter> ring);
+    // in step with the clock (a device of tests and benchmarks). `format`:
+    // the output's, as it last said it.
+    AudioOutput(std::shared_ptr<ring::RingWriter> ring, const ring::Format& format);
     ~AudioOutput();
     AudioOutput(const AudioOutput&) = delete;
     AudioOutput& operator=(const AudioOutput&) = delete;
 
-    // What every song is turned into on its way out, 16-bit stereo: the format
-    // of nearly every file of the time, so the common WAV needs no conversion
-    // at all, and one format for all means the output never renegotiates.
-    static constexpr int kRate = ring::kRate;
-    static constexpr int kChannels = ring::kChannels;
-    static CapsRef songFormat();
+    // The format the output takes its sound in. The sinks made from then on
+    // take it at once; those already made follow it once retune()d.
+    void setFormat(const ring::Format& format);
 
-    // The sink for one song's pipeline: it plays in step with the clock, so the
-    // song is paced as if it played into the system's output itself.
+    // The sink for one song's pipeline, a bin: the song's sound converted to
+    // the output's format (its channels placed, or folded down when the
+    // output lacks some of them; resampled if its rate is another), played
+    // in step with the clock, so the song is paced as if it played into the
+    // system's output itself.
     ElementRef makeSongSink();
+    // Has a sink made above take the output's format from its next buffer.
+    void retune(GstElement* songSink) const;
 
     // How long after a song's sink renders a sound it is heard: kAhead plus
     // the output's own delay, as it measures it. Pictures are delayed by as

@@ -41,6 +41,8 @@ constexpr qint64 kLargestMidi = 64 << 20;
 // playbin's flags (GstPlayFlags is private to the plugin).
 constexpr guint kPlayVideo = 1u << 0;
 constexpr guint kPlayAudio = 1u << 1;
+// No conversion of playbin's own before the song's sink, which converts once.
+constexpr guint kPlayNativeAudio = 1u << 5;
 
 QString fileName(const QString& path)
 {
@@ -130,7 +132,7 @@ std::shared_ptr<const MidiSong> GstMediaDevice::readSong(int song, const QString
                                    .arg(soundFontPackages()));
     std::optional<MidiSong> midi;
     if (st.st_size <= kLargestMidi)
-        midi = readMidi(readAt(song, 0, st.st_size), MidiSynth::kRate);
+        midi = readMidi(readAt(song, 0, st.st_size), std::min<int>(int(format_.rate), MidiSynth::kMaxRate));
     if (!midi)
         throw MediaError(path, QStringLiteral("il file MIDI è danneggiato o troncato"));
     return std::make_shared<const MidiSong>(std::move(*midi));
@@ -156,6 +158,7 @@ std::unique_ptr<SongSession> GstMediaDevice::beginSession(OwnedFd song, const QS
     auto session = std::make_unique<SongSession>(path, kind);
     try {
         ElementRef audioSink = output_->makeSongSink();
+        session->audioSink = audioSink;
         if (midi)
             beginMidiSession(*session, std::move(song), std::move(midi), std::move(audioSink));
         else
@@ -200,7 +203,7 @@ void GstMediaDevice::beginPlaybinSession(SongSession& session, OwnedFd song, Ele
     }
     g_object_set(pipeline, "video-sink", videoSink.get(), nullptr);
     // Only what is needed: no subtitles, no software volume, no deinterlacing.
-    const guint flags = video ? kPlayAudio | kPlayVideo : kPlayAudio;
+    const guint flags = (video ? kPlayAudio | kPlayVideo : kPlayAudio) | kPlayNativeAudio;
     g_object_set(pipeline, "flags", flags, "uri", kSongUri, nullptr);
 
     // Preroll on GStreamer's threads; open() waits for it.
@@ -227,7 +230,7 @@ void GstMediaDevice::readyOutput()
     ensureGStreamer();
     rest_.stop();
     if (!output_)
-        output_ = std::make_unique<AudioOutput>(options_.ring);
+        output_ = std::make_unique<AudioOutput>(options_.ring, format_);
     // The output's stream starts now, while the song opens: it is running
     // by the time the song's first sound comes.
     output_->start();
@@ -239,7 +242,7 @@ void GstMediaDevice::warmUp()
         ensureGStreamer();
         preloadCommonPlugins();
         if (!output_) // no stream until a song opens
-            output_ = std::make_unique<AudioOutput>(options_.ring);
+            output_ = std::make_unique<AudioOutput>(options_.ring, format_);
     } catch (const std::exception&) {
     }
 }
@@ -277,6 +280,28 @@ void GstMediaDevice::open(OwnedFd song, const QString& path, MediaKind kind)
     if (options_.observer)
         options_.observer->opened();
     showLatestFrame(generation_); // the prerolled picture, if the song has one
+}
+
+void GstMediaDevice::setFormat(const ring::Format& format)
+{
+    if (format == format_ || !format.valid())
+        return;
+    format_ = format;
+    if (!output_)
+        return;
+    output_->setFormat(format);
+    // The open song follows from its next buffer; one that is not playing
+    // yet, and the prepared one, preroll again in the new format, so that
+    // their first sound is not in the old one, which the output drops.
+    if (session_) {
+        output_->retune(session_->audioSink.get());
+        if (!playing_ && !session_->link->end.ended())
+            stop();
+    }
+    if (next_) {
+        output_->retune(next_->audioSink.get());
+        gst_element_seek_simple(next_->pipeline.get(), GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH, 0);
+    }
 }
 
 bool GstMediaDevice::prepared(const QString& path, MediaKind kind) const

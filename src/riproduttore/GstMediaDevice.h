@@ -1,6 +1,7 @@
 #pragma once
 // The media device that really plays: WAV, MIDI and AVI songs through GStreamer.
 
+#include "comune/AudioRing.h"
 #include "comune/MediaDevice.h"
 #include "comune/OwnedFd.h"
 #include "riproduttore/GstHandles.h"
@@ -68,6 +69,10 @@ public:
     std::optional<Duration> duration() const override;
     Duration position() const override;
 
+    // The format the output process takes its sound in: every song is
+    // converted to it (once, or not at all), MIDI songs synthesised in it.
+    void setFormat(const ring::Format& format);
+
     // The soundfont MIDI songs play with (empty when none is installed).
     const QString& soundFont() const { return soundFont_; }
     // Why the open song stopped early while playing; empty if it did not.
@@ -101,6 +106,7 @@ private:
     std::shared_ptr<MidiSynth> synth_;
     // Declared first, destroyed last: every song pipeline feeds it.
     std::unique_ptr<AudioOutput> output_;
+    ring::Format format_; // the output's, as it last said it
     QTimer rest_;
     std::unique_ptr<SongSession> session_;
     std::unique_ptr<SongSession> next_; // prepared, prerolling or prerolled

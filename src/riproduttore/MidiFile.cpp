@@ -285,6 +285,7 @@ std::optional<MidiSong> readMidi(const QByteArray& bytes, int rate)
         song.events.back().frame = frameAt(tempo.ns(t.tick), rate);
     }
     song.frames = frameAt(tempo.ns(endTick), rate);
+    song.rate = rate;
     return song;
 }
 

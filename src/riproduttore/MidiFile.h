@@ -21,6 +21,7 @@ struct MidiSong {
     std::vector<Event> events; // in the order they sound
     std::vector<QByteArray> sysex; // each without its F0 and F7
     qint64 frames = 0; // the length: the last event of any track, its end included
+    int rate = 0;      // frames a second it is timed at
 };
 
 // True when the file's first bytes are those of a MIDI file (bare or RIFF RMID).

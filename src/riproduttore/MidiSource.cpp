@@ -1,7 +1,7 @@
 #include "riproduttore/MidiSource.h"
 
 #include "comune/Errori.h"
-#include "riproduttore/AudioOutput.h"
+#include "gst/FormatoAudio.h"
 #include "riproduttore/GstReasons.h"
 #include "riproduttore/MidiFile.h"
 #include "riproduttore/MidiSynth.h"
@@ -11,10 +11,8 @@
 namespace sonora {
 namespace {
 
-static_assert(MidiSynth::kRate == AudioOutput::kRate && AudioOutput::kChannels == 2);
-
-constexpr int kBlockFrames = 1024; // 23 ms
-constexpr gsize kBytesPerFrame = 4;
+constexpr int kBlockFrames = 1024; // 21 ms at 48 kHz
+constexpr gsize kBytesPerFrame = 2 * sizeof(float);
 constexpr GstClockTime kAhead = GST_SECOND;
 
 struct Feed {
@@ -22,7 +20,7 @@ struct Feed {
     MidiSynth::Cursor cursor;
 };
 
-GstClockTime timeOf(qint64 frame) { return gst_util_uint64_scale_int(guint64(frame), GST_SECOND, MidiSynth::kRate); }
+GstClockTime timeOf(qint64 frame, int rate) { return gst_util_uint64_scale_int(guint64(frame), GST_SECOND, rate); }
 
 void onNeedData(GstAppSrc* source, guint, gpointer data)
 {
@@ -32,7 +30,7 @@ void onNeedData(GstAppSrc* source, guint, gpointer data)
     int frames = 0;
     qint64 start = 0;
     if (gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
-        std::tie(start, frames) = feed.synth->render(feed.cursor, reinterpret_cast<qint16*>(map.data), kBlockFrames);
+        std::tie(start, frames) = feed.synth->render(feed.cursor, reinterpret_cast<float*>(map.data), kBlockFrames);
         gst_buffer_unmap(buffer, &map);
     }
     if (frames == 0) {
@@ -41,15 +39,16 @@ void onNeedData(GstAppSrc* source, guint, gpointer data)
         return;
     }
     gst_buffer_set_size(buffer, gssize(frames * kBytesPerFrame));
-    GST_BUFFER_PTS(buffer) = timeOf(start);
-    GST_BUFFER_DURATION(buffer) = timeOf(start + frames) - timeOf(start);
+    const int rate = feed.cursor.song->rate;
+    GST_BUFFER_PTS(buffer) = timeOf(start, rate);
+    GST_BUFFER_DURATION(buffer) = timeOf(start + frames, rate) - timeOf(start, rate);
     gst_app_src_push_buffer(source, buffer);
 }
 
 gboolean onSeekData(GstAppSrc*, guint64 offset, gpointer data)
 {
     Feed& feed = *static_cast<Feed*>(data);
-    feed.synth->seek(feed.cursor, qint64(gst_util_uint64_scale_int(offset, MidiSynth::kRate, GST_SECOND)));
+    feed.synth->seek(feed.cursor, qint64(gst_util_uint64_scale_int(offset, feed.cursor.song->rate, GST_SECOND)));
     return TRUE;
 }
 
@@ -63,8 +62,10 @@ ElementRef makeMidiPipeline(const std::shared_ptr<MidiSynth>& synth, std::shared
     ElementRef pipeline = ElementRef::adopt(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
     ElementRef source = requireElement("appsrc");
     ElementRef queue = requireElement("queue");
-    g_object_set(source.get(), "caps", AudioOutput::songFormat().get(), "format", GST_FORMAT_TIME, "stream-type",
-                 GST_APP_STREAM_TYPE_SEEKABLE, "duration", guint64(timeOf(song->frames)), nullptr);
+    // The synthesiser's stereo, at the rate the song is timed at.
+    const CapsRef caps = CapsRef::adopt(capsOf(ring::Format{quint32(song->rate), 2, 0x3}));
+    g_object_set(source.get(), "caps", caps.get(), "format", GST_FORMAT_TIME, "stream-type",
+                 GST_APP_STREAM_TYPE_SEEKABLE, "duration", guint64(timeOf(song->frames, song->rate)), nullptr);
     g_object_set(queue.get(), "max-size-time", guint64(kAhead), "max-size-buffers", 0u, "max-size-bytes", 0u,
                  nullptr);
     GstAppSrcCallbacks callbacks{};

@@ -16,7 +16,7 @@ namespace sonora {
 class MidiSynth;
 struct MidiSong;
 
-// The song's pipeline, playing into `sink` (AudioOutput::songFormat()), not
+// The song's pipeline, playing into `sink` (AudioOutput::makeSongSink()), not
 // yet started. Throws SetupError.
 ElementRef makeMidiPipeline(const std::shared_ptr<MidiSynth>& synth, std::shared_ptr<const MidiSong> song,
                             GstElement* sink);

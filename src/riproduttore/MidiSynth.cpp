@@ -31,7 +31,8 @@ namespace {
     X(fluid_sfont_get_preset)                                                                                          \
     X(fluid_synth_pin_preset)                                                                                          \
     X(fluid_synth_system_reset)                                                                                        \
-    X(fluid_synth_write_s16)                                                                                           \
+    X(fluid_synth_write_float)                                                                                         \
+    X(fluid_synth_set_sample_rate)                                                                                     \
     X(fluid_synth_get_internal_bufsize)                                                                                \
     X(fluid_synth_noteon)                                                                                              \
     X(fluid_synth_noteoff)                                                                                             \
@@ -42,11 +43,16 @@ namespace {
     X(fluid_synth_pitch_bend)                                                                                          \
     X(fluid_synth_sysex)
 
+// fluid_synth_set_sample_rate is deprecated only as a thing to do while
+// rendering: between songs it is the way to change the rate.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 struct Api {
 #define SONORA_FLUID_MEMBER(name) decltype(&::name) name = nullptr;
     SONORA_FLUID_FUNCTIONS(SONORA_FLUID_MEMBER)
 #undef SONORA_FLUID_MEMBER
 };
+#pragma GCC diagnostic pop
 
 constexpr const char* kLibrary = "libfluidsynth.so.3";
 constexpr int kDrumChannel = 9;
@@ -178,9 +184,8 @@ void MidiSynth::loadNow()
     if (api) {
         fluid->settings = api->new_fluid_settings();
         fluid_settings_t* s = fluid->settings;
-        // As GStreamer's FluidSynth element played songs: 44.1 kHz, chorus
-        // and reverb on, gain 0.2, 256 voices.
-        api->fluid_settings_setnum(s, "synth.sample-rate", kRate);
+        // As GStreamer's FluidSynth element played songs: chorus and reverb
+        // on, gain 0.2, 256 voices. Its rate is each song's (render()).
         api->fluid_settings_setint(s, "synth.chorus.active", 1);
         api->fluid_settings_setint(s, "synth.reverb.active", 1);
         api->fluid_settings_setnum(s, "synth.gain", 0.2);
@@ -289,21 +294,28 @@ void MidiSynth::play(const MidiSong& song, size_t index)
     }
 }
 
-std::pair<qint64, int> MidiSynth::render(Cursor& c, qint16* out, int frames)
+std::pair<qint64, int> MidiSynth::render(Cursor& c, float* out, int frames)
 {
     std::lock_guard lock(renderMutex_);
     const MidiSong& song = *c.song;
     if (!fluid_)
         return {c.frame, 0};
     if (c.fresh) {
+        // The song is rendered at the output's rate, which it was timed at:
+        // nothing resamples it on its way. A new rate resets every voice,
+        // which a new song's turn does anyway.
+        if (song.rate != rate_ && song.rate > 0) {
+            fluid_->api->fluid_synth_set_sample_rate(fluid_->synth, float(song.rate));
+            rate_ = song.rate;
+        }
         fluid_->api->fluid_synth_system_reset(fluid_->synth);
         // FluidSynth renders in blocks and hands them out as asked: what is
         // left of the last block is sound of the song before. It goes, so
         // that every song starts on a block of its own, as on a new synthesiser.
         const int block = fluid_->api->fluid_synth_get_internal_bufsize(fluid_->synth);
         if (const int left = int((block - rendered_ % block) % block)) {
-            std::vector<qint16> scratch(size_t(2 * left));
-            fluid_->api->fluid_synth_write_s16(fluid_->synth, left, scratch.data(), 0, 2, scratch.data(), 1, 2);
+            std::vector<float> scratch(size_t(2 * left));
+            fluid_->api->fluid_synth_write_float(fluid_->synth, left, scratch.data(), 0, 2, scratch.data(), 1, 2);
             rendered_ += left;
         }
         c.fresh = false;
@@ -326,7 +338,7 @@ std::pair<qint64, int> MidiSynth::render(Cursor& c, qint16* out, int frames)
         const qint64 until = c.next < song.events.size() ? std::min(song.events[c.next].frame, end) : end;
         const int n = int(until - c.frame);
         const int at = int(c.frame - start) * 2;
-        fluid_->api->fluid_synth_write_s16(fluid_->synth, n, out, at, 2, out, at + 1, 2);
+        fluid_->api->fluid_synth_write_float(fluid_->synth, n, out, at, 2, out, at + 1, 2);
         rendered_ += n;
         c.frame = until;
     }

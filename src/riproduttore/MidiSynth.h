@@ -28,8 +28,8 @@ class PlaybackObserver;
 
 class MidiSynth {
 public:
-    // The rate it renders at: the shared audio output's, so nothing resamples.
-    static constexpr int kRate = 44100;
+    // The highest rate FluidSynth renders at: a faster device gets it resampled.
+    static constexpr int kMaxRate = 96000;
 
     // `soundFont` must name an installed soundfont (see SoundFont.h).
     MidiSynth(QString soundFont, std::shared_ptr<PlaybackObserver> observer);
@@ -57,10 +57,11 @@ public:
         quint64 turn = 0;  // its turn on the synthesiser, once taken
     };
 
-    // Renders up to `frames` stereo frames (S16, interleaved) of the cursor's
-    // song into `out`; returns where they start and how many there are: none
-    // at the song's end, or once another song has taken the synthesiser.
-    std::pair<qint64, int> render(Cursor& cursor, qint16* out, int frames);
+    // Renders up to `frames` stereo frames (float, interleaved) of the
+    // cursor's song into `out`, at the rate the song is timed at; returns where
+    // they start and how many there are: none at the song's end, or once
+    // another song has taken the synthesiser.
+    std::pair<qint64, int> render(Cursor& cursor, float* out, int frames);
     // Moves the cursor to `frame`; the song starts again from there afresh.
     void seek(Cursor& cursor, qint64 frame);
 
@@ -95,6 +96,7 @@ private:
     std::mutex renderMutex_;
     quint64 turns_ = 0;
     qint64 rendered_ = 0; // frames, all songs together
+    int rate_ = 0;        // what FluidSynth renders at now
 };
 
 } // namespace sonora

@@ -38,6 +38,7 @@ struct SongSession {
     GstStateChangeReturn change = GST_STATE_CHANGE_FAILURE; // of the preroll
     LinkPtr link;
     ElementRef pipeline;
+    ElementRef audioSink; // in the pipeline: where its sound leaves it (AudioOutput::makeSongSink)
     BusRef bus;
 
     SongSession(const QString& path, MediaKind kind);

@@ -126,6 +126,9 @@ private:
         case Richiesta::FotogrammaLibero:
             video_.libero(d.posto);
             return;
+        case Richiesta::Formato:
+            device_.setFormat(d.formato);
+            return;
         }
     }
 

@@ -1,10 +1,11 @@
 #include "uscita/Uscita.h"
 
 #include "comune/Errori.h"
-#include "riproduttore/GstReasons.h"
-#include "riproduttore/AudioOutput.h"
+#include "gst/FormatoAudio.h"
 #include "riproduttore/GstHandles.h"
+#include "riproduttore/GstReasons.h"
 #include "riproduttore/GstRuntime.h"
+#include "uscita/FormatoDispositivo.h"
 
 #include <QPointer>
 #include <QSocketNotifier>
@@ -12,6 +13,7 @@
 #include <gst/app/gstappsrc.h>
 #include <gst/audio/gstaudiobasesink.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -23,14 +25,14 @@ namespace {
 // How often an output that does not open is tried again: a sound server
 // that comes back is heard within a fraction of a second.
 constexpr int kRiprovaMs = 250;
-// What the source holds at most: the decoder writes tens of milliseconds ahead.
-constexpr guint64 kBytesMassimi = guint64(ring::kRate) * ring::kBytesPerFrame;
+// How long the sound server may take to say its sink's format.
+constexpr int kDomandaMs = 1000;
 // A block stamped further ahead than this is no block of a song playing now.
 constexpr std::int64_t kAvantiMassimoNs = 5'000'000'000;
-// The silence that starts the stream, ahead of the first song's sound.
+// The silence that starts the stream, ahead of the first song's sound (10 ms),
 // stamped a little ahead, so that it reaches the sink before its time: a
 // late first buffer would shift where the sink places all that follows.
-constexpr quint32 kInnescoFrames = ring::kRate / 100;
+constexpr quint32 kInnescoPerSecondo = 100;
 constexpr std::int64_t kAnticipoInnescoNs = 20'000'000;
 constexpr GstClockTime kAllineamento = 5 * GST_MSECOND;
 // How often the output's delay from stamp to heard is measured again.
@@ -45,8 +47,12 @@ std::int64_t adessoNs()
 
 QString nessunaUscita()
 {
-    return QStringLiteral("nessuna uscita audio funzionante");
+    return QStringLiteral("nessuna uscita audio si apre");
 }
+
+using protocollo::uscita::Avviso;
+using protocollo::uscita::Guasto;
+using protocollo::uscita::Notizia;
 
 // A sound stamped later than the one before it is a pause to keep, at once:
 // by default an audio sink would first go on writing the sound right after
@@ -119,19 +125,15 @@ Uscita::Uscita(bool fake, ring::RingReader& ring, int sveglia, std::function<QSt
     ensureGStreamer();
     pipeline_ = ElementRef::adopt(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("uscita"))));
     source_ = requireElement("appsrc");
-    ElementRef convert = requireElement("audioconvert");
-    ElementRef resample = requireElement("audioresample");
+    // Made now, so that a missing one is said at once; used only if needed.
+    convert_ = requireElement("audioconvert");
+    resample_ = requireElement("audioresample");
     sink_ = makeSink(fake);
-    const CapsRef caps = AudioOutput::songFormat();
-    // Never more than a second held: a stalled output drops what comes.
-    g_object_set(source_.get(), "caps", caps.get(), "format", GST_FORMAT_TIME, "max-bytes", kBytesMassimi, "block",
-                 FALSE, nullptr);
+    g_object_set(source_.get(), "format", GST_FORMAT_TIME, "block", FALSE, nullptr);
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(source_.get()), "leaky-type"))
         g_object_set(source_.get(), "leaky-type", 1 /* upstream: the newest goes */, nullptr);
     g_signal_connect(pipeline_.get(), "deep-element-added", G_CALLBACK(onSinkAdded), &audioSink_);
-    gst_bin_add_many(GST_BIN(pipeline_.get()), source_.get(), convert.get(), resample.get(), sink_.get(), nullptr);
-    if (!gst_element_link_many(source_.get(), convert.get(), resample.get(), sink_.get(), nullptr))
-        throw SetupError(QStringLiteral("l'uscita audio non accetta il suono dei brani"));
+    gst_bin_add_many(GST_BIN(pipeline_.get()), source_.get(), sink_.get(), nullptr);
     // A block's stamp is its running time: the system clock (CLOCK_MONOTONIC)
     // with base time 0, kept as it is at every start.
     GstClock* clock = gst_system_clock_obtain();
@@ -160,21 +162,80 @@ QString Uscita::prova()
 {
     // READY connects to the sound server, or opens ALSA's device (whose
     // default starts its mixing server on first use); no stream yet.
-    if (gst_element_set_state(pipeline_.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
+    if (gst_element_set_state(sink_.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
         return nessunaUscita();
     if (!fake_ && fellBackToFakeOutput(sink_.get()))
+        return nessunaUscita();
+    formato_ = formatoDelDispositivo();
+    const CapsRef caps = CapsRef::adopt(capsOf(formato_));
+    // Never more than a second held: a stalled output drops what comes.
+    const guint64 secondo = guint64(formato_.rate) * formato_.channels * sizeof(float);
+    g_object_set(source_.get(), "caps", caps.get(), "max-bytes", secondo, nullptr);
+    PadRef pad = PadRef::adopt(gst_element_get_static_pad(sink_.get(), "sink"));
+    collega(!pad || !gst_pad_query_accept_caps(pad.get(), caps.get()));
+    if (gst_element_set_state(pipeline_.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
         return nessunaUscita();
     return {};
 }
 
+// The device's format: the sound server's word for its sink, or what an
+// ALSA device accepts; 48 kHz stereo when neither says.
+ring::Format Uscita::formatoDelDispositivo() const
+{
+    std::optional<ring::Format> f;
+    const GstElementFactory* factory = audioSink_ ? gst_element_get_factory(audioSink_.get()) : nullptr;
+    const char* nome = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : "";
+    if (std::strcmp(nome, "pulsesink") == 0) {
+        GCharPtr server;
+        GCharPtr device;
+        g_object_get(audioSink_.get(), "server", server.out(), "device", device.out(), nullptr);
+        f = formatoServerAudio(server.get(), device.get(), kDomandaMs);
+    }
+    if (!f && audioSink_ && !fake_) {
+        PadRef pad = PadRef::adopt(gst_element_get_static_pad(audioSink_.get(), "sink"));
+        CapsRef accetta = CapsRef::adopt(pad ? gst_pad_query_caps(pad.get(), nullptr) : nullptr);
+        f = formatoDaCaps(accetta.get());
+    }
+    return f.value_or(ring::Format{});
+}
+
+// appsrc ! sink, or with the conversion between when the device wants it.
+void Uscita::collega(bool converti)
+{
+    gst_element_unlink(source_.get(), converte_ ? convert_.get() : sink_.get());
+    if (converte_) {
+        gst_element_unlink_many(convert_.get(), resample_.get(), sink_.get(), nullptr);
+        gst_element_set_state(convert_.get(), GST_STATE_NULL);
+        gst_element_set_state(resample_.get(), GST_STATE_NULL);
+        gst_bin_remove_many(GST_BIN(pipeline_.get()), convert_.get(), resample_.get(), nullptr);
+    }
+    converte_ = converti;
+    bool linked = false;
+    if (converti) {
+        gst_bin_add_many(GST_BIN(pipeline_.get()), convert_.get(), resample_.get(), nullptr);
+        linked = gst_element_link_many(source_.get(), convert_.get(), resample_.get(), sink_.get(), nullptr);
+    } else {
+        linked = gst_element_link(source_.get(), sink_.get());
+    }
+    if (!linked)
+        throw SetupError(QStringLiteral("l'uscita audio non accetta il suono dei brani"));
+}
+
 void Uscita::apri()
 {
-    const QString motivo = prova();
+    QString motivo;
+    try {
+        motivo = prova();
+    } catch (const AppError& e) { // a part missing: trying again would not help
+        gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+        avvisa_({Notizia::NessunaUscita, Guasto::Componente, e.message()});
+        return;
+    }
     if (!motivo.isEmpty()) {
         gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
-        if (!detto_)
-            avvisa_({protocollo::uscita::Notizia::NessunaUscita, motivo});
-        detto_ = true;
+        if (fase_ == Fase::Chiusa)
+            avvisa_({Notizia::NessunaUscita, Guasto::Dispositivo, motivo});
+        fase_ = Fase::Assente;
         riprova_.start();
         return;
     }
@@ -183,14 +244,21 @@ void Uscita::apri()
     // program started. What is open stays usable.
     if (const QString perche = sigilla_(); !perche.isEmpty()) {
         gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
-        avvisa_({protocollo::uscita::Notizia::NessunaUscita, perche});
+        avvisa_({Notizia::NessunaUscita, Guasto::Sigillo, perche});
         return; // unsealed, it plays nothing
     }
-    aperta_ = true;
+    fase_ = Fase::Aperta;
     ring_.skipToEnd();
     notifier_ = std::make_unique<QSocketNotifier>(sveglia_, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &Uscita::sveglia);
-    avvisa_({protocollo::uscita::Notizia::Pronta, QString()});
+    if (converte_)
+        std::fprintf(stderr, "sonora-uscita: il dispositivo non accetta %u Hz, %u canali in virgola mobile: il suono "
+                             "viene convertito\n",
+                     formato_.rate, formato_.channels);
+    Avviso pronta{Notizia::Pronta, Guasto::Nessuno, QString()};
+    pronta.formato = formato_;
+    pronta.converte = converte_;
+    avvisa_(pronta);
     sveglia();
 }
 
@@ -199,22 +267,24 @@ void Uscita::sveglia()
     std::uint64_t n = 0;
     [[maybe_unused]] const auto letti = ::read(sveglia_, &n, sizeof n);
     const bool wanted = ring_.wanted();
-    if (wanted && !playing_) {
+    if (wanted && fase_ == Fase::Aperta) {
         if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
             return perso(nessunaUscita());
-        playing_ = true;
+        fase_ = Fase::Suona;
         misura_.start();
         // A little silence, just ahead: the stream starts before the first
         // song's sound comes, which then plays on time.
-        GstBuffer* silenzio = gst_buffer_new_allocate(nullptr, gsize(kInnescoFrames) * ring::kBytesPerFrame, nullptr);
-        gst_buffer_memset(silenzio, 0, 0, gst_buffer_get_size(silenzio));
+        const quint32 frames = formato_.rate / kInnescoPerSecondo;
+        const gsize bytes = gsize(frames) * formato_.channels * sizeof(float);
+        GstBuffer* silenzio = gst_buffer_new_allocate(nullptr, bytes, nullptr);
+        gst_buffer_memset(silenzio, 0, 0, bytes); // all-zero bits: 0.0f
         GST_BUFFER_PTS(silenzio) = GstClockTime(adessoNs() + kAnticipoInnescoNs);
-        GST_BUFFER_DURATION(silenzio) = gst_util_uint64_scale(kInnescoFrames, GST_SECOND, ring::kRate);
+        GST_BUFFER_DURATION(silenzio) = gst_util_uint64_scale(frames, GST_SECOND, formato_.rate);
         GST_BUFFER_FLAG_SET(silenzio, GST_BUFFER_FLAG_DISCONT);
         gst_app_src_push_buffer(GST_APP_SRC(source_.get()), silenzio);
-    } else if (!wanted && playing_) {
+    } else if (!wanted && fase_ == Fase::Suona) {
         gst_element_set_state(pipeline_.get(), GST_STATE_READY);
-        playing_ = false;
+        fase_ = Fase::Aperta;
         misura_.stop();
     }
     consegna();
@@ -224,17 +294,26 @@ void Uscita::consegna()
 {
     const std::int64_t adesso = adessoNs();
     bool salto = false;
-    while (const auto block = ring_.read()) {
-        const std::int64_t durata = std::int64_t(block->frames) * 1'000'000'000 / ring::kRate;
+    // At most one ring's worth at a time: a writer that keeps just ahead
+    // gets the rest read on the next turn of the event loop, not this one.
+    quint32 letti = 0;
+    for (; letti < ring::kSlots; ++letti) {
+        const auto block = ring_.read();
+        if (!block)
+            break;
         // Sound whose time has passed is skipped, not played late; sound
-        // stamped far ahead is no song's.
+        // stamped far ahead is no song's, and sound in another format than
+        // the one the program was told (a decoder not yet told of a new
+        // device, or one that lies) is not played at all.
         // The stamp is the decoder's word: bounded before any sum is made of it.
-        if (!playing_ || block->frames == 0 || block->atNs < 0 || block->atNs > adesso + kAvantiMassimoNs
-            || block->atNs + durata < adesso) {
+        const bool nostro = block->rate == formato_.rate && block->channels == formato_.channels;
+        const std::int64_t durata = nostro ? std::int64_t(block->frames) * 1'000'000'000 / formato_.rate : 0;
+        if (fase_ != Fase::Suona || !nostro || block->frames == 0 || block->atNs < 0
+            || block->atNs > adesso + kAvantiMassimoNs || block->atNs + durata < adesso) {
             salto = true;
             continue;
         }
-        const gsize bytes = gsize(block->frames) * ring::kBytesPerFrame;
+        const gsize bytes = gsize(block->frames) * formato_.channels * sizeof(float);
         GstBuffer* buffer = gst_buffer_new_memdup(block->pcm, bytes);
         GST_BUFFER_PTS(buffer) = GstClockTime(block->atNs);
         GST_BUFFER_DURATION(buffer) = GstClockTime(durata);
@@ -243,6 +322,8 @@ void Uscita::consegna()
         salto = false;
         gst_app_src_push_buffer(GST_APP_SRC(source_.get()), buffer);
     }
+    if (letti == ring::kSlots)
+        QTimer::singleShot(0, this, &Uscita::consegna);
 }
 
 // A sound is heard when the sink's own clock, which counts what the device
@@ -253,7 +334,7 @@ void Uscita::consegna()
 void Uscita::misura()
 {
     auto* sink = audioSink_ ? GST_AUDIO_BASE_SINK(audioSink_.get()) : nullptr;
-    if (!playing_ || !sink)
+    if (fase_ != Fase::Suona || !sink)
         return;
     GstClock* clock = gst_element_provide_clock(GST_ELEMENT(sink));
     if (!clock)
@@ -269,12 +350,13 @@ void Uscita::misura()
 
 void Uscita::perso(const QString& motivo)
 {
-    if (!aperta_)
+    if (fase_ != Fase::Aperta && fase_ != Fase::Suona)
         return;
     // Sealed, it cannot connect again: the program starts another.
-    aperta_ = false;
+    fase_ = Fase::Persa;
+    misura_.stop();
     notifier_.reset();
-    avvisa_({protocollo::uscita::Notizia::Persa, motivo});
+    avvisa_({Notizia::Persa, Guasto::Dispositivo, motivo});
 }
 
 } // namespace sonora

@@ -3,11 +3,13 @@
 // system's audio output, each at the time it is stamped with. It parses no
 // media, only PCM whose every count it checks.
 //
-// appsrc ! audioconvert ! audioresample ! sink, on the system clock with base
-// time 0, so a block's stamp (CLOCK_MONOTONIC) is its running time. The sink
-// is opened (connected to the sound server, ALSA's device open) before the
-// process seals itself; the stream itself starts when the decoder says songs
-// are near and goes when it rests.
+// appsrc ! sink, on the system clock with base time 0, so a block's stamp
+// (CLOCK_MONOTONIC) is its running time. The ring's sound is already in the
+// device's own format (FormatoDispositivo.h): the sink takes it as it is, and
+// only a device that refuses it gets audioconvert ! audioresample between.
+// The sink is opened (connected to the sound server, ALSA's device open)
+// before the process seals itself; the stream itself starts when the decoder
+// says songs are near and goes when it rests.
 
 #include "comune/AudioRing.h"
 #include "comune/ProtocolloUscita.h"
@@ -36,8 +38,18 @@ public:
     void apri();
 
 private:
+    enum class Fase {
+        Chiusa,   // not open yet: tried again every little while
+        Assente,  // as Chiusa, and the program was told no output works
+        Aperta,   // open and sealed; the stream waits for songs to come near
+        Suona,    // the stream runs
+        Persa,    // the output went away: the program starts another process
+    };
+
     static GstBusSyncReply onBusMessage(GstBus* bus, GstMessage* message, gpointer data);
     QString prova();
+    ring::Format formatoDelDispositivo() const;
+    void collega(bool converti);
     void sveglia();
     void consegna();
     void perso(const QString& motivo);
@@ -50,14 +62,16 @@ private:
     Avvisa avvisa_;
     ElementRef pipeline_;
     ElementRef source_;
+    ElementRef convert_;   // in the pipeline only when the device refuses the ring's format
+    ElementRef resample_;
     ElementRef sink_;
     ElementRef audioSink_; // the real one, inside sink_: its clock tells what is heard
     std::unique_ptr<QSocketNotifier> notifier_;
     QTimer riprova_;
     QTimer misura_;
-    bool detto_ = false;    // "no output works" said already
-    bool aperta_ = false;
-    bool playing_ = false;
+    Fase fase_ = Fase::Chiusa;
+    ring::Format formato_;  // what the device takes, as told to the program
+    bool converte_ = false;
 };
 
 } // namespace sonora

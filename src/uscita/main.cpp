@@ -77,7 +77,8 @@ int main(int argc, char** argv)
         uscita.apri();
         return QCoreApplication::exec();
     } catch (const sonora::AppError& e) {
-        avvisa({sonora::protocollo::uscita::Notizia::NessunaUscita, e.message()});
+        avvisa({sonora::protocollo::uscita::Notizia::NessunaUscita, sonora::protocollo::uscita::Guasto::Componente,
+                e.message()});
         return 1;
     }
 }

@@ -14,7 +14,7 @@ using namespace sonora::test;
 
 namespace {
 
-constexpr int kRate = MidiSynth::kRate;
+constexpr int kRate = 48000;
 
 QByteArray bytes(std::initializer_list<int> values)
 {
@@ -68,8 +68,8 @@ QByteArray tempoChangeSong()
                        {0, kEnd}})});
 }
 
-// One note of `program`, from 0.25 s to 0.75 s, in a 1 s song.
-std::shared_ptr<const MidiSong> note(int program)
+// One note of `program`, from 0.25 s to 0.75 s, in a 1 s song, timed at `rate`.
+std::shared_ptr<const MidiSong> note(int program, int rate = kRate)
 {
     const QByteArray song = smf(0, 480,
                                 {track({{0, tempo(500000)},
@@ -77,31 +77,53 @@ std::shared_ptr<const MidiSong> note(int program)
                                         {240, bytes({0x90, 64, 110})},
                                         {480, bytes({0x80, 64, 0})},
                                         {240, kEnd}})});
-    return std::make_shared<const MidiSong>(*readMidi(song, kRate));
+    return std::make_shared<const MidiSong>(*readMidi(song, rate));
 }
 
-std::vector<qint16> renderAll(MidiSynth& synth, MidiSynth::Cursor& cursor)
+// In 16-bit steps, for thresholds that read as a listener hears them.
+std::vector<float> renderAll(MidiSynth& synth, MidiSynth::Cursor& cursor)
 {
-    std::vector<qint16> out;
-    qint16 block[2 * 1000];
+    std::vector<float> out;
+    float block[2 * 1000];
     for (;;) {
         const auto [start, frames] = synth.render(cursor, block, 1000);
         if (frames == 0)
             return out;
         EXPECT_EQ(start, qint64(out.size() / 2));
-        out.insert(out.end(), block, block + 2 * frames);
+        for (int i = 0; i < 2 * frames; ++i)
+            out.push_back(block[i] * 32768.0f);
     }
 }
 
-qint64 firstLoudFrame(const std::vector<qint16>& samples)
+// The period, in seconds, that the left channel is most like itself over
+// in 0.4-0.5 s (while the note sounds): its pitch, or a fraction of it.
+double period(const std::vector<float>& samples, int rate)
+{
+    const size_t from = size_t(rate) * 4 / 10;
+    const size_t n = size_t(rate) / 10;
+    double best = 0;
+    int bestLag = 1;
+    for (int lag = rate / 1000; lag < rate / 100; ++lag) {
+        double sum = 0;
+        for (size_t i = from; i < from + n; ++i)
+            sum += double(samples[2 * i]) * samples[2 * (i + size_t(lag))];
+        if (sum > best) {
+            best = sum;
+            bestLag = lag;
+        }
+    }
+    return double(bestLag) / rate;
+}
+
+qint64 firstLoudFrame(const std::vector<float>& samples)
 {
     for (size_t i = 0; i < samples.size(); ++i)
-        if (std::abs(int(samples[i])) > 300)
+        if (std::abs(samples[i]) > 300)
             return qint64(i / 2);
     return -1;
 }
 
-double rmsDifference(const std::vector<qint16>& a, const std::vector<qint16>& b)
+double rmsDifference(const std::vector<float>& a, const std::vector<float>& b)
 {
     double sum = 0;
     const size_t n = std::min(a.size(), b.size());
@@ -176,7 +198,7 @@ TEST_F(MidiSynthTest, NotesSoundWhenTheirTimeComesAndStopAtTheSongsEnd)
 {
     const auto song = note(0);
     MidiSynth::Cursor cursor{song};
-    const std::vector<qint16> out = renderAll(*ready(*song), cursor);
+    const std::vector<float> out = renderAll(*ready(*song), cursor);
     EXPECT_EQ(qint64(out.size() / 2), kRate) << "exactly the song's length";
     const qint64 first = firstLoudFrame(out);
     EXPECT_GE(first, kRate / 4) << "the note at 0.25 s";
@@ -184,9 +206,16 @@ TEST_F(MidiSynthTest, NotesSoundWhenTheirTimeComesAndStopAtTheSongsEnd)
 
     // Rewound, it plays the same again.
     synth->seek(cursor, 0);
-    const std::vector<qint16> again = renderAll(*synth, cursor);
+    const std::vector<float> again = renderAll(*synth, cursor);
     EXPECT_EQ(again.size(), out.size());
-    EXPECT_LT(rmsDifference(out, again), 4.0) << "only the dither differs";
+    EXPECT_LT(rmsDifference(out, again), 4.0);
+
+    // Timed for a 44.1 kHz output, the same song is rendered at that rate:
+    // as long, and at the same pitch.
+    MidiSynth::Cursor slower{note(0, 44100)};
+    const std::vector<float> at44 = renderAll(*synth, slower);
+    EXPECT_EQ(qint64(at44.size() / 2), 44100);
+    EXPECT_NEAR(period(at44, 44100), period(out, kRate), period(out, kRate) / 100);
 }
 
 TEST_F(MidiSynthTest, EachSongStartsWithItsOwnInstrumentsOnAResetSynthesiser)
@@ -194,20 +223,20 @@ TEST_F(MidiSynthTest, EachSongStartsWithItsOwnInstrumentsOnAResetSynthesiser)
     const auto piano = note(0), flute = note(73);
     ready(*flute);
     MidiSynth::Cursor first{piano};
-    const std::vector<qint16> pianoAlone = renderAll(*ready(*piano), first);
+    const std::vector<float> pianoAlone = renderAll(*ready(*piano), first);
     MidiSynth::Cursor second{flute};
-    const std::vector<qint16> fluteOut = renderAll(*synth, second);
+    const std::vector<float> fluteOut = renderAll(*synth, second);
     EXPECT_GT(rmsDifference(pianoAlone, fluteOut), 200.0) << "the program change was played";
 
     // Played after the flute, the piano song sounds as it does alone: no
     // program, controller or reverb tail is carried over.
     MidiSynth::Cursor third{piano};
-    const std::vector<qint16> pianoAfter = renderAll(*synth, third);
+    const std::vector<float> pianoAfter = renderAll(*synth, third);
     EXPECT_LT(rmsDifference(pianoAlone, pianoAfter), 4.0);
 
     // A song whose turn another has taken renders nothing more.
     synth->seek(first, 0);
-    qint16 block[2 * 64];
+    float block[2 * 64];
     EXPECT_EQ(synth->render(first, block, 64).second, 64);
     synth->seek(second, 0);
     EXPECT_EQ(synth->render(second, block, 64).second, 64);
