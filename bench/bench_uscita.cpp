@@ -24,6 +24,7 @@
 //   - --prima <build folder>: that build (of an older commit, say) beside
 //     this one, interleaved, as ratios (PrimaDopo.cpp); with --sincronia,
 //     its pictures too.
+//   - --fedelta: what reaches the sink, sample for sample (Fedelta.cpp).
 // Run: cmake --build build --target bench_uscita && build/bench/bench_uscita [repetitions]
 //      build/bench/bench_uscita --video [repetitions]   (the video CPU only)
 //      build/bench/bench_uscita --sincronia [runs] [--prima <build folder>]
@@ -32,6 +33,7 @@
 // (scripts/install-deps.sh --bench).
 
 #include "Ascolto.h"
+#include "Fedelta.h"
 #include "Processo.h"
 #include "ServerAudio.h"
 #include "Sincronia.h"
@@ -171,7 +173,15 @@ int allUscita(int repetitions)
     test::writeMidi(folder, "c.mid", 1, 1000);
     test::writeMidi(folder, "d.mid", 0, 1000);
     test::writeAvi(folder, "v.avi", 1000);
+    // Songs of other rates and layouts, which all become the output's.
+    test::writeBytes(folder, "m8.wav", test::toneWavBytes({22050, 8, {523}, 1000, -6, 0}));
+    test::writeBytes(folder, "s51.wav", test::toneWavBytes({48000, 24, {500, 600, 700, 800, 900, 1100}, 1000, -6, 0x60f}));
     const std::vector<Coppia> pairs{{"WAV -> WAV", "a.wav", "b.wav", true, true},
+                                    {"22 kHz mono 8-bit -> 48 kHz 5.1", "m8.wav", "s51.wav", true, false},
+                                    {"48 kHz 5.1 -> 44.1 kHz stereo", "s51.wav", "a.wav", true, false},
+                                    {"48 kHz 5.1 -> MIDI", "s51.wav", "c.mid", false, false},
+                                    {"MIDI -> 22 kHz mono 8-bit", "c.mid", "m8.wav", false, false},
+                                    {"22 kHz mono 8-bit -> AVI", "m8.wav", "v.avi", true, false},
                                     {"MIDI -> MIDI", "c.mid", "d.mid", false, true},
                                     {"WAV -> MIDI", "a.wav", "c.mid", false, false},
                                     {"MIDI -> WAV", "c.mid", "a.wav", false, false},
@@ -314,6 +324,8 @@ int main(int argc, char** argv)
     auto count = [&](size_t at, int fallback) { return args.size() > at ? std::max(1, std::atoi(args[at].c_str())) : fallback; };
     if (!args.empty() && args[0] == "--sincronia")
         return sincronia(count(1, 4), builds);
+    if (!args.empty() && args[0] == "--fedelta")
+        return fedelta(count(1, 3));
     if (builds.size() > 1)
         return primaDopo(count(0, 5), builds);
     if (!args.empty() && args[0] == "--video")

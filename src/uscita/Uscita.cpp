@@ -67,11 +67,14 @@ void onSinkAdded(GstBin*, GstBin*, GstElement* element, gpointer data)
         g_object_set(element, "discont-wait", guint64(0), nullptr);
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "alignment-threshold"))
         g_object_set(element, "alignment-threshold", guint64(kAllineamento), nullptr);
-    // A device that fell behind the system's clock (a sound server that
-    // stalled its stream while nothing came) is caught up at once, not left
-    // up to 40 ms late for the rest of the stream.
-    if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "drift-tolerance"))
-        g_object_set(element, "drift-tolerance", gint64(kAllineamento / GST_USECOND), nullptr);
+    // Every sample the device is given is played: the sink does not keep
+    // nudging its stream toward the system's clock by dropping or repeating
+    // samples. It did so while a sound server settled a new stream's latency,
+    // and cut the first seconds of a song to pieces (a tone's phase jumped
+    // every few tens of milliseconds). Where a block starts is still its
+    // stamp's, within the alignment above.
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "slave-method"))
+        g_object_set(element, "slave-method", 2 /* none */, nullptr);
 }
 
 // autoaudiosink quietly falls back to a fake sink when no output works.

@@ -2,6 +2,7 @@
 // null sink (bench/ServerAudio.h), whose monitor is recorded while the
 // program's device plays, for a user who never ran GStreamer before.
 
+#include "Fedelta.h"
 #include "GstTestMedia.h"
 #include "ServerAudio.h"
 #include "platform/DispositivoRemoto.h"
@@ -83,4 +84,62 @@ TEST(UscitaConfinata, AFreshUserHearsEveryKindOfSongFromTheConfinedPlayer)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(picco(c.write(canzoni.path()), &c) > bench::Registratore::Soglia, c.hasSound());
     }
+}
+
+// What reaches the sound server is each song as it was recorded: at the
+// sink's own rate and layout its samples unchanged, at another rate
+// resampled once, its channels where they belong.
+TEST(UscitaConfinata, EverySongReachesTheSinkAsItWasRecorded)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty())
+        GTEST_SKIP() << "needs pulseaudio and pulseaudio-utils";
+    bench::ServerAudio audio;
+    const auto ambiente = ambienteDiProva(audio.environment());
+    TempDir canzoni;
+    const auto registra = [&](const bench::SinkDiProva& sink, const Tones& toni) {
+        const auto variabili = ambienteDiProva(sink.environment());
+        const QString path = writeBytes(canzoni.path(), QStringLiteral("tono.wav"), toneWavBytes(toni));
+        DispositivoRemoto device(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA));
+        int ends = 0;
+        device.onEnded = [&] { ++ends; };
+        return sink.registra([&] {
+            device.open(path, MediaKind::Wave);
+            device.play();
+            EXPECT_TRUE(waitUntil([&] { return ends > 0; }, 10000));
+            device.close();
+        });
+    };
+    const auto canale = [](const std::vector<float>& frames, const bench::SinkDiProva& sink, int c) {
+        return bench::secondoCentrale(frames, sink.channels(), c, sink.rate());
+    };
+
+    const bench::SinkDiProva stereo(audio, "fid_stereo", 48000, 2, bench::kStereo);
+    const auto a24 = registra(stereo, Tones{48000, 24, {997, 997}});
+    for (int c = 0; c < 2; ++c)
+        EXPECT_LT(bench::thdN(bench::tono(canale(a24, stereo, c), 997, 48000)), -120) << "48 kHz 24-bit, untouched";
+    const auto alto = registra(stereo, Tones{48000, 16, {19000, 19000}});
+    EXPECT_NEAR(bench::livello(bench::tono(canale(alto, stereo, 0), 19000, 48000)), -6.02, 0.1)
+        << "19 kHz at the sink's own rate: not filtered";
+    const auto a44 = registra(stereo, Tones{44100, 16, {997, 997}});
+    EXPECT_LT(bench::thdN(bench::tono(canale(a44, stereo, 0), 997, 48000)), -85) << "44.1 kHz, resampled once";
+
+    const bench::SinkDiProva surround(audio, "fid_51", 48000, 6, bench::kCinqueUno);
+    const std::vector<double> hz{500, 600, 700, 800, 900, 1100};
+    const auto seiCanali = registra(surround, Tones{48000, 24, hz, 3000, -6, 0x60f});
+    for (int c = 0; c < 6; ++c) {
+        const std::vector<double> x = canale(seiCanali, surround, c);
+        EXPECT_NEAR(bench::livello(bench::tono(x, hz[size_t(c)], 48000)), -6.02, 0.1) << "channel " << c;
+        for (int k = 0; k < 6; ++k) {
+            if (k != c) {
+                EXPECT_LT(bench::livello(bench::tono(x, hz[size_t(k)], 48000)), -100) << "channel " << c << " has " << k;
+            }
+        }
+    }
+    const auto stereoSu51 = registra(surround, Tones{48000, 16, {997, 1499}});
+    EXPECT_NEAR(bench::livello(bench::tono(canale(stereoSu51, surround, 0), 997, 48000)), -6.02, 0.1);
+    EXPECT_NEAR(bench::livello(bench::tono(canale(stereoSu51, surround, 1), 1499, 48000)), -6.02, 0.1);
+    for (int c = 2; c < 6; ++c)
+        EXPECT_LT(bench::dB(bench::tono(canale(stereoSu51, surround, c), 997, 48000).potenza), -120)
+            << "a stereo song on the fronts only, channel " << c;
 }

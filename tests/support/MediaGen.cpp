@@ -165,6 +165,43 @@ QByteArray wavBytes(int durationMs, int sampleRate, int channels, double frequen
     return out;
 }
 
+QByteArray toneWavBytes(const Tones& t)
+{
+    const int channels = int(t.hz.size());
+    const int bytes = t.bits / 8;
+    const qint64 frames = qint64(t.rate) * t.durationMs / 1000;
+    const quint32 dataSize = quint32(frames * channels * bytes);
+    // WAVE_FORMAT_EXTENSIBLE, as files of more than two channels or 16 bits are written.
+    const bool extensible = channels > 2 || t.bits > 16;
+    QByteArray out("RIFF");
+    appendLe(out, (extensible ? 60 : 36) + dataSize, 4);
+    out.append("WAVEfmt ");
+    appendLe(out, extensible ? 40 : 16, 4);
+    appendLe(out, extensible ? 0xFFFE : 1, 2);
+    appendLe(out, quint32(channels), 2);
+    appendLe(out, quint32(t.rate), 4);
+    appendLe(out, quint32(t.rate * channels * bytes), 4);
+    appendLe(out, quint32(channels * bytes), 2);
+    appendLe(out, quint32(t.bits), 2);
+    if (extensible) {
+        appendLe(out, 22, 2);
+        appendLe(out, quint32(t.bits), 2);
+        appendLe(out, t.mask, 4);
+        appendLe(out, 1, 4); // KSDATAFORMAT_SUBTYPE_PCM
+        out.append("\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71", 12);
+    }
+    out.append("data");
+    appendLe(out, dataSize, 4);
+    out.reserve(out.size() + int(dataSize));
+    const double top = std::pow(10.0, t.dbfs / 20.0) * double((qint64(1) << (t.bits - 1)) - 1);
+    for (qint64 i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c) {
+            const qint64 v = std::llround(top * std::sin(2.0 * M_PI * t.hz[size_t(c)] * double(i) / t.rate));
+            appendLe(out, quint32(t.bits == 8 ? v + 128 : v), bytes); // 8-bit samples are unsigned
+        }
+    return out;
+}
+
 QString writeWav(const QString& dir, const QString& name, int durationMs, int sampleRate, int channels,
                  double frequencyHz)
 {

@@ -19,6 +19,19 @@ QByteArray wavBytes(int durationMs, int sampleRate = 44100, int channels = 2, do
 QString writeWav(const QString& dir, const QString& name, int durationMs, int sampleRate = 44100,
                  int channels = 2, double frequencyHz = 440.0);
 
+// A PCM tone of its own in each channel, as `bits`-bit integers (8, 16, 24
+// or 32) at `dbfs`; files of more than two channels or 16 bits carry their
+// channels' positions (WAVE_FORMAT_EXTENSIBLE's mask: 0x3 stereo, 0x60f 5.1).
+struct Tones {
+    int rate = 48000;
+    int bits = 16;
+    std::vector<double> hz{997.0, 997.0};
+    int durationMs = 3000;
+    double dbfs = -6.0;
+    quint32 mask = 0x3;
+};
+QByteArray toneWavBytes(const Tones& tones);
+
 // A Standard MIDI File of format 0 (one track) or 1 (conductor track plus two
 // instrument tracks) whose last event falls at `durationMs`.
 QByteArray smfBytes(int format, int durationMs);
