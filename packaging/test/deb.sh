@@ -117,7 +117,7 @@ echo "the installed program painted its window ($out colours)"
 
 # The player loads: run by hand, it says that the program starts it.
 "$player" 2>"$scratch/stderr" && fail "the player ran without the program"
-grep -q -- --canale "$scratch/stderr" || { cat "$scratch/stderr"; fail "the installed player does not start"; }
+grep -q "a mano" "$scratch/stderr" || { cat "$scratch/stderr"; fail "the installed player does not start"; }
 "$output" 2>"$scratch/stderr" && fail "the output process ran without the program"
-grep -q -- --canale "$scratch/stderr" || { cat "$scratch/stderr"; fail "the installed output process does not start"; }
+grep -q "a mano" "$scratch/stderr" || { cat "$scratch/stderr"; fail "the installed output process does not start"; }
 echo "the installed player and output process load"

@@ -6,8 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <initializer_list>
 #include <memory>
+#include <span>
 
 class QObject;
 class QProcess;
@@ -16,11 +16,22 @@ namespace sonora {
 
 class Channel;
 
-// Starts `program` with `fds` as its descriptors 3, 4, 5... (at most 8), its
-// standard input empty and its output the program's. Null, with the reason in
+// What a helper may say on the program's stderr: a longer line is cut, and
+// lines past a second's share are dropped, with one note for that second.
+constexpr int kRigaMassima = 512;
+constexpr int kRigheAlSecondo = 50;
+
+// The names of the program's environment a helper inherits; no other.
+std::span<const char* const> ambienteConcesso();
+
+// Starts `program` with `fds` as its descriptors 3, 4, 5... (at most 8) and
+// no other open but its standard input (empty) and output, in a session of
+// its own (no controlling terminal), with the environment above. What it
+// writes reaches the program's stderr through a pipe, line by line within
+// the bounds above, never the terminal itself. Null, with the reason in
 // `error`, when it does not start.
-std::unique_ptr<QProcess> startChild(const QString& program, const QStringList& arguments,
-                                     std::initializer_list<int> fds, QString* error);
+std::unique_ptr<QProcess> startChild(const QString& program, const QStringList& arguments, std::span<const int> fds,
+                                     QString* error);
 
 // Lets `process` go: it ends by itself once it reads the end of its channel;
 // one still running after `killAfterMs` is killed. `owner` keeps it till then.
@@ -29,9 +40,5 @@ void dismissChild(std::unique_ptr<QProcess> process, QObject* owner, int killAft
 // Hangs up at once; the channel itself is freed from the event loop, since
 // this may run in its own callback.
 void closeChannel(std::shared_ptr<Channel> channel);
-
-// In a child about to start a program: puts `fds` at 3, 4, 5... and leaves
-// every other descriptor to close on exec. Async-signal-safe.
-void placeDescriptors(const int* fds, int count);
 
 } // namespace sonora

@@ -2,6 +2,7 @@
 
 #include "comune/AperturaBrano.h"
 #include "comune/Channel.h"
+#include "comune/Descrittori.h"
 #include "comune/Errori.h"
 #include "comune/SharedMemory.h"
 #include "platform/ChildProcess.h"
@@ -150,22 +151,24 @@ void DispositivoRemoto::avvia()
         throw;
     }
     std::shared_ptr<const Mapping> fotogrammi = Mapping::create(memoria, 0, kMemoriaFotogrammi, false);
+    const OwnedFd indice = uscita_.indiceInLettura();
     int fds[2];
-    if (!fotogrammi || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+    if (!fotogrammi || !indice || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         const int errore = errno;
         ::close(memoria);
         uscita_.congeda();
         throw nonParte(errore);
     }
-    // Its end of the socket, the pictures' memory and the ring's three ends:
-    // the only descriptors it inherits.
+    // The only descriptors it inherits.
+    using descrittori::Riproduttore;
+    descrittori::Consegna<Riproduttore> consegna;
+    consegna[Riproduttore::Canale] = fds[1];
+    consegna[Riproduttore::Fotogrammi] = memoria;
+    consegna[Riproduttore::Anello] = uscita_.anello();
+    consegna[Riproduttore::Indice] = indice.get();
+    consegna[Riproduttore::Sveglia] = uscita_.sveglia();
     QString errore;
-    processo_ = startChild(programma_,
-                           {QStringLiteral("--canale"), QStringLiteral("3"), QStringLiteral("--fotogrammi"),
-                            QStringLiteral("4"), QStringLiteral("--anello"), QStringLiteral("5"),
-                            QStringLiteral("--indice"), QStringLiteral("6"), QStringLiteral("--sveglia"),
-                            QStringLiteral("7")},
-                           {fds[1], memoria, uscita_.anello(), uscita_.indice(), uscita_.sveglia()}, &errore);
+    processo_ = startChild(programma_, {}, consegna.inOrdine(), &errore);
     ::close(fds[1]);
     ::close(memoria);
     if (!processo_) {

@@ -2,6 +2,7 @@
 
 #include "comune/AudioRing.h"
 #include "comune/Channel.h"
+#include "comune/Descrittori.h"
 #include "comune/Errori.h"
 #include "comune/Protocollo.h"
 #include "comune/ProtocolloUscita.h"
@@ -37,6 +38,13 @@ void chiudi(int& fd)
     fd = -1;
 }
 
+// Another open file of the same memory, read-only: a map of it can never be
+// made writable.
+int inLettura(int fd)
+{
+    return fd < 0 ? -1 : ::open(QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData(), O_RDONLY | O_CLOEXEC);
+}
+
 QString nessunaUscita()
 {
     return QStringLiteral("nessuna uscita audio funzionante; controllare che la scheda audio sia collegata e che il "
@@ -58,6 +66,8 @@ UscitaRemota::UscitaRemota(QString programma, bool prova, QObject* custode)
 
 UscitaRemota::~UscitaRemota() { congeda(); }
 
+OwnedFd UscitaRemota::indiceInLettura() const { return OwnedFd(inLettura(indice_)); }
+
 qint64 UscitaRemota::processo() const { return processo_ ? processo_->processId() : 0; }
 
 void UscitaRemota::avvia()
@@ -66,10 +76,8 @@ void UscitaRemota::avvia()
     anello_ = ring::createRing();
     indice_ = ring::createIndex();
     sveglia_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    // Another open file of the same memory, read-only: the output process
-    // could not map it writable even if it tried.
-    if (anello_ >= 0)
-        lettura_ = ::open(QByteArray("/proc/self/fd/" + QByteArray::number(anello_)).constData(), O_RDONLY | O_CLOEXEC);
+    // The output process could not map the ring writable even if it tried.
+    lettura_ = inLettura(anello_);
     if (lettura_ >= 0 && indice_ >= 0)
         progresso_ = ring::RingProgress::map(lettura_, indice_);
     if (anello_ < 0 || indice_ < 0 || sveglia_ < 0 || lettura_ < 0 || !progresso_) {
@@ -95,14 +103,17 @@ void UscitaRemota::lancia()
         motivo_ = QStringLiteral("non parte: %1").arg(reasonFromErrno(errno));
         return;
     }
-    QStringList argomenti{QStringLiteral("--canale"), QStringLiteral("3"), QStringLiteral("--anello"),
-                          QStringLiteral("4"), QStringLiteral("--indice"), QStringLiteral("5"),
-                          QStringLiteral("--sveglia"), QStringLiteral("6")};
+    using descrittori::Uscita;
+    descrittori::Consegna<Uscita> consegna;
+    consegna[Uscita::Canale] = fds[1];
+    consegna[Uscita::Anello] = lettura_;
+    consegna[Uscita::Indice] = indice_;
+    consegna[Uscita::Sveglia] = sveglia_;
+    QStringList argomenti;
     if (prova_)
         argomenti << QStringLiteral("--uscita-di-prova");
-    // Its end of the socket, the ring (read-only), the index and the eventfd.
     QString errore;
-    processo_ = startChild(programma_, argomenti, {fds[1], lettura_, indice_, sveglia_}, &errore);
+    processo_ = startChild(programma_, argomenti, consegna.inOrdine(), &errore);
     ::close(fds[1]);
     if (!processo_) {
         ::close(fds[0]);

@@ -8,6 +8,7 @@
 // comes once its output opens again.
 
 #include "comune/AudioRing.h"
+#include "comune/OwnedFd.h"
 #include "comune/ProtocolloUscita.h"
 
 #include <QObject>
@@ -40,10 +41,12 @@ public:
     void congeda();
 
     // The decoder's ends of the ring, valid from avvia() to congeda():
-    // the ring (writable), the reader's index, the eventfd that wakes the reader.
+    // the ring (writable), the eventfd that wakes the reader, and the
+    // reader's index, opened again read-only (invalid when the system
+    // refuses) so that the decoder's map of it can never become writable.
     int anello() const { return anello_; }
-    int indice() const { return indice_; }
     int sveglia() const { return sveglia_; }
+    OwnedFd indiceInLettura() const;
 
     // Waits up to `attesaMs` for the first word of an output that is still
     // starting. Throws MediaError, naming `path`, when no output has ever

@@ -4,6 +4,7 @@
 
 #include "comune/AudioRing.h"
 #include "comune/Channel.h"
+#include "comune/Descrittori.h"
 #include "comune/Errori.h"
 #include "comune/Memoria.h"
 #include "comune/Protocollo.h"
@@ -16,7 +17,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -192,28 +192,14 @@ private:
 
 int main(int argc, char** argv)
 {
+    using Posto = sonora::descrittori::Riproduttore;
     sonora::limitaArenaMemoria();
-    int fd = -1;
-    int memoria = -1;
-    int anello = -1;
-    int indice = -1;
-    int sveglia = -1;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--canale") == 0 && i + 1 < argc)
-            fd = std::atoi(argv[++i]);
-        else if (std::strcmp(argv[i], "--fotogrammi") == 0 && i + 1 < argc)
-            memoria = std::atoi(argv[++i]);
-        else if (std::strcmp(argv[i], "--anello") == 0 && i + 1 < argc)
-            anello = std::atoi(argv[++i]);
-        else if (std::strcmp(argv[i], "--indice") == 0 && i + 1 < argc)
-            indice = std::atoi(argv[++i]);
-        else if (std::strcmp(argv[i], "--sveglia") == 0 && i + 1 < argc)
-            sveglia = std::atoi(argv[++i]);
-    }
-    if (fd < 0) {
-        std::fprintf(stderr, "sonora-riproduttore: il programma Sonoraccoltiera lo avvia da sé (--canale N)\n");
+    if (!sonora::descrittori::avviatoDalProgramma<Posto>()) {
+        std::fprintf(stderr, "sonora-riproduttore: lo avvia il programma Sonoraccoltiera, con i suoi descrittori; "
+                             "non si avvia a mano\n");
         return 2;
     }
+    const int fd = int(Posto::Canale);
     // Before any thread: only those started later are confined. A first
     // start may scan every plugin meanwhile: the program hears it lives.
     const QByteArray vivo = sonora::framed(sonora::protocollo::scrivi(sonora::protocollo::Vivo{}));
@@ -221,14 +207,10 @@ int main(int argc, char** argv)
         [[maybe_unused]] const auto n = ::send(fd, vivo.constData(), size_t(vivo.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
     });
     QCoreApplication app(argc, argv);
-    // The sound goes into the ring the output process plays; without one
-    // (run by hand) it goes nowhere.
-    std::shared_ptr<sonora::ring::RingWriter> ring;
-    if (anello >= 0 && indice >= 0 && sveglia >= 0)
-        ring = sonora::ring::RingWriter::map(anello, indice, sveglia);
-    for (const int d : {anello, indice})
-        if (d >= 0)
-            ::close(d);
-    sonora::Riproduttore riproduttore(fd, memoria, std::move(ring), confino);
+    // The sound goes into the ring the output process plays.
+    auto ring = sonora::ring::RingWriter::map(int(Posto::Anello), int(Posto::Indice), int(Posto::Sveglia));
+    for (const Posto d : {Posto::Anello, Posto::Indice})
+        ::close(int(d));
+    sonora::Riproduttore riproduttore(fd, int(Posto::Fotogrammi), std::move(ring), confino);
     return QCoreApplication::exec();
 }

@@ -5,6 +5,7 @@
 
 #include "comune/AudioRing.h"
 #include "comune/Channel.h"
+#include "comune/Descrittori.h"
 #include "comune/Errori.h"
 #include "comune/ProtocolloUscita.h"
 #include "riproduttore/Confinamento.h"
@@ -19,44 +20,24 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-namespace {
-
-int numero(const char* testo) { return std::atoi(testo); }
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     // The program's end is this process's too, even if it cannot hang up.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    int channel = -1;
-    int anello = -1;
-    int indice = -1;
-    int sveglia = -1;
-    bool prova = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--canale") == 0 && i + 1 < argc)
-            channel = numero(argv[++i]);
-        else if (std::strcmp(argv[i], "--anello") == 0 && i + 1 < argc)
-            anello = numero(argv[++i]);
-        else if (std::strcmp(argv[i], "--indice") == 0 && i + 1 < argc)
-            indice = numero(argv[++i]);
-        else if (std::strcmp(argv[i], "--sveglia") == 0 && i + 1 < argc)
-            sveglia = numero(argv[++i]);
-        else if (std::strcmp(argv[i], "--uscita-di-prova") == 0)
-            prova = true;
-    }
-    if (channel < 0 || anello < 0 || indice < 0 || sveglia < 0) {
-        std::fprintf(stderr, "sonora-uscita: il programma Sonoraccoltiera la avvia da sé (--canale N)\n");
+    using Posto = sonora::descrittori::Uscita;
+    if (!sonora::descrittori::avviatoDalProgramma<Posto>()) {
+        std::fprintf(stderr, "sonora-uscita: la avvia il programma Sonoraccoltiera, con i suoi descrittori; non si "
+                             "avvia a mano\n");
         return 2;
     }
-    auto ring = sonora::ring::RingReader::map(anello, indice);
-    ::close(anello);
-    ::close(indice);
+    const bool prova = argc > 1 && std::strcmp(argv[1], "--uscita-di-prova") == 0;
+    auto ring = sonora::ring::RingReader::map(int(Posto::Anello), int(Posto::Indice));
+    for (const Posto d : {Posto::Anello, Posto::Indice})
+        ::close(int(d));
     if (!ring)
         return 1;
     QCoreApplication app(argc, argv);
-    sonora::Channel programma(channel, 1 << 16);
+    sonora::Channel programma(int(Posto::Canale), 1 << 16);
     const auto avvisa = [&](const sonora::protocollo::uscita::Avviso& a) {
         // A lost output cannot be opened again from inside the seal: the
         // program starts another process.
@@ -72,7 +53,7 @@ int main(int argc, char** argv)
             QCoreApplication::exit(0);
     });
     try {
-        sonora::Uscita uscita(prova, *ring, sveglia, [] { return QString::fromStdString(sonora::riproduttore::sigillaUscita()); },
+        sonora::Uscita uscita(prova, *ring, int(Posto::Sveglia), [] { return QString::fromStdString(sonora::riproduttore::sigillaUscita()); },
                               avvisa);
         uscita.apri();
         return QCoreApplication::exec();
