@@ -1,7 +1,7 @@
 // Lifetime: stale messages, re-entrant callbacks, destruction, no leaks.
 #include "GstTestMedia.h"
 #include "platform/DispositivoRemoto.h"
-#include "riproduttore/Confinamento.h"
+#include "confinamento/Landlock.h"
 #include "support/Ambiente.h"
 #include "support/TempDir.h"
 
@@ -263,7 +263,7 @@ TEST(DispositivoRemoto, PlaysThroughAPlayerThatGoesAtRestOrSaysWhatToDo)
     // And it has told the program so.
     ASSERT_TRUE(device->confino());
     EXPECT_TRUE(device->confino()->seccomp);
-    EXPECT_EQ(device->confino()->landlock > 0, sonora::riproduttore::abiLandlock() > 0);
+    EXPECT_EQ(device->confino()->landlock > 0, sonora::confinamento::abiLandlock() > 0);
 
     // At rest the player and its output go, and the next song starts others.
     ASSERT_TRUE(waitUntil([&] { return device->riproduttore() == 0; }, 3000));
