@@ -432,7 +432,15 @@ TEST_P(Malizia, RefusedEverythingThatReachesOutAndStillDoesItsWork)
         tenta("memoria_genitore", ::open(genitore.c_str(), O_RDONLY | O_CLOEXEC));
         tenta("inet", ::socket(AF_INET, SOCK_STREAM, 0));
         tenta("unix", socketUnix());
-        tenta("crea", crea(cartella / "nuovo"));
+        scritture(tenta);
+        tenta("tronca", ::truncate(canzone.c_str(), 0));
+        tenta("chmod", ::chmod(canzone.c_str(), 0666));
+        tenta("fchmodat2", ::syscall(452, AT_FDCWD, canzone.c_str(), 0666, 0)); // newer than libseccomp
+        tenta("unshare", ::unshare(CLONE_NEWUSER));
+        // A character typed into a terminal, the request disguised in the high bits.
+        const char spazio = ' ';
+        if (terminale >= 0)
+            tenta("tiocsti", ::syscall(SYS_ioctl, terminale, (1UL << 32) | TIOCSTI, &spazio));
         tenta("exec", esegui("/bin/true"));
         tenta("segnale", ::kill(::getppid(), 0));
         // What it must still do.
@@ -446,9 +454,14 @@ TEST_P(Malizia, RefusedEverythingThatReachesOutAndStillDoesItsWork)
     EXPECT_EQ(e.landlock > 0, caso.landlock && abiLandlock() > 0);
     EXPECT_TRUE(e.seccomp);
     for (const char* n : {"prlimit", "setpriority", "sched_setaffinity", "f_setown", "f_setsig", "o_async", "inotify",
-                          "shmget", "memfd", "fallocate", "chiave", "memoria_genitore", "inet", "unix", "crea",
-                          "exec"})
+                          "shmget", "memfd", "fallocate", "chiave", "memoria_genitore", "inet", "unix", "exec",
+                          "crea_cartella", "crea_tmp", "scrivi", "aggiorna", "aggiungi", "rinomina", "cancella",
+                          "tronca", "chmod", "fchmodat2", "unshare"})
         EXPECT_NE(e[n], 0) << n;
+    EXPECT_NE(e["leggi"], 0) << "the song by its own name, Landlock or not";
+    if (terminale >= 0) {
+        EXPECT_NE(e["tiocsti"], 0);
+    }
     if (!kSanitizzato) {
         EXPECT_NE(e["segnale"], 0);
     }
