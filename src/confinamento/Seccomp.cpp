@@ -20,8 +20,9 @@ namespace {
 // The one place where a sanitized build allows more: what the sanitizers'
 // runtime does beside a helper's own calls, mostly at exit (the leak
 // checker's tracer, a process sharing the memory, attaches to every thread
-// and reads /proc/self). A sanitized build's filters allow these always and
-// never refuse them; a normal build's do not know this list.
+// and reads /proc/self). A sanitized build's filters allow these always
+// (openat for reading only) and never refuse them outright; a normal
+// build's do not know this list.
 constexpr std::string_view kDeiSanitizzatori[] = {
     "clone", "ptrace", "wait4", "sched_yield", "getdents64", "openat", "readlink", "prctl", "kill", "tgkill",
     "sigaltstack", "rt_sigaction", "rt_sigprocmask", "exit_group", "exit", "munmap", "mmap", "madvise",
@@ -51,7 +52,7 @@ void Filtro::regola(std::uint32_t azione, const char* chiamata, unsigned quante,
     const int nr = seccomp_syscall_resolve_name(chiamata);
     if (nr == __NR_SCMP_ERROR || !ctx_)
         return; // a call this architecture has not
-    if (azione != SCMP_ACT_ALLOW && deiSanitizzatori(chiamata))
+    if (azione != SCMP_ACT_ALLOW && quante == 0 && deiSanitizzatori(chiamata))
         return;
     const int esito = seccomp_rule_add_array(ctx_, azione, nr, quante, condizioni);
     if (esito < 0 && errore_ == 0)
@@ -61,8 +62,10 @@ void Filtro::regola(std::uint32_t azione, const char* chiamata, unsigned quante,
 int Filtro::carica(bool tsync)
 {
     if (kSanitizzato && predefinita_ != SCMP_ACT_ALLOW)
-        for (const std::string_view c : kDeiSanitizzatori)
-            regola(SCMP_ACT_ALLOW, c.data(), 0, nullptr);
+        for (const std::string_view c : kDeiSanitizzatori) {
+            const scmp_arg_cmp lettura = SCMP_A2(SCMP_CMP_MASKED_EQ, O_WRONLY | O_RDWR | O_CREAT | O_TRUNC, 0);
+            regola(SCMP_ACT_ALLOW, c.data(), c == "openat" ? 1 : 0, &lettura);
+        }
     if (errore_ == 0 && tsync)
         errore_ = -std::min(seccomp_attr_set(ctx_, SCMP_FLTATR_CTL_TSYNC, 1), 0);
     if (errore_ == 0)

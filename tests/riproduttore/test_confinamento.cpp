@@ -453,12 +453,20 @@ TEST_P(Malizia, RefusedEverythingThatReachesOutAndStillDoesItsWork)
     ::setenv("HOME", homePrima.c_str(), 1);
     EXPECT_EQ(e.landlock > 0, caso.landlock && abiLandlock() > 0);
     EXPECT_TRUE(e.seccomp);
+    // A sanitized build's leak checker reads /proc by name at exit: there
+    // only Landlock keeps reading by name to the system's folders.
+    if (!kSanitizzato || caso.landlock) {
+        EXPECT_NE(e["chiave"], 0);
+        EXPECT_NE(e["leggi"], 0) << "the song by its own name, Landlock or not";
+    }
+    if (!kSanitizzato) {
+        EXPECT_NE(e["memoria_genitore"], 0);
+    }
     for (const char* n : {"prlimit", "setpriority", "sched_setaffinity", "f_setown", "f_setsig", "o_async", "inotify",
-                          "shmget", "memfd", "fallocate", "chiave", "memoria_genitore", "inet", "unix", "exec",
+                          "shmget", "memfd", "fallocate", "inet", "unix", "exec",
                           "crea_cartella", "crea_tmp", "scrivi", "aggiorna", "aggiungi", "rinomina", "cancella",
                           "tronca", "chmod", "fchmodat2", "unshare"})
         EXPECT_NE(e[n], 0) << n;
-    EXPECT_NE(e["leggi"], 0) << "the song by its own name, Landlock or not";
     if (terminale >= 0) {
         EXPECT_NE(e["tiocsti"], 0);
     }
