@@ -113,7 +113,7 @@ TEST_F(Confinamento, TheSealedOutputKeepsItsOneConnectionAndMakesNoOther)
         EXPECT_EQ(e[chi + "connetti"], EPERM);
         EXPECT_EQ(e[chi + "socket"], EPERM);
         EXPECT_EQ(e[chi + "coppia"], 0);
-        EXPECT_EQ(e[chi + "crea"], EACCES);
+        EXPECT_NE(e[chi + "crea"], 0);
         EXPECT_NE(e[chi + "exec"], 0);
     }
     nonScritto();
