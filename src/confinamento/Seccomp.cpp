@@ -115,9 +115,10 @@ void permettiComuni(Filtro& f)
     for (const scmp_datum_t chi : {scmp_datum_t(0), io}) {
         f.permetti("setpriority", SCMP_A0(SCMP_CMP_EQ, PRIO_PROCESS), SCMP_A1(SCMP_CMP_EQ, chi));
         f.permetti("ioprio_set", SCMP_A0(SCMP_CMP_EQ, 1 /* IOPRIO_WHO_PROCESS */), SCMP_A1(SCMP_CMP_EQ, chi));
-        // Signals only for itself (an abort raises one).
-        f.permetti("kill", SCMP_A0(SCMP_CMP_EQ, chi));
     }
+    // Signals only for itself (an abort raises one); kill(0) would reach
+    // its whole process group.
+    f.permetti("kill", SCMP_A0(SCMP_CMP_EQ, io));
     f.permetti("tgkill", SCMP_A0(SCMP_CMP_EQ, io));
 }
 

@@ -88,6 +88,7 @@ TEST_P(Malizia, RefusedEverythingThatReachesOutAndStillDoesItsWork)
             tenta("tiocsti", ::syscall(SYS_ioctl, terminale, (1UL << 32) | TIOCSTI, &spazio));
         tenta("exec", esegui("/bin/true"));
         tenta("segnale", ::kill(::getppid(), 0));
+        tenta("segnale_gruppo", ::kill(0, 0)); // the program's whole process group
         // What it must still do.
         tenta("dato", leggiDato(dato));
         anello[0] = 'a';
@@ -117,6 +118,7 @@ TEST_P(Malizia, RefusedEverythingThatReachesOutAndStillDoesItsWork)
     }
     if (!kSanitizzato) {
         EXPECT_NE(e["segnale"], 0);
+        EXPECT_NE(e["segnale_gruppo"], 0);
     }
     EXPECT_TRUE(vittimaVive());
     rlimit limite{};
