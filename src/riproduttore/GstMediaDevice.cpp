@@ -240,7 +240,7 @@ void GstMediaDevice::warmUp()
 {
     try {
         ensureGStreamer();
-        preloadCommonPlugins();
+        preloadPlugins();
         if (!output_) // no stream until a song opens
             output_ = std::make_unique<AudioOutput>(options_.ring, format_);
     } catch (const std::exception&) {

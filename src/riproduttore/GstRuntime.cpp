@@ -39,6 +39,14 @@ constexpr MediaTypeComponent kMediaTypes[] = {
     {"image/jpeg", "jpegdec"},
 };
 
+// The plugins the songs of every supported kind load: parsing, decoding,
+// converting, and handing sound and pictures over.
+constexpr const char* kPlugins[] = {
+    "coreelements", "typefindfunctions", "playback", "app", "wavparse", "audioconvert", "audioresample", "volume",
+    "audioparsers", "alaw", "mulaw", "adpcmdec", "avi", "libav", "jpeg", "videoconvertscale", "videofilter",
+    "videoparsersbad",
+};
+
 std::once_flag initOnce;
 QString initFailure; // written once, inside initOnce
 
@@ -71,10 +79,11 @@ void ensureGStreamer()
                              .arg(initFailure));
 }
 
-void preloadCommonPlugins()
+void preloadPlugins()
 {
-    for (const char* name : {"coreelements", "typefindfunctions", "playback", "wavparse", "audioconvert",
-                             "audioresample", "app"}) {
+    // As a WAV, a MIDI song and each era's AVI load them; a missing one is
+    // met when a song needs it, and said then.
+    for (const char* name : kPlugins) {
         if (GstPlugin* plugin = gst_plugin_load_by_name(name))
             gst_object_unref(plugin);
     }

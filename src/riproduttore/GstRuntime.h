@@ -11,11 +11,12 @@ namespace sonora {
 // Throws MediaError when GStreamer cannot start.
 void ensureGStreamer();
 
-// Loads the plugins that the commonest song, a WAV file, needs, so that the
-// first song opens as quickly as the next. The system's audio output is the
+// Loads the plugins that every kind of song needs (WAV of every codec,
+// MIDI, AVI of every era), so that songs open without loading any: the
+// confined player loads none once set up. The system's audio output is the
 // output process's: the player loads none of it.
 // Call after ensureGStreamer(); a plugin that is missing is simply skipped.
-void preloadCommonPlugins();
+void preloadPlugins();
 
 // "il componente X (pacchetto Y)" for an element factory name, or for the media
 // type that nothing installed could handle (as a missing-plugin message gives it).

@@ -1,5 +1,6 @@
 #include "riproduttore/MidiSynth.h"
 
+#include "riproduttore/LetturaSoundFont.h"
 #include "riproduttore/MidiFile.h"
 #include "riproduttore/PlaybackObserver.h"
 #include "riproduttore/SoundFont.h"
@@ -27,6 +28,9 @@ namespace {
     X(new_fluid_synth)                                                                                                 \
     X(delete_fluid_synth)                                                                                              \
     X(fluid_synth_sfload)                                                                                              \
+    X(new_fluid_defsfloader)                                                                                           \
+    X(fluid_sfloader_set_callbacks)                                                                                    \
+    X(fluid_synth_add_sfloader)                                                                                        \
     X(fluid_synth_get_sfont_by_id)                                                                                     \
     X(fluid_sfont_get_preset)                                                                                          \
     X(fluid_synth_pin_preset)                                                                                          \
@@ -101,6 +105,12 @@ const Api* fluidSynth(QString& why)
 }
 
 } // namespace
+
+bool preloadFluidSynth()
+{
+    QString why;
+    return fluidSynth(why) != nullptr;
+}
 
 struct MidiSynth::Fluid {
     const Api* api = nullptr;
@@ -198,6 +208,13 @@ void MidiSynth::loadNow()
         fluid->synth = api->new_fluid_synth(s);
         if (observer_)
             observer_->soundFontLoading(soundFont_);
+        // Its reads, now and for each instrument later, go to a descriptor
+        // opened while the player could still open files (LetturaSoundFont.h).
+        if (fluid_sfloader_t* loader = fluid->synth ? api->new_fluid_defsfloader(s) : nullptr) {
+            api->fluid_sfloader_set_callbacks(loader, soundfont::apriFile, soundfont::leggi, soundfont::cerca,
+                                              soundfont::posizione, soundfont::chiudi);
+            api->fluid_synth_add_sfloader(fluid->synth, loader); // the synthesiser owns it
+        }
         if (fluid->synth)
             fluid->soundFont = api->fluid_synth_sfload(fluid->synth, QFile::encodeName(soundFont_).constData(), 1);
         if (fluid->soundFont == FLUID_FAILED)

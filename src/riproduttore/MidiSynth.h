@@ -3,9 +3,10 @@
 // loaded once and kept for every MIDI song after. Songs take turns on it:
 // each starts on a freshly reset synthesiser, as if it had one of its own.
 //
-// FluidSynth is loaded when the first MIDI song is foreseen, not linked: it
-// brings some sixty libraries, graphics among them, which a player of WAV
-// songs has no use for. It loads on a thread of its own, and with dynamic
+// FluidSynth is loaded, not linked (it brings some sixty libraries, graphics
+// among them): the player process loads it while it is set up, since it
+// opens no library once sealed; the synthesiser is made when the first MIDI
+// song is foreseen. It loads on a thread of its own, and with dynamic
 // sample loading: only the instruments a song plays are read (for a
 // compressed SF3, decoded), and they stay for the songs after.
 
@@ -25,6 +26,10 @@ namespace sonora {
 
 struct MidiSong;
 class PlaybackObserver;
+
+// Loads FluidSynth now, while libraries can still be opened by name; false
+// when it is missing (a MIDI song then says why).
+bool preloadFluidSynth();
 
 class MidiSynth {
 public:

@@ -8,7 +8,7 @@
 #include "comune/Errori.h"
 #include "comune/Memoria.h"
 #include "comune/Protocollo.h"
-#include "riproduttore/Confinamento.h"
+#include "riproduttore/Avvio.h"
 #include "riproduttore/GstMediaDevice.h"
 #include "riproduttore/Heartbeat.h"
 #include "riproduttore/VideoVersoIlProgramma.h"
@@ -39,7 +39,7 @@ GstDeviceOptions opzioni(std::shared_ptr<ring::RingWriter> anello, IVideoOutput*
 
 class Riproduttore {
 public:
-    Riproduttore(int fd, int memoria, std::shared_ptr<ring::RingWriter> anello, const riproduttore::Confino& confino)
+    Riproduttore(int fd, int memoria, std::shared_ptr<ring::RingWriter> anello, const confinamento::Confino& confino)
         : channel_(fd, kLimiteInUscita, Attachments::Accepted)
         , video_(channel_, brano_, memoria)
         , device_(opzioni(std::move(anello), &video_))
@@ -203,14 +203,24 @@ int main(int argc, char** argv)
     // Before any thread: only those started later are confined. A first
     // start may scan every plugin meanwhile: the program hears it lives.
     const QByteArray vivo = sonora::framed(sonora::protocollo::scrivi(sonora::protocollo::Vivo{}));
-    const auto confino = sonora::riproduttore::confinaRiproduttore(sonora::protocollo::kHeartbeatMs, [&] {
+    const auto battito = [&] {
         [[maybe_unused]] const auto n = ::send(fd, vivo.constData(), size_t(vivo.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-    });
+    };
+    auto confino = sonora::riproduttore::avvia(sonora::protocollo::kHeartbeatMs, battito);
     QCoreApplication app(argc, argv);
     // The sound goes into the ring the output process plays.
     auto ring = sonora::ring::RingWriter::map(int(Posto::Anello), int(Posto::Indice), int(Posto::Sveglia));
     for (const Posto d : {Posto::Anello, Posto::Indice})
         ::close(int(d));
+    // Before a byte from the program: whatever songs need is loaded, and
+    // from here on nothing is opened by name. Unsealed, it decodes nothing.
+    if (confino.seccomp) {
+        const std::string sigillo = sonora::riproduttore::preparaESigilla(sonora::protocollo::kHeartbeatMs, battito);
+        if (!sigillo.empty()) {
+            confino.seccomp = false;
+            sonora::confinamento::aggiungiMancanza(confino.mancanze, sigillo);
+        }
+    }
     sonora::Riproduttore riproduttore(fd, int(Posto::Fotogrammi), std::move(ring), confino);
     return QCoreApplication::exec();
 }

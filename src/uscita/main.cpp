@@ -8,22 +8,24 @@
 #include "comune/Descrittori.h"
 #include "comune/Errori.h"
 #include "comune/ProtocolloUscita.h"
-#include "riproduttore/Confinamento.h"
+#include "uscita/Permessi.h"
 #include "uscita/Uscita.h"
 
 #include <QCoreApplication>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
-#include <sys/prctl.h>
 #include <unistd.h>
 
 int main(int argc, char** argv)
 {
-    // The program's end is this process's too, even if it cannot hang up.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Before any thread: Landlock binds only the calling thread and those
+    // it starts later. It also ties this process's end to the program's.
+    const auto confino = sonora::uscita::confinaUscita();
+    if (confino.landlock == 0)
+        std::fprintf(stderr, "sonora-uscita: confinamento ridotto (%s): %s\n", confino.descrizione().c_str(),
+                     confino.mancanze.c_str());
     using Posto = sonora::descrittori::Uscita;
     if (!sonora::descrittori::avviatoDalProgramma<Posto>()) {
         std::fprintf(stderr, "sonora-uscita: la avvia il programma Sonoraccoltiera, con i suoi descrittori; non si "
@@ -53,7 +55,7 @@ int main(int argc, char** argv)
             QCoreApplication::exit(0);
     });
     try {
-        sonora::Uscita uscita(prova, *ring, int(Posto::Sveglia), [] { return QString::fromStdString(sonora::riproduttore::sigillaUscita()); },
+        sonora::Uscita uscita(prova, *ring, int(Posto::Sveglia), [] { return QString::fromStdString(sonora::uscita::sigillaUscita()); },
                               avvisa);
         uscita.apri();
         return QCoreApplication::exec();

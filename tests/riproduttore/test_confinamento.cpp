@@ -1,338 +1,7 @@
-// The player's confinement, tried the way a file that took a decoder over
-// would: each test confines a child process it forks (this program starts
-// no thread, as the player confines before its first) and has it try what
-// a hostile file would want, then reads back how each attempt ended.
+// Landlock alone, and the filters against every thread (test_malizia.cpp
+// holds what each helper refuses).
 
-#include "riproduttore/Confinamento.h"
-
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <cstddef>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
-#include <thread>
-#include <string>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/prctl.h>
-#include <sys/ptrace.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-using namespace sonora::riproduttore;
-namespace fs = std::filesystem;
-
-namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitizzato = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitizzato = true;
-#else
-constexpr bool kSanitizzato = false;
-#endif
-#else
-constexpr bool kSanitizzato = false;
-#endif
-
-// How a confined child's attempts ended: 0 for success, else the errno.
-struct Esito {
-    int landlock = -1;
-    bool seccomp = false;
-    std::map<std::string, int> tentativi;
-
-    // The errno of `nome`, or -1 if the child never reported it (it
-    // died, or an exec that should have failed replaced it).
-    int operator[](const std::string& nome) const
-    {
-        const auto it = tentativi.find(nome);
-        return it == tentativi.end() ? -1 : it->second;
-    }
-};
-
-class Tentativi {
-public:
-    explicit Tentativi(int fd) : fd_(fd) {}
-    // Records how `risultato` (a system call's return) ended, at once: an
-    // exec that succeeds leaves no chance to report later.
-    void operator()(const std::string& nome, long risultato)
-    {
-        const int numero = risultato < 0 ? errno : 0;
-        scrivi(nome + " " + std::to_string(numero) + "\n");
-    }
-    void scrivi(const std::string& riga) { (void)!::write(fd_, riga.data(), riga.size()); }
-
-private:
-    int fd_;
-};
-
-template <typename Prove>
-Esito nelConfino(const OpzioniConfino& opzioni, Prove prove)
-{
-    int tubo[2];
-    if (::pipe2(tubo, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe");
-    const pid_t figlio = ::fork();
-    if (figlio == 0) {
-        ::close(tubo[0]);
-        const Confino c = confina(opzioni);
-        Tentativi tenta(tubo[1]);
-        tenta.scrivi("landlock " + std::to_string(c.landlock) + "\nseccomp " + (c.seccomp ? "1" : "0") + "\n");
-        prove(tenta);
-        ::_exit(0);
-    }
-    ::close(tubo[1]);
-    std::string uscita;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(tubo[0], buffer, sizeof buffer)) > 0;)
-        uscita.append(buffer, size_t(n));
-    ::close(tubo[0]);
-    int stato = 0;
-    ::waitpid(figlio, &stato, 0);
-    Esito e;
-    std::istringstream righe(uscita);
-    for (std::string nome; righe >> nome;) {
-        int valore = 0;
-        righe >> valore;
-        if (nome == "landlock")
-            e.landlock = valore;
-        else if (nome == "seccomp")
-            e.seccomp = valore != 0;
-        else
-            e.tentativi[nome] = valore;
-    }
-    return e;
-}
-
-// The same, with a thread started before the child confines: `confinamento`
-// runs on the main thread, then `prove` on it and on that thread, each
-// naming its attempts after `chi`.
-template <typename Confinamento, typename Prove>
-Esito nelConfinoConFilo(Confinamento confinamento, Prove prove)
-{
-    int via[2];
-    if (::pipe2(via, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe");
-    OpzioniConfino nessuno;
-    nessuno.landlock = nessuno.seccomp = false;
-    return nelConfino(nessuno, [&](Tentativi& tenta) {
-        std::thread filo([&] {
-            char c;
-            (void)!::read(via[0], &c, 1);
-            prove(tenta, std::string("filo_"));
-        });
-        confinamento(tenta);
-        prove(tenta, std::string("main_"));
-        (void)!::write(via[1], "v", 1);
-        filo.join();
-    });
-}
-
-// A Unix socket listening at a path, or at an abstract name, as the session
-// bus, the display and the sound server do.
-struct Ascolto {
-    int fd = -1;
-    sockaddr_un indirizzo{};
-    socklen_t lunghezza = 0;
-    Ascolto(const std::string& nome, bool astratto)
-    {
-        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        indirizzo.sun_family = AF_UNIX;
-        std::memcpy(indirizzo.sun_path + (astratto ? 1 : 0), nome.data(), nome.size());
-        lunghezza = socklen_t(offsetof(sockaddr_un, sun_path) + nome.size() + (astratto ? 1 : 0));
-        if (::bind(fd, reinterpret_cast<const sockaddr*>(&indirizzo), lunghezza) != 0 || ::listen(fd, 8) != 0)
-            throw std::runtime_error("listen");
-    }
-    ~Ascolto() { ::close(fd); }
-    // Connects `s`, a socket made before confining.
-    long connetti(int s) const { return ::connect(s, reinterpret_cast<const sockaddr*>(&indirizzo), lunghezza); }
-};
-
-int socketUnix() { return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0); }
-
-long coppia(int tipo)
-{
-    int fds[2];
-    const int r = ::socketpair(AF_UNIX, tipo | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds);
-    if (r == 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-    }
-    return r;
-}
-
-int crea(const fs::path& p) { return ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); }
-
-class Confinamento : public ::testing::Test {
-protected:
-    Confinamento()
-    {
-        char modello[] = "/tmp/sonora-confino-XXXXXX";
-        cartella = ::mkdtemp(modello);
-        canzone = cartella / "canzone.wav";
-        std::ofstream(canzone) << contenuto;
-        ::chmod(canzone.c_str(), 0644);
-        // A program outside the system's folders.
-        eseguibile = cartella / "vero";
-        fs::copy_file("/bin/true", eseguibile);
-        fs::permissions(eseguibile, fs::perms::owner_all);
-        const char* home = std::getenv("HOME");
-        nome = "sonora-confino-" + std::to_string(::getpid());
-        if (home && *home)
-            inCasa = fs::path(home) / nome;
-        inTmp = fs::path("/tmp") / nome;
-        // A terminal, opened before confining as the player inherits one.
-        pty = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (pty >= 0 && ::grantpt(pty) == 0 && ::unlockpt(pty) == 0)
-            terminale = ::open(::ptsname(pty), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    }
-    ~Confinamento() override
-    {
-        if (terminale >= 0)
-            ::close(terminale);
-        if (pty >= 0)
-            ::close(pty);
-        std::error_code ignorato;
-        fs::remove_all(cartella, ignorato);
-        fs::remove(inTmp, ignorato);
-        if (!inCasa.empty())
-            fs::remove(inCasa, ignorato);
-    }
-
-    // The attempts on files every layer must refuse.
-    void scritture(Tentativi& tenta) const
-    {
-        tenta("crea_cartella", crea(cartella / "nuovo"));
-        tenta("crea_tmp", crea(inTmp));
-        if (!inCasa.empty())
-            tenta("crea_casa", crea(inCasa));
-        tenta("scrivi", ::open(canzone.c_str(), O_WRONLY | O_CLOEXEC));
-        tenta("aggiorna", ::open(canzone.c_str(), O_RDWR | O_CLOEXEC));
-        tenta("aggiungi", ::open(canzone.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-        tenta("rinomina", ::rename(canzone.c_str(), (cartella / "altro").c_str()));
-        tenta("cancella", ::unlink(canzone.c_str()));
-        tenta("leggi", leggi());
-    }
-
-    // 0 when the song, open before confining as the program hands it
-    // over, reads back whole through its descriptor.
-    long leggiDato(int fd) const
-    {
-        std::string letto(contenuto.size() + 1, '\0');
-        const ssize_t n = ::pread(fd, letto.data(), letto.size(), 0);
-        if (n < 0)
-            return -1;
-        errno = EIO;
-        return letto.substr(0, size_t(n)) == contenuto ? 0 : -1;
-    }
-
-    // 0 when the song reads back whole by its name.
-    long leggi() const
-    {
-        std::ifstream f(canzone, std::ios::binary);
-        std::string letto((std::istreambuf_iterator<char>(f)), {});
-        if (!f.good() && !f.eof()) {
-            errno = EACCES;
-            return -1;
-        }
-        errno = EIO;
-        return letto == contenuto ? 0 : -1;
-    }
-
-    void nonScritto() const
-    {
-        std::ifstream f(canzone, std::ios::binary);
-        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(f)), {}), contenuto);
-        EXPECT_FALSE(fs::exists(cartella / "nuovo"));
-        EXPECT_FALSE(fs::exists(inTmp));
-        if (!inCasa.empty()) {
-            EXPECT_FALSE(fs::exists(inCasa));
-        }
-    }
-
-    const std::string contenuto = "RIFF....WAVEfmt ";
-    fs::path cartella, canzone, eseguibile, inCasa, inTmp;
-    int pty = -1, terminale = -1;
-    std::string nome;
-};
-
-long esegui(const char* programma)
-{
-    char* const argv[] = {const_cast<char*>(programma), nullptr};
-    char* const envp[] = {nullptr};
-    return ::execve(programma, argv, envp);
-}
-
-long connettiTcp()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0)
-        return -1;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(9); // whether anything listens does not matter
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int r = ::connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-    const int numero = errno;
-    ::close(s);
-    errno = numero;
-    return r;
-}
-
-} // namespace
-
-// A kernel without Landlock: seccomp alone keeps files and the network shut.
-TEST_F(Confinamento, SeccompAloneRefusesWritingSocketsAndProgramsButNotReading)
-{
-    OpzioniConfino soloSeccomp;
-    soloSeccomp.landlock = false;
-    const Esito e = nelConfino(soloSeccomp, [&](Tentativi& tenta) {
-        scritture(tenta);
-        tenta("tronca", ::truncate(canzone.c_str(), 0));
-        tenta("chmod", ::chmod(canzone.c_str(), 0666));
-        tenta("fchmodat2", ::syscall(452, AT_FDCWD, canzone.c_str(), 0666, 0)); // newer than libseccomp
-        tenta("inet", ::socket(AF_INET, SOCK_STREAM, 0));
-        tenta("inet6", ::socket(AF_INET6, SOCK_DGRAM, 0));
-        tenta("unshare", ::unshare(CLONE_NEWUSER));
-        // A character typed into a terminal, the request disguised in the high bits.
-        const char c = ' ';
-        if (terminale >= 0)
-            tenta("tiocsti", ::syscall(SYS_ioctl, terminale, (1UL << 32) | TIOCSTI, &c));
-        tenta("exec", esegui("/bin/true"));
-    });
-    EXPECT_EQ(e.landlock, 0);
-    EXPECT_TRUE(e.seccomp);
-    for (const char* n : {"crea_cartella", "crea_tmp", "scrivi", "aggiorna", "aggiungi", "rinomina", "cancella",
-                          "tronca", "chmod", "fchmodat2"})
-        EXPECT_EQ(e[n], EACCES) << n;
-    if (!inCasa.empty()) {
-        EXPECT_EQ(e["crea_casa"], EACCES);
-    }
-    EXPECT_EQ(e["inet"], EPERM);
-    EXPECT_EQ(e["inet6"], EPERM);
-    EXPECT_EQ(e["unshare"], EPERM);
-    if (terminale >= 0) {
-        EXPECT_EQ(e["tiocsti"], EPERM);
-    }
-    EXPECT_EQ(e["exec"], EPERM);
-    EXPECT_EQ(e["leggi"], 0) << "the song it was given";
-    nonScritto();
-}
+#include "NelConfino.h"
 
 // Landlock alone, first as Debian 12's kernel gives it: the ruleset must be
 // one that kernel accepts, and it does not cover truncation (seccomp does).
@@ -347,7 +16,7 @@ TEST_F(Confinamento, LandlockAloneRefusesWritingAndForeignProgramsAtAbi2AndAtThe
         OpzioniConfino soloLandlock;
         soloLandlock.seccomp = false;
         soloLandlock.abiMassima = massima;
-        const Esito e = nelConfino(soloLandlock, [&](Tentativi& tenta) {
+        const Esito e = nelConfino([&] { return confinaCome(Aiutante::Riproduttore, soloLandlock); }, [&](Tentativi& tenta) {
             scritture(tenta);
             tenta("tcp", connettiTcp());
             tenta("tronca", ::truncate(canzone.c_str(), 0));
@@ -374,67 +43,6 @@ TEST_F(Confinamento, LandlockAloneRefusesWritingAndForeignProgramsAtAbi2AndAtThe
     }
 }
 
-// Both layers, as the player runs, for a user whose home holds a key: the
-// player reads the song it was handed, and by name nothing of the user's,
-// not even that song. Folders outside the system's, not permissions, keep
-// it out, so this holds for root too.
-TEST_F(Confinamento, ThePlayerReadsTheSongItIsHandedAndNothingByName)
-{
-    const fs::path casa = cartella / "casa";
-    fs::create_directories(casa / ".ssh");
-    const fs::path chiave = casa / ".ssh" / "id_ed25519";
-    std::ofstream(chiave) << "segreto";
-    const int dato = ::open(canzone.c_str(), O_RDONLY | O_CLOEXEC);
-    const std::string homePrima = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("HOME", casa.c_str(), 1); // what the player grants follows it
-    for (const int massima : {2, std::max(abiLandlock(), 2)}) {
-        SCOPED_TRACE(massima);
-        OpzioniConfino opzioni;
-        opzioni.abiMassima = massima;
-        const Esito e = nelConfino(opzioni, [&](Tentativi& tenta) {
-            scritture(tenta);
-            tenta("chiave", ::open(chiave.c_str(), O_RDONLY | O_CLOEXEC));
-            tenta("dato", leggiDato(dato));
-            tenta("inet", ::socket(AF_INET, SOCK_STREAM, 0));
-            tenta("inet6", ::socket(AF_INET6, SOCK_STREAM, 0));
-            tenta("fork", [] {
-                const pid_t p = ::fork();
-                if (p == 0)
-                    ::_exit(0);
-                if (p > 0)
-                    ::waitpid(p, nullptr, 0);
-                return long(p);
-            }());
-            tenta("segnale", ::kill(::getppid(), 0));
-            tenta("ptrace", ::ptrace(PTRACE_ATTACH, ::getppid(), nullptr, nullptr));
-            tenta("nnp", ::prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1 ? 0 : (errno = EINVAL, -1));
-            tenta("exec", esegui("/bin/true"));
-        });
-        EXPECT_EQ(e.landlock, std::min(massima, abiLandlock()));
-        EXPECT_TRUE(e.seccomp);
-        for (const char* n : {"crea_cartella", "crea_tmp", "scrivi", "aggiorna", "aggiungi", "cancella"})
-            EXPECT_EQ(e[n], EACCES) << n;
-        EXPECT_NE(e["rinomina"], 0);
-        EXPECT_EQ(e["inet"], EPERM);
-        EXPECT_EQ(e["inet6"], EPERM);
-        EXPECT_EQ(e["exec"], EPERM);
-        EXPECT_NE(e["ptrace"], 0);
-        EXPECT_EQ(e["nnp"], 0);
-        if (!kSanitizzato) {
-            EXPECT_EQ(e["fork"], EPERM);
-            EXPECT_EQ(e["segnale"], EPERM) << "no signal for another process";
-        }
-        if (e.landlock > 0) {
-            EXPECT_EQ(e["chiave"], EACCES);
-            EXPECT_EQ(e["leggi"], EACCES) << "the song by its own name";
-        }
-        EXPECT_EQ(e["dato"], 0) << "the song it was handed";
-    }
-    ::close(dato);
-    homePrima.empty() ? ::unsetenv("HOME") : ::setenv("HOME", homePrima.c_str(), 1);
-    nonScritto();
-}
-
 // What a decoder taken over would reach first: the session bus, the display,
 // an agent, the sound server, all listening Unix sockets, at a path or an
 // abstract name. Nothing, from any thread, even one started before the
@@ -453,7 +61,7 @@ TEST_F(Confinamento, TheDecoderConnectsNowhereFromAnyThread)
             // the filter alone must refuse them.
             OpzioniConfino debian12;
             debian12.abiMassima = 2;
-            const Confino c = confina(debian12);
+            const Confino c = confinaCome(Aiutante::Riproduttore, debian12);
             tenta("filtro", c.seccomp ? 0 : (errno = EINVAL, -1));
         },
         [&](Tentativi& tenta, const std::string& chi) {
@@ -470,7 +78,7 @@ TEST_F(Confinamento, TheDecoderConnectsNowhereFromAnyThread)
         EXPECT_EQ(e[chi + "astratto"], EPERM);
         EXPECT_EQ(e[chi + "socket"], EPERM);
         EXPECT_EQ(e[chi + "coppia"], 0) << "GStreamer's poll needs its pair";
-        EXPECT_EQ(e[chi + "coppia_datagrammi"], EPERM);
+        EXPECT_NE(e[chi + "coppia_datagrammi"], 0);
     }
 }
 
@@ -487,7 +95,7 @@ TEST_F(Confinamento, TheSealedOutputKeepsItsOneConnectionAndMakesNoOther)
             tenta("prima", server.connetti(connessione));
             for (const char* chi : {"main_", "filo_"})
                 liberi[chi] = socketUnix();
-            tenta("sigillo", sigillaUscita().empty() ? 0 : (errno = EINVAL, -1));
+            tenta("sigillo", sonora::uscita::sigillaUscita().empty() ? 0 : (errno = EINVAL, -1));
         },
         [&](Tentativi& tenta, const std::string& chi) {
             tenta(chi + "invia", ::send(connessione, "x", 1, MSG_NOSIGNAL));
@@ -505,8 +113,8 @@ TEST_F(Confinamento, TheSealedOutputKeepsItsOneConnectionAndMakesNoOther)
         EXPECT_EQ(e[chi + "connetti"], EPERM);
         EXPECT_EQ(e[chi + "socket"], EPERM);
         EXPECT_EQ(e[chi + "coppia"], 0);
-        EXPECT_EQ(e[chi + "crea"], EACCES);
-        EXPECT_EQ(e[chi + "exec"], EPERM);
+        EXPECT_NE(e[chi + "crea"], 0);
+        EXPECT_NE(e[chi + "exec"], 0);
     }
     nonScritto();
 }

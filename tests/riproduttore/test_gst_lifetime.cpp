@@ -1,10 +1,12 @@
 // Lifetime: stale messages, re-entrant callbacks, destruction, no leaks.
 #include "GstTestMedia.h"
 #include "platform/DispositivoRemoto.h"
-#include "riproduttore/Confinamento.h"
+#include "confinamento/Landlock.h"
+#include "riproduttore/SoundFont.h"
 #include "support/Ambiente.h"
 #include "support/TempDir.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -263,7 +265,7 @@ TEST(DispositivoRemoto, PlaysThroughAPlayerThatGoesAtRestOrSaysWhatToDo)
     // And it has told the program so.
     ASSERT_TRUE(device->confino());
     EXPECT_TRUE(device->confino()->seccomp);
-    EXPECT_EQ(device->confino()->landlock > 0, sonora::riproduttore::abiLandlock() > 0);
+    EXPECT_EQ(device->confino()->landlock > 0, sonora::confinamento::abiLandlock() > 0);
 
     // At rest the player and its output go, and the next song starts others.
     ASSERT_TRUE(waitUntil([&] { return device->riproduttore() == 0; }, 3000));
@@ -355,18 +357,29 @@ TEST(DispositivoRemoto, APlayerScanningItsPluginsHoldsNeitherTheProgramNorItsEnd
 
 // A player of WAV songs carries no synthesiser; a MIDI song foreseen while
 // no song is open (the compilation just chosen holds one) has it load at once.
-TEST(DispositivoRemoto, AMidiSongForeseenLoadsTheSynthesiserBeforeItOpens)
+// Once set up the player opens nothing by name: FluidSynth and the
+// soundfont are held before its first song, even a WAV, and a MIDI song
+// foreseen later loads its instruments through that descriptor.
+TEST(DispositivoRemoto, ThePlayerHoldsTheSynthesiserAndItsSoundFontBeforeItsFirstSong)
 {
-    const auto mapsSynthesiser = [](qint64 pid) {
-        QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
-        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libfluidsynth");
-    };
+    const QString soundFont = QFileInfo(defaultSoundFont()).canonicalFilePath();
+    if (soundFont.isEmpty())
+        GTEST_SKIP() << "no soundfont installed";
     DispositivoRemoto device(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
     device.preparaRiproduzione();
     device.open(GstMedia::get().wav300, MediaKind::Wave);
     const qint64 pid = device.riproduttore();
-    EXPECT_FALSE(mapsSynthesiser(pid));
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    EXPECT_TRUE(maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libfluidsynth"));
+    bool tenuto = false;
+    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        tenuto = tenuto || QFile::symLinkTarget(fd.filePath()) == soundFont;
+    EXPECT_TRUE(tenuto) << "the soundfont's descriptor, opened before sealing";
     device.close();
     device.prepare(GstMedia::get().mid0, MediaKind::Midi);
-    EXPECT_TRUE(waitUntil([&] { return mapsSynthesiser(pid); }, 3000));
+    device.open(GstMedia::get().mid0, MediaKind::Midi);
+    int ends = 0;
+    device.onEnded = [&] { ++ends; };
+    device.play();
+    EXPECT_TRUE(waitUntil([&] { return ends > 0; }, 5000)) << "a MIDI song plays from the sealed player";
 }
