@@ -42,7 +42,6 @@ struct Banco {
     Banco()
     {
         GstDeviceOptions options;
-        options.fakeAudioSink = true;
         options.observer = tempi;
         auto d = std::make_unique<GstMediaDevice>(options);
         w = std::make_unique<FinestraDiProva>(std::move(d));

@@ -3,7 +3,6 @@
 #include "comune/SharedMemory.h"
 
 #include <algorithm>
-#include <bit>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -48,12 +47,6 @@ std::optional<Maps> mapBoth(int ringFd, qsizetype ringBytes, bool writeRing, int
 }
 
 } // namespace
-
-bool Format::valid() const
-{
-    const bool placed = channels == 1 ? mask == 0 : std::popcount(mask) == int(channels);
-    return rate >= kMinRate && rate <= kMaxRate && channels >= 1 && channels <= kMaxChannels && placed;
-}
 
 int createRing() { return createSealedMemory("sonora-ring", kRingBytes); }
 int createIndex() { return createSealedMemory("sonora-ring-index", kIndexBytes); }

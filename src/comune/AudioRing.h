@@ -23,6 +23,7 @@
 
 #include <QtGlobal>
 
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -45,13 +46,19 @@ struct Format {
 
     // Within what a ring can carry: 8 to 192 kHz, 1 to kMaxChannels channels,
     // each at a position of its own (one channel alone is mono, mask 0).
-    bool valid() const;
+    constexpr bool valid() const;
     friend bool operator==(const Format&, const Format&) = default;
 };
 
 constexpr quint32 kMaxChannels = 8;
 constexpr quint32 kMinRate = 8000;
 constexpr quint32 kMaxRate = 192000;
+
+constexpr bool Format::valid() const
+{
+    const bool placed = channels == 1 ? mask == 0 : std::popcount(mask) == int(channels);
+    return rate >= kMinRate && rate <= kMaxRate && channels >= 1 && channels <= kMaxChannels && placed;
+}
 
 // The ring is sized by time: each slot holds as many frames as fit in
 // kSlotSamples floats, 64 ms of stereo at 48 kHz, 21 ms of 5.1, 8 ms of 7.1 at

@@ -250,13 +250,6 @@ std::optional<Messaggio> leggiMessaggio(const QByteArray& bytes)
     return m;
 }
 
-qint64 orologioNs()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
 QString rifiutoNonConfinato(const QString& mancanze)
 {
     return QStringLiteral("Il componente di riproduzione non riesce a proteggersi su questo sistema (%1) e per "

@@ -19,6 +19,7 @@
 
 #include "comune/AudioRing.h"
 #include "comune/MediaDevice.h"
+#include "comune/Orologio.h"
 
 #include <QByteArray>
 #include <QSize>
@@ -155,7 +156,6 @@ QByteArray scrivi(const Messaggio& messaggio);
 std::optional<Domanda> leggiDomanda(const QByteArray& bytes, bool conFile);
 std::optional<Messaggio> leggiMessaggio(const QByteArray& bytes);
 
-// CLOCK_MONOTONIC, which both processes read alike.
-qint64 orologioNs();
+using sonora::orologioNs;
 
 } // namespace sonora::protocollo

@@ -33,6 +33,9 @@ std::span<const char* const> ambienteConcesso();
 std::unique_ptr<QProcess> startChild(const QString& program, const QStringList& arguments, std::span<const int> fds,
                                      QString* error);
 
+// How long a dismissed helper has to end by itself before it is killed.
+constexpr int kCongedoMs = 2000;
+
 // Lets `process` go: it ends by itself once it reads the end of its channel;
 // one still running after `killAfterMs` is killed. `owner` keeps it till then.
 void dismissChild(std::unique_ptr<QProcess> process, QObject* owner, int killAfterMs);

@@ -49,8 +49,6 @@ constexpr int kSostitutoMs = 1000;
 // How long an open waits for the output process's first word: whether any
 // output works.
 constexpr int kUscitaPrimaMs = 3000;
-// A dismissed player that has not ended by then is killed.
-constexpr int kCongedoMs = 2000;
 // At the program's end the players get this long to end by themselves.
 constexpr int kUscitaMs = 500;
 // Requests are small: this much unread means the player has stopped reading.

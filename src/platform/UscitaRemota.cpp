@@ -23,8 +23,6 @@ namespace {
 // one that cannot even start would otherwise be started without end.
 constexpr qint64 kVitaBreveNs = 1'000'000'000;
 constexpr int kRitardoMs = 500;
-// A dismissed output that has not ended by then is killed.
-constexpr int kCongedoMs = 2000;
 // A ready output reads every block as soon as it is written; one that has
 // left sound waiting this long (kGuardiaMs × kSguardiFermi) is hung, as a
 // player silent for a second is.
@@ -154,8 +152,11 @@ void UscitaRemota::leggi()
         if (!bytes)
             break;
         const auto avviso = protocollo::uscita::leggi(*bytes);
-        if (!avviso || avviso->tipo == protocollo::uscita::Notizia::Persa)
+        if (!avviso || avviso->tipo == protocollo::uscita::Notizia::Persa) {
+            if (avviso) // replaced at once: only the log hears why
+                qWarning("Sonoraccoltiera: uscita audio persa (%s), se ne avvia un'altra", qPrintable(avviso->motivo));
             return persa();
+        }
         if (avviso->tipo == protocollo::uscita::Notizia::Pronta) {
             fase_ = Fase::Pronta;
             maiPronta_ = false;

@@ -1,8 +1,9 @@
 #include "riproduttore/AudioOutput.h"
 
 #include "comune/Errori.h"
+#include "comune/Orologio.h"
 #include "gst/FormatoAudio.h"
-#include "riproduttore/GstReasons.h"
+#include "gst/GstReasons.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/audio/audio.h>
@@ -18,14 +19,9 @@
 namespace sonora {
 namespace {
 
-GstClockTime now()
-{
-    // The system clock, which the song pipelines also keep time by, is
-    // CLOCK_MONOTONIC: the stamps are read the same way in the output process.
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return GstClockTime(t.tv_sec) * GST_SECOND + GstClockTime(t.tv_nsec);
-}
+// The system clock, which the song pipelines also keep time by, is
+// CLOCK_MONOTONIC: the stamps are read the same way in the output process.
+GstClockTime now() { return GstClockTime(orologioNs()); }
 
 } // namespace
 

@@ -13,7 +13,7 @@
 // Private to the media device; main thread only, except the appsink callbacks.
 
 #include "comune/AudioRing.h"
-#include "riproduttore/GstHandles.h"
+#include "gst/GstHandles.h"
 
 #include <QString>
 

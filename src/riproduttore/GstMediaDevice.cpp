@@ -6,8 +6,8 @@
 #include "comune/VideoOutput.h"
 #include "riproduttore/AudioOutput.h"
 #include "riproduttore/FdSource.h"
-#include "riproduttore/GstHandles.h"
-#include "riproduttore/GstReasons.h"
+#include "gst/GstHandles.h"
+#include "gst/GstReasons.h"
 #include "riproduttore/GstRuntime.h"
 #include "riproduttore/GstSinks.h"
 #include "riproduttore/MidiFile.h"
@@ -107,12 +107,6 @@ IMediaDevice::Duration GstMediaDevice::position() const
     if (!gst_element_query_position(session_->pipeline.get(), GST_FORMAT_TIME, &position))
         position = 0;
     return toMs(position);
-}
-
-const QString& GstMediaDevice::playbackError() const
-{
-    static const QString none;
-    return session_ ? session_->link->end.error() : none;
 }
 
 std::shared_ptr<const MidiSong> GstMediaDevice::readSong(int song, const QString& path)

@@ -4,7 +4,7 @@
 #include "comune/AudioRing.h"
 #include "comune/MediaDevice.h"
 #include "comune/OwnedFd.h"
-#include "riproduttore/GstHandles.h"
+#include "gst/GstHandles.h"
 #include "riproduttore/Reaper.h"
 
 #include <QObject>
@@ -31,9 +31,6 @@ struct GstDeviceOptions {
     // Where the sound goes: the ring the output process plays. Without one it
     // goes nowhere, and the songs still play in step with the clock.
     std::shared_ptr<ring::RingWriter> ring;
-    // Tests and benchmarks play in real time without a sound card: with no
-    // ring, that is all this device does in any case.
-    bool fakeAudioSink = false;
     // Where the pictures of video songs go. None: they are decoded in time
     // and dropped, and only the sound is heard.
     IVideoOutput* video = nullptr;
@@ -75,9 +72,6 @@ public:
 
     // The soundfont MIDI songs play with (empty when none is installed).
     const QString& soundFont() const { return soundFont_; }
-    // Why the open song stopped early while playing; empty if it did not.
-    // Such a song counts as ended, so a compilation moves on to the next one.
-    const QString& playbackError() const;
 
 private:
     friend struct PipelineLink;

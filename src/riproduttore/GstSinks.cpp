@@ -2,7 +2,7 @@
 
 #include "comune/Errori.h"
 #include "riproduttore/GstMediaDevice.h"
-#include "riproduttore/GstReasons.h"
+#include "gst/GstReasons.h"
 #include "riproduttore/PlaybackObserver.h"
 
 #include <gst/app/gstappsink.h>

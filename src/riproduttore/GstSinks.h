@@ -2,7 +2,7 @@
 // The sinks a song plays into, and the probes on them that note its first
 // buffer and hand its video frames to the main thread. Private to the media device.
 
-#include "riproduttore/GstHandles.h"
+#include "gst/GstHandles.h"
 #include "riproduttore/PipelineLink.h"
 
 #include <QString>

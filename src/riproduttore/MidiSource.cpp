@@ -2,7 +2,7 @@
 
 #include "comune/Errori.h"
 #include "gst/FormatoAudio.h"
-#include "riproduttore/GstReasons.h"
+#include "gst/GstReasons.h"
 #include "riproduttore/MidiFile.h"
 #include "riproduttore/MidiSynth.h"
 

@@ -5,7 +5,7 @@
 // heard, so that a moment's wait for the synthesiser (an instrument of the
 // next song loading) leaves no hole. Private to the media device.
 
-#include "riproduttore/GstHandles.h"
+#include "gst/GstHandles.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 
 #include "riproduttore/FdSource.h"
 #include "riproduttore/GstMediaDevice.h"
-#include "riproduttore/GstReasons.h"
+#include "gst/GstReasons.h"
 #include "riproduttore/PlaybackObserver.h"
 #include "riproduttore/StreamRepair.h"
 

@@ -3,7 +3,7 @@
 // it (device = null) before the pipeline stops, so no thread can reach a
 // device that is gone or has moved on to another song.
 
-#include "riproduttore/GstHandles.h"
+#include "gst/GstHandles.h"
 #include "riproduttore/SongEnd.h"
 
 #include "comune/OwnedFd.h"

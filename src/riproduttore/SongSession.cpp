@@ -1,5 +1,6 @@
 #include "riproduttore/SongSession.h"
 
+#include "gst/GstReasons.h"
 #include "riproduttore/GstSinks.h"
 #include "riproduttore/PlaybackObserver.h"
 
@@ -83,6 +84,27 @@ qint64 SongSession::durationNs() const
     if (!gst_element_query_duration(pipeline.get(), GST_FORMAT_TIME, &duration) || duration < 0)
         return -1;
     return duration;
+}
+
+void checkPrerolled(const Preroll& preroll, const QString& path, int timeoutMs)
+{
+    // A stream nothing can decode is left out; the song is refused only if
+    // nothing else plays.
+    const bool playsSomething = preroll.ready && !preroll.error && preroll.anyData;
+    if (!preroll.missing.isEmpty() && !playsSomething)
+        throw MediaError(path, QStringLiteral("manca %1; installarlo e riprovare").arg(preroll.missing.join(QStringLiteral(", "))));
+    if (preroll.error)
+        throw MediaError(path, reasonForError(preroll.error.get()));
+    if (preroll.change == GST_STATE_CHANGE_FAILURE)
+        throw MediaError(path, unrecognisedFormat());
+    if (!preroll.ready)
+        throw MediaError(path, QStringLiteral("il file non è pronto dopo %1 secondi: potrebbe essere danneggiato o "
+                                              "trovarsi su un disco troppo lento")
+                                   .arg(timeoutMs / 1000.0, 0, 'g', 2));
+    // Prerolled on an immediate end of stream: a header and nothing after it.
+    // Without even a length, the header itself is cut short.
+    if (!preroll.anyData && preroll.durationNs < 0)
+        throw MediaError(path, QStringLiteral("il file è troncato o non contiene né suoni né immagini"));
 }
 
 } // namespace sonora

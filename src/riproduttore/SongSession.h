@@ -5,7 +5,7 @@
 
 #include "comune/MediaDevice.h"
 #include "comune/OwnedFd.h"
-#include "riproduttore/GstHandles.h"
+#include "gst/GstHandles.h"
 #include "riproduttore/PipelineLink.h"
 
 #include <QString>
@@ -29,6 +29,10 @@ struct Preroll {
     bool anyData = false;   // a buffer reached a sink
     qint64 durationNs = -1; // -1: not known
 };
+
+// The open's verdict: throws MediaError naming `path`, with the one reason the
+// user can act on, unless the song prerolled with something to play.
+void checkPrerolled(const Preroll& preroll, const QString& path, int timeoutMs);
 
 struct SongSession {
     QString path;

@@ -1,7 +1,7 @@
 #include "riproduttore/StreamRepair.h"
 
 #include "riproduttore/FdSource.h"
-#include "riproduttore/GstHandles.h"
+#include "gst/GstHandles.h"
 
 #include <QtEndian>
 

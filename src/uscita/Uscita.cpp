@@ -1,10 +1,11 @@
 #include "uscita/Uscita.h"
 
 #include "comune/Errori.h"
+#include "comune/Orologio.h"
 #include "gst/FormatoAudio.h"
-#include "riproduttore/GstHandles.h"
-#include "riproduttore/GstReasons.h"
-#include "riproduttore/GstRuntime.h"
+#include "gst/GstHandles.h"
+#include "gst/GstInit.h"
+#include "gst/GstReasons.h"
 #include "uscita/FormatoDispositivo.h"
 
 #include <QPointer>
@@ -38,14 +39,9 @@ constexpr GstClockTime kAllineamento = 5 * GST_MSECOND;
 // How often the output's delay from stamp to heard is measured again.
 constexpr int kMisuraMs = 200;
 
-std::int64_t adessoNs()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-QString nessunaUscita()
+// Why, as the program hears it with Guasto::Dispositivo (the user reads the
+// program's own words for it).
+QString nonSiApre()
 {
     return QStringLiteral("nessuna uscita audio si apre");
 }
@@ -125,7 +121,7 @@ Uscita::Uscita(bool fake, ring::RingReader& ring, int sveglia, std::function<QSt
     , sigilla_(std::move(sigilla))
     , avvisa_(std::move(avvisa))
 {
-    ensureGStreamer();
+    initGStreamer();
     pipeline_ = ElementRef::adopt(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("uscita"))));
     source_ = requireElement("appsrc");
     // Made now, so that a missing one is said at once; used only if needed.
@@ -166,9 +162,9 @@ QString Uscita::prova()
     // READY connects to the sound server, or opens ALSA's device (whose
     // default starts its mixing server on first use); no stream yet.
     if (gst_element_set_state(sink_.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
-        return nessunaUscita();
+        return nonSiApre();
     if (!fake_ && fellBackToFakeOutput(sink_.get()))
-        return nessunaUscita();
+        return nonSiApre();
     formato_ = formatoDelDispositivo();
     const CapsRef caps = CapsRef::adopt(capsOf(formato_));
     // Never more than a second held: a stalled output drops what comes.
@@ -177,7 +173,7 @@ QString Uscita::prova()
     PadRef pad = PadRef::adopt(gst_element_get_static_pad(sink_.get(), "sink"));
     collega(!pad || !gst_pad_query_accept_caps(pad.get(), caps.get()));
     if (gst_element_set_state(pipeline_.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
-        return nessunaUscita();
+        return nonSiApre();
     return {};
 }
 
@@ -272,7 +268,7 @@ void Uscita::sveglia()
     const bool wanted = ring_.wanted();
     if (wanted && fase_ == Fase::Aperta) {
         if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
-            return perso(nessunaUscita());
+            return perso(nonSiApre());
         fase_ = Fase::Suona;
         misura_.start();
         // A little silence, just ahead: the stream starts before the first
@@ -281,7 +277,7 @@ void Uscita::sveglia()
         const gsize bytes = gsize(frames) * formato_.channels * sizeof(float);
         GstBuffer* silenzio = gst_buffer_new_allocate(nullptr, bytes, nullptr);
         gst_buffer_memset(silenzio, 0, 0, bytes); // all-zero bits: 0.0f
-        GST_BUFFER_PTS(silenzio) = GstClockTime(adessoNs() + kAnticipoInnescoNs);
+        GST_BUFFER_PTS(silenzio) = GstClockTime(orologioNs() + kAnticipoInnescoNs);
         GST_BUFFER_DURATION(silenzio) = gst_util_uint64_scale(frames, GST_SECOND, formato_.rate);
         GST_BUFFER_FLAG_SET(silenzio, GST_BUFFER_FLAG_DISCONT);
         gst_app_src_push_buffer(GST_APP_SRC(source_.get()), silenzio);
@@ -295,7 +291,7 @@ void Uscita::sveglia()
 
 void Uscita::consegna()
 {
-    const std::int64_t adesso = adessoNs();
+    const std::int64_t adesso = orologioNs();
     bool salto = false;
     // At most one ring's worth at a time: a writer that keeps just ahead
     // gets the rest read on the next turn of the event loop, not this one.
@@ -346,7 +342,7 @@ void Uscita::misura()
     gst_object_unref(clock);
     if (heard == GST_CLOCK_TIME_NONE || heard == 0)
         return; // not started yet
-    const std::int64_t delay = adessoNs() - std::int64_t(heard)
+    const std::int64_t delay = orologioNs() - std::int64_t(heard)
         + std::int64_t(gst_base_sink_get_latency(GST_BASE_SINK(sink)));
     ring_.setDelayNs(delay);
 }

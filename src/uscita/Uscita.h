@@ -13,7 +13,7 @@
 
 #include "comune/AudioRing.h"
 #include "comune/ProtocolloUscita.h"
-#include "riproduttore/GstHandles.h"
+#include "gst/GstHandles.h"
 
 #include <QObject>
 #include <QTimer>

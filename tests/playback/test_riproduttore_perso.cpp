@@ -3,7 +3,11 @@
 // a sound server that ends and comes back.
 
 #include "ServerAudio.h"
+#include "comune/AudioRing.h"
+#include "comune/SharedMemory.h"
+#include "platform/ChildProcess.h"
 #include "platform/DispositivoRemoto.h"
+#include "platform/UscitaRemota.h"
 #include "support/Ambiente.h"
 #include "support/FinestraDiProva.h"
 #include "support/MediaGen.h"
@@ -21,8 +25,14 @@
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
+#include <QDir>
+
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <thread>
+
+#include <unistd.h>
 
 using namespace sonora;
 using namespace sonora::test;
@@ -263,4 +273,42 @@ TEST(ServerAudioPerso, TheCompilationGoesOnOnceTheSoundServerIsBackOrItsOutputHa
     EXPECT_TRUE(w.messages->shown.isEmpty());
     w.form.reset();
     bench::termina(ritorno.pid);
+}
+
+// A decoder that keeps the ring's count just ahead of what the output has
+// read does not hold the output's loop: it still hears the program hang up.
+TEST(UscitaOstile, AWriterThatKeepsJustAheadDoesNotHoldTheOutputsLoop)
+{
+    QObject custode;
+    UscitaRemota uscita(QFileInfo(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA)).dir().filePath(QStringLiteral("sonora-uscita")),
+                        true, &custode);
+    uscita.avvia();
+    ASSERT_TRUE(waitUntil([&] { return uscita.fase() == UscitaRemota::Fase::Pronta; }, 5000));
+    // Its count of blocks written, kept a ring ahead of what the output has
+    // read, and the output woken again and again.
+    const OwnedFd indice = uscita.indiceInLettura();
+    const auto anello = Mapping::create(uscita.anello(), 0, sizeof(ring::Header), true);
+    const auto letti = Mapping::create(indice.get(), 0, ring::kIndexBytes, false);
+    ASSERT_TRUE(anello && letti);
+    std::atomic<bool> basta = false;
+    std::thread ostile([&] {
+        std::atomic_ref<std::uint64_t> scritti(reinterpret_cast<ring::Header*>(anello->data())->written);
+        std::atomic_ref<std::uint64_t> lettura(*reinterpret_cast<std::uint64_t*>(letti->data()));
+        const std::uint64_t uno = 1;
+        for (unsigned n = 0; !basta; ++n) {
+            scritti.store(lettura.load() + ring::kSlots);
+            if (n % 4096 == 0)
+                [[maybe_unused]] const auto w = ::write(uscita.sveglia(), &uno, sizeof uno);
+        }
+    });
+    spin(300);
+    const qint64 pid = uscita.processo();
+    uscita.congeda();
+    const auto finito = [&] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+    };
+    EXPECT_TRUE(waitUntil(finito, kCongedoMs / 2)) << "the output went on reading instead of hearing the hang-up";
+    basta = true;
+    ostile.join();
 }

@@ -105,7 +105,6 @@ inline GstDeviceOptions testOptions(std::shared_ptr<PipelineCounter> observer = 
                                    IVideoOutput* video = nullptr)
 {
     GstDeviceOptions options;
-    options.fakeAudioSink = true;
     options.observer = std::move(observer);
     options.video = video;
     return options;

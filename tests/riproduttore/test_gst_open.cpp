@@ -1,7 +1,7 @@
 // Opening songs: lengths, awkward names, and every way a file can be unplayable.
 #include "GstTestMedia.h"
 
-#include "riproduttore/GstHandles.h"
+#include "gst/GstHandles.h"
 #include "riproduttore/SoundFont.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "support/MediaGen.h"
 
-#include "riproduttore/GstHandles.h"
+#include "gst/GstHandles.h"
 
 #include <QDir>
 #include <QFile>

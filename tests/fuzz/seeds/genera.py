@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seeds of fuzz_notizie and fuzz_richieste: streams of messages as
+"""Writes the seeds of fuzz_notizie, fuzz_richieste and fuzz_uscita: streams of messages as
 the program and its player send them (QDataStream, big-endian; each message
 framed by its length, little-endian). The first byte of a seed cuts the
 stream into arrivals; in a request seed, the second says which of the
@@ -45,7 +45,7 @@ NOTIZIE = {
 }
 
 # Program -> player: Avvia 0, Apri 1, Prepara 2, Chiudi 3, Suona 4, Ferma 5, FotogrammaVisto 6,
-# FotogrammaLibero 7.
+# FotogrammaLibero 7, Formato 8.
 def apri(tipo, percorso, genere): return u8(tipo) + stringa(percorso) + u8(genere)
 
 
@@ -63,7 +63,31 @@ RICHIESTE = {
     "senza_file": arrivi(255, 0, apri(1, "/m/x.wav", 1)),
 }
 
-for cartella, semi in (("notizie", NOTIZIE), ("richieste", RICHIESTE)):
+# Program -> player, Formato 8: rate, channels, channel mask.
+RICHIESTE["formato"] = arrivi(255, 0, u8(8) + struct.pack(">IBQ", 48000, 6, 0x60F), u8(0))
+RICHIESTE["formato_ignoto"] = arrivi(255, 0, u8(8) + struct.pack(">IBQ", 48000, 3, 0x3))
+
+
+# fuzz_uscita: the index's read count, then the ring (little-endian, as
+# mapped): its header (blocks written, wanted) and slots (stamp, frames,
+# flags, rate, channels, float samples); the same bytes read as the output's
+# notice (kind, fault, rate, channels, mask, converts, reason).
+def blocco(stamp, frames, flags, rate, canali, campioni):
+    return struct.pack("<qIIII", stamp, frames, flags, rate, canali) + struct.pack("<%df" % len(campioni), *campioni)
+
+
+def avviso(tipo, guasto, rate, canali, mask, converte, motivo=""):
+    return struct.pack("<BBIBQB", tipo, guasto, rate, canali, mask, converte) + motivo.encode()
+
+
+USCITA = {
+    "un_blocco": struct.pack("<Q", 0) + struct.pack("<QII", 1, 1, 0) + blocco(10**9, 4, 1, 48000, 2, [0.5] * 8),
+    "conti_ostili": struct.pack("<Q", 5) + struct.pack("<QII", 2**64 - 1, 7, 0) + blocco(-1, 2**32 - 1, 0, 0, 0, []),
+    "pronta_51": avviso(0, 0, 48000, 6, 0x60F, 0),
+    "persa": avviso(2, 1, 0, 0, 0, 0, "il server audio è terminato"),
+}
+
+for cartella, semi in (("notizie", NOTIZIE), ("richieste", RICHIESTE), ("uscita", USCITA)):
     os.makedirs(os.path.join(QUI, cartella), exist_ok=True)
     for nome, dati in semi.items():
         with open(os.path.join(QUI, cartella, nome), "wb") as f:

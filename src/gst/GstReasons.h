@@ -1,20 +1,13 @@
 #pragma once
-// The Italian reasons the user reads when a song cannot open or stops playing:
-// checks made before GStreamer sees the file, and translations of what
-// GStreamer reports. Private to the media device.
+// The Italian reasons the user reads when a part of GStreamer is missing or
+// reports an error, for the decoder and the output process alike.
 
 #include "comune/Errori.h"
-#include "riproduttore/GstHandles.h"
+#include "gst/GstHandles.h"
 
 #include <QString>
 
 namespace sonora {
-
-struct Preroll;
-
-// The open's verdict: throws MediaError naming `path`, with the one reason the
-// user can act on, unless the song prerolled with something to play.
-void checkPrerolled(const Preroll& preroll, const QString& path, int timeoutMs);
 
 // A part of the player that cannot be built, whatever the song: an element
 // not installed, elements that will not link. Its message is the reason
@@ -27,6 +20,11 @@ public:
 // A new element of `factory`, or a SetupError naming the Debian package that
 // provides it.
 ElementRef requireElement(const char* factory);
+
+// "il componente X (pacchetto Y)" for an element factory name, or for the media
+// type that nothing installed could handle (as a missing-plugin message gives it).
+QString missingElementText(const QString& factory);
+QString missingDecoderText(const QString& mediaType);
 
 // The reason given for a file that no installed part of GStreamer can read.
 QString unrecognisedFormat();

@@ -1,9 +1,7 @@
-#include "riproduttore/GstReasons.h"
+#include "gst/GstReasons.h"
 
 #include "comune/Errori.h"
-#include "riproduttore/GstHandles.h"
-#include "riproduttore/GstRuntime.h"
-#include "riproduttore/SongSession.h"
+#include "gst/GstHandles.h"
 
 #include <QtDebug>
 
@@ -12,27 +10,63 @@
 #include <cstring>
 
 namespace sonora {
+namespace {
 
-void checkPrerolled(const Preroll& preroll, const QString& path, int timeoutMs)
+struct Component {
+    const char* factory;
+    const char* what;
+    const char* package;
+};
+
+constexpr Component kComponents[] = {
+    {"playbin", "il riproduttore playbin", "gstreamer1.0-plugins-base"},
+    {"appsink", "l'uscita video appsink", "gstreamer1.0-plugins-base"},
+    {"autoaudiosink", "l'uscita audio autoaudiosink", "gstreamer1.0-plugins-good"},
+    {"fakeaudiosink", "l'uscita audio di prova fakeaudiosink", "gstreamer1.0-plugins-bad"},
+    {"wavparse", "il lettore WAV wavparse", "gstreamer1.0-plugins-good"},
+    {"midiparse", "il lettore MIDI midiparse", "gstreamer1.0-plugins-bad"},
+    {"avidemux", "il lettore AVI avidemux", "gstreamer1.0-plugins-good"},
+    {"jpegdec", "il decodificatore video JPEG jpegdec", "gstreamer1.0-plugins-good"},
+};
+
+struct MediaTypeComponent {
+    const char* mediaType;
+    const char* factory;
+};
+
+constexpr MediaTypeComponent kMediaTypes[] = {
+    {"audio/midi", "midiparse"},
+    {"audio/riff-midi", "midiparse"},
+    {"video/x-msvideo", "avidemux"},
+    {"audio/x-wav", "wavparse"},
+    {"image/jpeg", "jpegdec"},
+};
+
+} // namespace
+
+QString missingElementText(const QString& factory)
 {
-    // A stream nothing can decode is left out; the song is refused only if
-    // nothing else plays.
-    const bool playsSomething = preroll.ready && !preroll.error && preroll.anyData;
-    if (!preroll.missing.isEmpty() && !playsSomething)
-        throw MediaError(path, QStringLiteral("manca %1; installarlo e riprovare").arg(preroll.missing.join(QStringLiteral(", "))));
-    if (preroll.error)
-        throw MediaError(path, reasonForError(preroll.error.get()));
-    if (preroll.change == GST_STATE_CHANGE_FAILURE)
-        throw MediaError(path, unrecognisedFormat());
-    if (!preroll.ready)
-        throw MediaError(path, QStringLiteral("il file non è pronto dopo %1 secondi: potrebbe essere danneggiato o "
-                                              "trovarsi su un disco troppo lento")
-                                   .arg(timeoutMs / 1000.0, 0, 'g', 2));
-    // Prerolled on an immediate end of stream: a header and nothing after it.
-    // Without even a length, the header itself is cut short.
-    if (!preroll.anyData && preroll.durationNs < 0)
-        throw MediaError(path, QStringLiteral("il file è troncato o non contiene né suoni né immagini"));
+    for (const Component& c : kComponents) {
+        if (factory == QLatin1String(c.factory))
+            return QStringLiteral("%1 (pacchetto Debian %2)")
+                .arg(QString::fromUtf8(c.what), QString::fromUtf8(c.package));
+    }
+    return QStringLiteral("il componente GStreamer «%1» (pacchetti Debian gstreamer1.0-plugins-base, "
+                          "-good, -bad o gstreamer1.0-libav)")
+        .arg(factory);
 }
+
+QString missingDecoderText(const QString& mediaType)
+{
+    for (const MediaTypeComponent& m : kMediaTypes) {
+        if (mediaType == QLatin1String(m.mediaType))
+            return missingElementText(QString::fromUtf8(m.factory));
+    }
+    return QStringLiteral("un decodificatore per il formato «%1» (di solito nel pacchetto Debian "
+                          "gstreamer1.0-libav o gstreamer1.0-plugins-good/-bad/-ugly)")
+        .arg(mediaType);
+}
+
 
 ElementRef requireElement(const char* factory)
 {
