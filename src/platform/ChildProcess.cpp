@@ -1,6 +1,7 @@
 #include "platform/ChildProcess.h"
 
 #include "comune/Channel.h"
+#include "comune/Errori.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <array>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <linux/close_range.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -217,6 +219,33 @@ void dismissChild(std::unique_ptr<QProcess> process, QObject* owner, int killAft
     }
     QObject::connect(p, &QProcess::finished, p, &QObject::deleteLater);
     QTimer::singleShot(killAfterMs, p, [p] { p->kill(); });
+}
+
+Helper startHelper(const QString& program, const QStringList& arguments, std::span<int> fds, std::size_t canale,
+                   qsizetype limite, QString* error)
+{
+    int coppia[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, coppia) != 0) {
+        if (error)
+            *error = reasonFromErrno(errno);
+        return {};
+    }
+    fds[canale] = coppia[1];
+    Helper helper;
+    helper.process = startChild(program, arguments, fds, error);
+    ::close(coppia[1]);
+    if (!helper.process) {
+        ::close(coppia[0]);
+        return {};
+    }
+    helper.channel = std::make_shared<Channel>(coppia[0], limite);
+    return helper;
+}
+
+void dismissHelper(Helper& helper, QObject* owner)
+{
+    closeChannel(std::move(helper.channel));
+    dismissChild(std::move(helper.process), owner, kCongedoMs);
 }
 
 void closeChannel(std::shared_ptr<Channel> channel)

@@ -3,6 +3,8 @@
 // on the program's side: how one is started with the descriptors it is
 // handed and nothing else, and how one is let go.
 
+#include "comune/Descrittori.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -43,5 +45,31 @@ void dismissChild(std::unique_ptr<QProcess> process, QObject* owner, int killAft
 // Hangs up at once; the channel itself is freed from the event loop, since
 // this may run in its own callback.
 void closeChannel(std::shared_ptr<Channel> channel);
+
+// One helper process as the window holds it: its process and the window's
+// end of the socket it talks on. Both helpers are started and let go alike.
+struct Helper {
+    std::unique_ptr<QProcess> process;
+    std::shared_ptr<Channel> channel; // null: none runs
+    explicit operator bool() const { return bool(channel); }
+};
+
+// Starts `program` as startChild() does, with its end of a new Unix stream
+// socket at the channel's place of `consegna` (left -1 there) and the
+// window's end in the Helper's Channel, which holds at most `limite` unsent
+// bytes. An empty Helper, with the reason in `error`, when it does not start.
+Helper startHelper(const QString& program, const QStringList& arguments, std::span<int> fds, std::size_t canale,
+                   qsizetype limite, QString* error);
+template <typename Posto>
+Helper startHelper(const QString& program, const QStringList& arguments, descrittori::Consegna<Posto> consegna,
+                   qsizetype limite, QString* error)
+{
+    auto fds = consegna.inOrdine();
+    return startHelper(program, arguments, fds, std::size_t(int(Posto::Canale) - descrittori::kPrimo), limite, error);
+}
+
+// Hangs up and lets it go (dismissChild() after kCongedoMs); `owner` keeps
+// it till it has ended.
+void dismissHelper(Helper& helper, QObject* owner);
 
 } // namespace sonora

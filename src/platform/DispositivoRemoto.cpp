@@ -62,30 +62,6 @@ MediaError interruzione(const QString& path)
                           : MediaError(path, motivo);
 }
 
-// A picture in a place of a player's shared memory. The memory stays mapped
-// while it lives, and when it goes the place is the player's again.
-class Presa {
-public:
-    Presa(std::shared_ptr<const Mapping> memoria, std::weak_ptr<Channel> channel, quint8 posto)
-        : memoria_(std::move(memoria))
-        , channel_(std::move(channel))
-        , posto_(posto)
-    {
-    }
-    ~Presa()
-    {
-        if (const auto channel = channel_.lock())
-            channel->send(scrivi(Domanda::libero(posto_)));
-    }
-    Presa(const Presa&) = delete;
-    Presa& operator=(const Presa&) = delete;
-
-private:
-    std::shared_ptr<const Mapping> memoria_;
-    std::weak_ptr<Channel> channel_;
-    quint8 posto_;
-};
-
 } // namespace
 
 DispositivoRemoto::DispositivoRemoto(QString programma, bool uscitaDiProva)
@@ -126,13 +102,13 @@ QString DispositivoRemoto::programmaPredefinito()
 
 qint64 DispositivoRemoto::riproduttore() const
 {
-    return processo_ ? processo_->processId() : 0;
+    return aiutante_.process ? aiutante_.process->processId() : 0;
 }
 
 void DispositivoRemoto::avvia()
 {
     riposo_.stop();
-    if (channel_)
+    if (aiutante_.channel)
         return;
     const auto nonParte = [](int errore) {
         return MediaError(QStringLiteral("Il componente di riproduzione non parte: %1.").arg(reasonFromErrno(errore)));
@@ -150,35 +126,30 @@ void DispositivoRemoto::avvia()
     }
     std::shared_ptr<const Mapping> fotogrammi = Mapping::create(memoria, 0, kMemoriaFotogrammi, false);
     const OwnedFd indice = uscita_.indiceInLettura();
-    int fds[2];
-    if (!fotogrammi || !indice || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+    if (!fotogrammi || !indice) {
         const int errore = errno;
         ::close(memoria);
         uscita_.congeda();
         throw nonParte(errore);
     }
-    // The only descriptors it inherits.
+    // The only descriptors it inherits, beside its end of the socket.
     using descrittori::Riproduttore;
     descrittori::Consegna<Riproduttore> consegna;
-    consegna[Riproduttore::Canale] = fds[1];
     consegna[Riproduttore::Fotogrammi] = memoria;
     consegna[Riproduttore::Anello] = uscita_.anello();
     consegna[Riproduttore::Indice] = indice.get();
     consegna[Riproduttore::Sveglia] = uscita_.sveglia();
     QString errore;
-    processo_ = startChild(programma_, {}, consegna.inOrdine(), &errore);
-    ::close(fds[1]);
+    aiutante_ = startHelper(programma_, {}, consegna, kLimiteInUscita, &errore);
     ::close(memoria);
-    if (!processo_) {
-        ::close(fds[0]);
+    if (!aiutante_) {
         uscita_.congeda();
         throw MediaError(QStringLiteral("Il componente di riproduzione non parte (%1): %2. Reinstallare "
                                         "Sonoraccoltiera.")
                              .arg(QDir::toNativeSeparators(programma_), errore));
     }
-    channel_ = std::make_shared<Channel>(fds[0], kLimiteInUscita);
-    fotogrammi_ = std::move(fotogrammi);
-    channel_->listen([this] { leggiNotizie(); });
+    fotogrammi_.collega(std::move(fotogrammi), aiutante_.channel);
+    aiutante_.channel->listen([this] { leggiNotizie(); });
     fase_ = Fase::Avvio;
     apriInviate_ = 0;
     richiesteDiStato_ = 0;
@@ -195,26 +166,24 @@ void DispositivoRemoto::congeda()
 {
     riposo_.stop();
     sorveglianza_.stop();
-    differiti_.clear();
-    fotogrammi_.reset();
+    fotogrammi_.scollega();
     uscita_.congeda();
     // The player reads the end of the stream, closes its song and ends.
-    closeChannel(std::move(channel_));
-    dismissChild(std::move(processo_), this, kCongedoMs);
+    dismissHelper(aiutante_, this);
     fase_ = Fase::NessunProcesso;
 }
 
 void DispositivoRemoto::riposa()
 {
-    if (channel_ && !aperto_)
+    if (aiutante_.channel && !aperto_)
         riposo_.start(canzoniAperte_ > 0 ? kRiposoMs : kSceltaMs); // songs have played, or only a dialog
 }
 
 void DispositivoRemoto::perdi()
 {
     const bool conBrano = fase_ == Fase::BranoAperto;
-    if (processo_)
-        processo_->kill();
+    if (aiutante_.process)
+        aiutante_.process->kill();
     congeda();
     if (!conBrano)
         return; // lost at rest or while opening: the next open starts another
@@ -246,7 +215,7 @@ void DispositivoRemoto::sostituisci()
     } catch (const std::exception&) {
         fase_ = Fase::NessunProcesso; // the next open says why
     }
-    if (!channel_)
+    if (!aiutante_.channel)
         concludiPerso();
     riposa();
 }
@@ -280,12 +249,12 @@ void DispositivoRemoto::sorveglia()
 
 quint64 DispositivoRemoto::invia(const Domanda& domanda)
 {
-    if (!channel_)
+    if (!aiutante_.channel)
         return 0;
     if (cambiaStato(domanda.tipo))
         ++richiesteDiStato_;
     const quint64 numero = richiesteDiStato_;
-    if (!channel_->send(scrivi(domanda), domanda.brano))
+    if (!aiutante_.channel->send(scrivi(domanda), domanda.brano))
         perdi(); // gone, or not reading
     return numero;
 }
@@ -295,22 +264,22 @@ bool DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs, bool* muto)
     constexpr qint64 ms = 1'000'000;
     if (muto)
         *muto = true;
-    if (!channel_)
+    if (!aiutante_.channel)
         return false;
-    Channel* const channel = channel_.get();
+    Channel* const channel = aiutante_.channel.get();
     Attesa attesa;
     attesa.richiesta = invia(domanda);
     const qint64 inizio = orologioNs();
     qint64 scadenza = inizio + limiteMs * ms;
     for (bool vivo = true;;) {
         const Fase prima = fase_;
-        const bool letto = channel_.get() == channel && leggi(&attesa);
+        const bool letto = aiutante_.channel.get() == channel && leggi(&attesa);
         if (muto)
             *muto = !attesa.sentito;
         if (!letto)
             return false; // lost meanwhile
         if (attesa.risposta) {
-            if (!differiti_.empty())
+            if (fotogrammi_.differiti())
                 QTimer::singleShot(0, this, &DispositivoRemoto::mostraDifferiti);
             if (!attesa.risposta->errore.isEmpty())
                 throw MediaError(attesa.risposta->errore);
@@ -332,7 +301,7 @@ bool DispositivoRemoto::chiedi(const Domanda& domanda, int limiteMs, bool* muto)
 
 void DispositivoRemoto::leggiNotizie()
 {
-    Channel* const channel = channel_.get();
+    Channel* const channel = aiutante_.channel.get();
     if (!channel)
         return;
     const bool vivo = channel->receive();
@@ -342,8 +311,8 @@ void DispositivoRemoto::leggiNotizie()
 
 bool DispositivoRemoto::leggi(Attesa* attesa)
 {
-    Channel* const channel = channel_.get();
-    while (channel && channel_.get() == channel) {
+    Channel* const channel = aiutante_.channel.get();
+    while (channel && aiutante_.channel.get() == channel) {
         const auto bytes = channel->next();
         if (!bytes)
             return true;
@@ -360,7 +329,7 @@ bool DispositivoRemoto::leggi(Attesa* attesa)
                 return true; // what follows is read once the answer is dealt with
             }
             if (auto* f = std::get_if<Fotogramma>(&*notizia)) {
-                differiti_.push_back(std::move(*f));
+                fotogrammi_.differisci(std::move(*f));
                 continue;
             }
         }
@@ -400,27 +369,13 @@ void DispositivoRemoto::tratta(const Messaggio& notizia)
 void DispositivoRemoto::mostra(const Fotogramma& f)
 {
     invia(Domanda{Richiesta::FotogrammaVisto}); // taken, shown or not: the next may come
-    if (!fotogrammi_)
-        return;
-    // Not copied: the window shows the picture where the player put it. The
-    // reader bounds the size to a place; a picture not shown gives its place
-    // back at once.
-    Picture picture;
-    picture.size = f.misura;
-    picture.stride = qsizetype(f.misura.width()) * 4;
-    picture.bits = fotogrammi_->data() + kPostoFotogramma * f.posto;
-    picture.owner = std::make_shared<Presa>(fotogrammi_, channel_, f.posto);
-    if (f.brano == apriInviate_ && fase_ == Fase::BranoAperto)
-        video_.showFrame(f.titolo, f.display, picture);
+    fotogrammi_.mostra(f, f.brano == apriInviate_ && fase_ == Fase::BranoAperto);
 }
 
 void DispositivoRemoto::mostraDifferiti()
 {
-    while (!differiti_.empty()) {
-        const Fotogramma f = std::move(differiti_.front());
-        differiti_.pop_front();
-        mostra(f);
-    }
+    while (const auto f = fotogrammi_.prossimoDifferito())
+        mostra(*f);
 }
 
 void DispositivoRemoto::preparaRiproduzione()
@@ -453,7 +408,7 @@ void DispositivoRemoto::open(const QString& path, MediaKind kind)
             if (chiedi(Domanda{Richiesta::Apri, path, kind, brano.get()}, kApriMs, &muto) || !muto)
                 break;
         }
-        if (!channel_)
+        if (!aiutante_.channel)
             throw interruzione(path);
         if (fatti_.stato == MediaState::Closed) {
             perdi(); // it says it opened the song, and not what state it is in
@@ -484,7 +439,7 @@ void DispositivoRemoto::prepare(const QString& path, MediaKind kind)
     // Only a hint: it never starts a player, but one waiting for its first
     // song takes it too (the instruments of the compilation's MIDI songs).
     // The same hint comes at every tick: the file is opened once for it.
-    if (!channel_ || (suggerito_ && suggerito_->first == path && suggerito_->second == kind))
+    if (!aiutante_.channel || (suggerito_ && suggerito_->first == path && suggerito_->second == kind))
         return;
     suggerito_ = {path, kind};
     try {

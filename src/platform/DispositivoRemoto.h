@@ -13,6 +13,8 @@
 
 #include "comune/MediaDevice.h"
 #include "comune/Protocollo.h"
+#include "platform/ChildProcess.h"
+#include "platform/FotogrammiRemoti.h"
 #include "platform/UscitaRemota.h"
 #include "platform/VideoWindow.h"
 
@@ -111,10 +113,9 @@ private:
     QString programma_;
     UscitaRemota uscita_;
     Fase fase_ = Fase::NessunProcesso;
-    std::unique_ptr<QProcess> processo_;
-    std::shared_ptr<Channel> channel_; // also known, weakly, to the pictures shown
-    std::shared_ptr<const Mapping> fotogrammi_; // the player's pictures, where it puts them
+    Helper aiutante_; // its channel also known, weakly, to the pictures shown
     VideoWindowOutput video_;
+    FotogrammiRemoti fotogrammi_{video_}; // the player's pictures, where it puts them
     QTimer riposo_;
     QTimer sorveglianza_;
     qint64 sentitoNs_ = 0;          // when the player last said anything (CLOCK_MONOTONIC)
@@ -126,8 +127,6 @@ private:
     std::optional<QString> aperto_; // the open song's file, from its open to its close
     // What the player last told of the open song.
     protocollo::Stato fatti_;
-    // Pictures that came while waiting for an answer, shown after it.
-    std::deque<protocollo::Fotogramma> differiti_;
 };
 
 } // namespace sonora

@@ -66,7 +66,7 @@ UscitaRemota::~UscitaRemota() { congeda(); }
 
 OwnedFd UscitaRemota::indiceInLettura() const { return OwnedFd(inLettura(indice_)); }
 
-qint64 UscitaRemota::processo() const { return processo_ ? processo_->processId() : 0; }
+qint64 UscitaRemota::processo() const { return aiutante_.process ? aiutante_.process->processId() : 0; }
 
 void UscitaRemota::avvia()
 {
@@ -94,16 +94,8 @@ void UscitaRemota::lancia()
         return;
     fase_ = Fase::Avvio;
     avviataNs_ = protocollo::orologioNs();
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
-        fase_ = Fase::Assente;
-        guasto_ = protocollo::uscita::Guasto::Componente;
-        motivo_ = QStringLiteral("non parte: %1").arg(reasonFromErrno(errno));
-        return;
-    }
     using descrittori::Uscita;
     descrittori::Consegna<Uscita> consegna;
-    consegna[Uscita::Canale] = fds[1];
     consegna[Uscita::Anello] = lettura_;
     consegna[Uscita::Indice] = indice_;
     consegna[Uscita::Sveglia] = sveglia_;
@@ -111,25 +103,21 @@ void UscitaRemota::lancia()
     if (prova_)
         argomenti << QStringLiteral("--uscita-di-prova");
     QString errore;
-    processo_ = startChild(programma_, argomenti, consegna.inOrdine(), &errore);
-    ::close(fds[1]);
-    if (!processo_) {
-        ::close(fds[0]);
+    aiutante_ = startHelper(programma_, argomenti, consegna, 1 << 16, &errore);
+    if (!aiutante_) {
         fase_ = Fase::Assente;
         guasto_ = protocollo::uscita::Guasto::Componente;
         motivo_ = QStringLiteral("non parte (%1): %2").arg(QDir::toNativeSeparators(programma_), errore);
         return;
     }
-    channel_ = std::make_shared<Channel>(fds[0], 1 << 16);
-    channel_->listen([this] { leggi(); });
+    aiutante_.channel->listen([this] { leggi(); });
 }
 
 void UscitaRemota::chiudiProcesso()
 {
     guardia_.stop();
     // It ends when it reads the end of the stream.
-    closeChannel(std::move(channel_));
-    dismissChild(std::move(processo_), custode_, kCongedoMs);
+    dismissHelper(aiutante_, custode_);
 }
 
 void UscitaRemota::congeda()
@@ -144,11 +132,11 @@ void UscitaRemota::congeda()
 
 void UscitaRemota::leggi()
 {
-    if (!channel_)
+    if (!aiutante_.channel)
         return;
-    const bool vivo = channel_->receive();
-    while (channel_) {
-        const auto bytes = channel_->next();
+    const bool vivo = aiutante_.channel->receive();
+    while (aiutante_.channel) {
+        const auto bytes = aiutante_.channel->next();
         if (!bytes)
             break;
         const auto avviso = protocollo::uscita::leggi(*bytes);
@@ -172,7 +160,7 @@ void UscitaRemota::leggi()
             guasto_ = avviso->guasto;
         }
     }
-    if (channel_ && (!vivo || !channel_->isOpen()))
+    if (aiutante_.channel && (!vivo || !aiutante_.channel->isOpen()))
         persa();
 }
 
@@ -202,11 +190,11 @@ void UscitaRemota::guarda()
 void UscitaRemota::verifica(const QString& path, int attesaMs)
 {
     const qint64 scadenza = protocollo::orologioNs() + qint64(attesaMs) * 1'000'000;
-    while (fase_ == Fase::Avvio && channel_ && maiPronta_) {
+    while (fase_ == Fase::Avvio && aiutante_.channel && maiPronta_) {
         const qint64 resta = (scadenza - protocollo::orologioNs()) / 1'000'000;
         if (resta <= 0)
             break;
-        channel_->receive(int(resta));
+        aiutante_.channel->receive(int(resta));
         leggi();
     }
     if (!maiPronta_ || fase_ != Fase::Assente)

@@ -10,6 +10,7 @@
 #include "comune/AudioRing.h"
 #include "comune/OwnedFd.h"
 #include "comune/ProtocolloUscita.h"
+#include "platform/ChildProcess.h"
 
 #include <QObject>
 #include <QString>
@@ -78,8 +79,7 @@ private:
     int lettura_ = -1; // the ring again, read-only: all the output process gets
     int indice_ = -1;
     int sveglia_ = -1;
-    std::unique_ptr<QProcess> processo_;
-    std::shared_ptr<Channel> channel_;
+    Helper aiutante_;
     QTimer sostituto_;
     std::unique_ptr<ring::RingProgress> progresso_;
     QTimer guardia_;        // while ready: does it still read the ring?
