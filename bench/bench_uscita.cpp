@@ -176,16 +176,17 @@ int allUscita(int repetitions)
     // Songs of other rates and layouts, which all become the output's.
     test::writeBytes(folder, "m8.wav", test::toneWavBytes({22050, 8, {523}, 1000, -6, 0}));
     test::writeBytes(folder, "s51.wav", test::toneWavBytes({48000, 24, {500, 600, 700, 800, 900, 1100}, 1000, -6, 0x60f}));
+    // The first two are also timed to their first sound (WAV, MIDI).
     const std::vector<Coppia> pairs{{"WAV -> WAV", "a.wav", "b.wav", true, true},
+                                    {"MIDI -> MIDI", "c.mid", "d.mid", false, true},
+                                    {"WAV -> MIDI", "a.wav", "c.mid", false, false},
+                                    {"MIDI -> WAV", "c.mid", "a.wav", false, false},
+                                    {"WAV -> AVI with sound", "b.wav", "v.avi", true, false},
                                     {"22 kHz mono 8-bit -> 48 kHz 5.1", "m8.wav", "s51.wav", true, false},
                                     {"48 kHz 5.1 -> 44.1 kHz stereo", "s51.wav", "a.wav", true, false},
                                     {"48 kHz 5.1 -> MIDI", "s51.wav", "c.mid", false, false},
                                     {"MIDI -> 22 kHz mono 8-bit", "c.mid", "m8.wav", false, false},
-                                    {"22 kHz mono 8-bit -> AVI", "m8.wav", "v.avi", true, false},
-                                    {"MIDI -> MIDI", "c.mid", "d.mid", false, true},
-                                    {"WAV -> MIDI", "a.wav", "c.mid", false, false},
-                                    {"MIDI -> WAV", "c.mid", "a.wav", false, false},
-                                    {"WAV -> AVI with sound", "b.wav", "v.avi", true, false}};
+                                    {"22 kHz mono 8-bit -> AVI", "m8.wav", "v.avi", true, false}};
     std::printf("MIDI soundfont, ours: %s\n", soundFontName(defaultSoundFont()).c_str());
     std::printf("MIDI soundfont, gst-play's fluiddec: %s\n",
                 soundFontName(QStringLiteral("/usr/share/sounds/sf3/default-GM.sf3")).c_str());
