@@ -1,9 +1,10 @@
 #pragma once
 // The decoder's start, in the order its rights are dropped: GStreamer
 // starts unconfined (its registry brought up to date and saved), then the
-// process confines itself before any thread; then, before it reads a byte
-// from the program, it loads what every kind of song needs and gives up
-// opening anything by name.
+// process confines itself before any thread; then, where the kernel has no
+// Landlock to keep it to the system's folders, it loads what every kind of
+// song needs and gives up opening anything by name before it reads a byte
+// from the program.
 
 #include "riproduttore/Permessi.h"
 

@@ -234,7 +234,8 @@ void GstMediaDevice::warmUp()
 {
     try {
         ensureGStreamer();
-        preloadPlugins();
+        // A sealed player has them all already; another loads the rest as songs need them.
+        preloadCommonPlugins();
         if (!output_) // no stream until a song opens
             output_ = std::make_unique<AudioOutput>(options_.ring, format_);
     } catch (const std::exception&) {

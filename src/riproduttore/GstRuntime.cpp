@@ -6,6 +6,7 @@
 #include "gst/GstHandles.h"
 
 #include <mutex>
+#include <span>
 
 namespace sonora {
 namespace {
@@ -17,6 +18,19 @@ constexpr const char* kPlugins[] = {
     "audioparsers", "alaw", "mulaw", "adpcmdec", "avi", "libav", "jpeg", "videoconvertscale", "videofilter",
     "videoparsersbad",
 };
+
+// The WAV song's, which the first song needs first.
+constexpr const char* kCommonPlugins[] = {"coreelements", "typefindfunctions", "playback", "wavparse",
+                                          "audioconvert", "audioresample", "app"};
+
+// A missing one is met when a song needs it, and said then.
+void load(std::span<const char* const> plugins)
+{
+    for (const char* name : plugins) {
+        if (GstPlugin* plugin = gst_plugin_load_by_name(name))
+            gst_object_unref(plugin);
+    }
+}
 
 void initialise()
 {
@@ -40,14 +54,8 @@ void ensureGStreamer()
     std::call_once(once, initialise);
 }
 
-void preloadPlugins()
-{
-    // As a WAV, a MIDI song and each era's AVI load them; a missing one is
-    // met when a song needs it, and said then.
-    for (const char* name : kPlugins) {
-        if (GstPlugin* plugin = gst_plugin_load_by_name(name))
-            gst_object_unref(plugin);
-    }
-}
+void preloadPlugins() { load(kPlugins); }
+
+void preloadCommonPlugins() { load(kCommonPlugins); }
 
 } // namespace sonora

@@ -17,5 +17,8 @@ void ensureGStreamer();
 // output process's: the player loads none of it.
 // Call after ensureGStreamer(); a plugin that is missing is simply skipped.
 void preloadPlugins();
+// Only those a WAV song needs, which come first: the rest load when a song
+// needs them (a player that may still open files by name).
+void preloadCommonPlugins();
 
 } // namespace sonora

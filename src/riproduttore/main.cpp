@@ -212,9 +212,14 @@ int main(int argc, char** argv)
     auto ring = sonora::ring::RingWriter::map(int(Posto::Anello), int(Posto::Indice), int(Posto::Sveglia));
     for (const Posto d : {Posto::Anello, Posto::Indice})
         ::close(int(d));
-    // Before a byte from the program: whatever songs need is loaded, and
-    // from here on nothing is opened by name. Unsealed, it decodes nothing.
-    if (confino.seccomp) {
+    // Without Landlock nothing else keeps it from reading the user's files
+    // by name: before a byte from the program, whatever songs need is
+    // loaded, and from then on nothing is opened by name; unsealed, it
+    // decodes nothing. With Landlock, which lets it read only the system's
+    // folders, it loads what each song needs when the song comes: loading
+    // every kind's plugins up front (libav and its codec libraries, some
+    // 35 MiB and 60-80 ms) would be paid at every start.
+    if (confino.seccomp && confino.landlock == 0) {
         const std::string sigillo = sonora::riproduttore::preparaESigilla(sonora::protocollo::kHeartbeatMs, battito);
         if (!sigillo.empty()) {
             confino.seccomp = false;

@@ -2,6 +2,7 @@
 #include "GstTestMedia.h"
 #include "platform/DispositivoRemoto.h"
 #include "confinamento/Landlock.h"
+#include "support/MediaGen.h"
 #include "riproduttore/SoundFont.h"
 #include "support/Ambiente.h"
 #include "support/TempDir.h"
@@ -355,31 +356,61 @@ TEST(DispositivoRemoto, APlayerScanningItsPluginsHoldsNeitherTheProgramNorItsEnd
     EXPECT_TRUE(waitUntil([&] { return ends == 1; }, 5000));
 }
 
-// A player of WAV songs carries no synthesiser; a MIDI song foreseen while
-// no song is open (the compilation just chosen holds one) has it load at once.
-// Once set up the player opens nothing by name: FluidSynth and the
-// soundfont are held before its first song, even a WAV, and a MIDI song
-// foreseen later loads its instruments through that descriptor.
-TEST(DispositivoRemoto, ThePlayerHoldsTheSynthesiserAndItsSoundFontBeforeItsFirstSong)
+// A player sealed against paths (a kernel without Landlock) holds FluidSynth
+// and the soundfont before its first song, even a WAV, and plays every kind
+// of song with what it loaded before sealing; one that Landlock confines
+// carries no synthesiser until a MIDI song is foreseen.
+TEST(DispositivoRemoto, ASealedPlayerHoldsWhatEverySongNeedsAnotherLoadsItWhenASongComes)
 {
     const QString soundFont = QFileInfo(defaultSoundFont()).canonicalFilePath();
     if (soundFont.isEmpty())
         GTEST_SKIP() << "no soundfont installed";
-    DispositivoRemoto device(QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA), true);
-    device.preparaRiproduzione();
-    device.open(GstMedia::get().wav300, MediaKind::Wave);
-    const qint64 pid = device.riproduttore();
-    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
-    EXPECT_TRUE(maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libfluidsynth"));
-    bool tenuto = false;
-    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
-        tenuto = tenuto || QFile::symLinkTarget(fd.filePath()) == soundFont;
-    EXPECT_TRUE(tenuto) << "the soundfont's descriptor, opened before sealing";
-    device.close();
-    device.prepare(GstMedia::get().mid0, MediaKind::Midi);
-    device.open(GstMedia::get().mid0, MediaKind::Midi);
-    int ends = 0;
-    device.onEnded = [&] { ++ends; };
-    device.play();
-    EXPECT_TRUE(waitUntil([&] { return ends > 0; }, 5000)) << "a MIDI song plays from the sealed player";
+    TempDir dir;
+    for (const bool senzaLandlock : {false, true}) {
+        SCOPED_TRACE(senzaLandlock ? "without Landlock" : "as built");
+        DispositivoRemoto device(senzaLandlock ? QStringLiteral(SONORA_RIPRODUTTORE_SENZA_LANDLOCK)
+                                               : QStringLiteral(SONORA_RIPRODUTTORE_DI_PROVA),
+                                 true);
+        device.preparaRiproduzione();
+        device.open(GstMedia::get().wav300, MediaKind::Wave);
+        const qint64 pid = device.riproduttore();
+        const auto sintetizzatore = [pid] {
+            QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+            return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libfluidsynth");
+        };
+        ASSERT_TRUE(device.confino());
+        const bool sigillato = device.confino()->landlock == 0;
+        EXPECT_EQ(sigillato, senzaLandlock || confinamento::abiLandlock() == 0);
+        EXPECT_EQ(sintetizzatore(), sigillato);
+        bool tenuto = false;
+        for (const QFileInfo& fd : QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+                                       .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            tenuto = tenuto || QFile::symLinkTarget(fd.filePath()) == soundFont;
+        EXPECT_EQ(tenuto, sigillato) << "the soundfont's descriptor, opened before sealing";
+        device.close();
+        device.prepare(GstMedia::get().mid0, MediaKind::Midi);
+        EXPECT_TRUE(waitUntil(sintetizzatore, 3000)) << "foreseen, it loads";
+        int ends = 0;
+        device.onEnded = [&] { ++ends; };
+        const auto suona = [&](const QString& path) {
+            const int prima = ends;
+            device.open(path, MediaKind::Video);
+            device.play();
+            EXPECT_TRUE(waitUntil([&] { return ends > prima; }, 5000)) << path.toStdString();
+            device.close();
+        };
+        suona(GstMedia::get().mid0);
+        if (!senzaLandlock)
+            continue;
+        for (const EraCase& c : eraCases()) {
+            if (!c.hasSound() && !c.hasPicture())
+                continue;
+            SCOPED_TRACE(c.name);
+            try {
+                suona(c.write(dir.path()));
+            } catch (const MediaError& e) {
+                ADD_FAILURE() << "a sealed player could not play it: " << e.message().toStdString();
+            }
+        }
+    }
 }
