@@ -38,10 +38,10 @@ std::optional<GstAudioChannelPosition> posizione(pa_channel_position_t p)
 // The sink's layout as GStreamer's positions, in GStreamer's order: the sound
 // server maps the stream's channels onto the sink's by position, which for
 // float samples is a copy.
-std::optional<ring::Format> formatoDi(const pa_sample_spec& spec, const pa_channel_map& map)
+std::optional<ring::Format> formatoDi(const pa_sample_spec& campioni, const pa_channel_map& map)
 {
     ring::Format f;
-    f.rate = spec.rate;
+    f.rate = campioni.rate;
     f.channels = map.channels;
     f.mask = 0;
     for (unsigned i = 0; i < map.channels; ++i) {
@@ -60,7 +60,7 @@ std::optional<ring::Format> formatoDi(const pa_sample_spec& spec, const pa_chann
     }
     if (f.channels == 1)
         f.mask = 0; // one channel is heard alike wherever it is said to be
-    if (f.channels != spec.channels || !f.valid())
+    if (f.channels != campioni.channels || !f.valid())
         return std::nullopt;
     return f;
 }
