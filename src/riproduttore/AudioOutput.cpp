@@ -31,7 +31,7 @@ struct AudioOutput::Song {
     bool first = true;
     GstClockTimeDiff shift = 0;     // its sound against its own time (the join)
     GstClockTime delay = kAhead;    // what its pictures are delayed by now
-    GstCaps* caps = nullptr;        // of its last buffer (not owned: compared only)
+    CapsRef caps;                   // of its last buffer, held so that its address means it
     std::optional<ring::Format> format; // what those caps say
     std::vector<float> placed;      // its channels in the output's layout
 };
@@ -252,8 +252,8 @@ GstFlowReturn onSongSample(GstAppSink* sink, gpointer data)
     SampleRef sample = SampleRef::adopt(gst_app_sink_pull_sample(sink));
     GstBuffer* buffer = sample ? gst_sample_get_buffer(sample.get()) : nullptr;
     GstCaps* caps = sample ? gst_sample_get_caps(sample.get()) : nullptr;
-    if (caps != song.caps) {
-        song.caps = caps;
+    if (caps != song.caps.get()) {
+        song.caps = CapsRef::retain(caps);
         song.format = formatOf(caps);
     }
     GstMapInfo map;
