@@ -15,8 +15,6 @@
 
 #include <algorithm>
 
-#include <fcntl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace sonora {

@@ -13,7 +13,6 @@
 
 #include <fcntl.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace sonora {
